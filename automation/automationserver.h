@@ -1,0 +1,31 @@
+// The spreadsheet server one run works with: it opens workbooks one after another.
+// Every backend object is created, used and destroyed on the run's worker thread.
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+namespace corvane::automation {
+
+class Workbook;
+
+class AutomationServer
+{
+public:
+    virtual ~AutomationServer() = default;
+
+    // False when the server could not be started; lastError() says why.
+    virtual bool isAvailable() = 0;
+
+    // Opens the workbook at `path` (native separators). Null when it cannot be opened,
+    // with the reason in lastError(); the file is then left untouched.
+    virtual std::unique_ptr<Workbook> open(const QString& path) = 0;
+
+    // Ends the server; nothing obtained from it may be used afterwards.
+    virtual void quit() = 0;
+
+    virtual QString lastError() const = 0;
+};
+
+} // namespace corvane::automation

@@ -1,0 +1,54 @@
+// One sheet of an open workbook, as the bulk operations see it.
+#pragma once
+
+#include "celladdress.h"
+#include "cellvalue.h"
+#include "findquery.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace corvane::automation {
+
+class Sheet
+{
+public:
+    virtual ~Sheet() = default;
+
+    virtual QString name() const = 0;
+
+    // The bounding box of the cells the sheet holds (formatted empty cells included);
+    // A1 alone for an empty sheet. None when the sheet has no cell grid (a chart sheet).
+    virtual std::optional<RangeAddress> usedRange() = 0;
+
+    // A range by the address a user types (see parseRangeAddress); none when it is not one.
+    virtual std::optional<RangeAddress> range(const QString& address) = 0;
+
+    // The cell at (row, column); none beyond the sheet's limits.
+    virtual std::optional<CellAddress> cell(int row, int column) = 0;
+
+    // Searches `in` by rows for the first cell matching `query` after `after` (which must lie
+    // inside `in`; without it, after the top-left cell), wrapping round at the end, so `after`
+    // itself is examined last. Calling it again with the previous match as `after` walks
+    // every match and comes round to the first one again.
+    virtual std::optional<CellAddress> find(const RangeAddress& in, const FindQuery& query,
+                                            std::optional<CellAddress> after = std::nullopt) = 0;
+
+    // Replaces every occurrence of `what` (part of cell, letter case ignored, wildcards) by
+    // `replacement` in the constants and formula texts of `in`. True when a cell changed.
+    virtual bool replace(const RangeAddress& in, const QString& what, const QString& replacement) = 0;
+
+    virtual CellValue value(const CellAddress& cell) = 0;
+    // The formula text with its leading "=", or the constant as typed, "" for an empty cell.
+    virtual QString formula(const CellAddress& cell) = 0;
+    // Both behave like typing the text into the cell: "=..." enters a formula, number-like
+    // text becomes a number, TRUE/FALSE a boolean, a leading apostrophe forces text.
+    virtual bool setValue(const CellAddress& cell, const QString& text) = 0;
+    virtual bool setFormula(const CellAddress& cell, const QString& text) = 0;
+
+    // Why the last call that failed failed, for messages.
+    virtual QString lastError() const = 0;
+};
+
+} // namespace corvane::automation

@@ -1,0 +1,28 @@
+// An open workbook. It owns its sheets; they live until the workbook is closed.
+#pragma once
+
+#include <QString>
+
+namespace corvane::automation {
+
+class Sheet;
+
+class Workbook
+{
+public:
+    virtual ~Workbook() = default;
+
+    virtual int sheetCount() = 0;
+    // Sheet by 1-based position; null outside 1..sheetCount().
+    virtual Sheet* sheet(int index) = 0;
+
+    // Writes the workbook back to its file. False (with lastError) when it could not be
+    // saved; the file on disk is then unchanged.
+    virtual bool save() = 0;
+    // Closes without saving; the workbook and its sheets must not be used afterwards.
+    virtual void close() = 0;
+
+    virtual QString lastError() const = 0;
+};
+
+} // namespace corvane::automation
