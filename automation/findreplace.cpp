@@ -1,0 +1,66 @@
+#include "findreplace.h"
+
+#include "sheet.h"
+
+#include <utility>
+
+namespace corvane::automation {
+
+QString replaceSummary(int matched, qint64 seconds)
+{
+    return QStringLiteral("查找修改") + QString::number(matched) + QStringLiteral("个Excel文件,") +
+           QStringLiteral("耗时") + QString::number(seconds) + QStringLiteral("秒。");
+}
+
+QString replaceMatchedSummary(int opened, int matched, qint64 seconds)
+{
+    return QStringLiteral("查找") + QString::number(opened) + QStringLiteral("个Excel文件,") +
+           QStringLiteral("包含查找内容有") + QString::number(matched) + QStringLiteral("个Excel文件,") +
+           QStringLiteral("耗时") + QString::number(seconds) + QStringLiteral("秒。");
+}
+
+FindReplaceOperation::FindReplaceOperation(ReplaceOptions options) : m_options(std::move(options)) {}
+
+void FindReplaceOperation::beginWorkbook()
+{
+    m_matched = false;
+}
+
+Operation::AfterSheet FindReplaceOperation::workOnSheet(Sheet& sheet, RunSink&)
+{
+    // A sheet without a cell grid (a chart sheet) holds nothing to find.
+    const std::optional<RangeAddress> used = sheet.usedRange();
+    if (!used)
+        return AfterSheet::NextSheet;
+    if (!m_matched)
+        m_matched =
+            sheet.find(*used, FindQuery{m_options.findText, LookIn::Formulas, LookAt::Part}).has_value();
+    // Sheets before the first match are replaced too; whether that is kept depends on the
+    // workbook matching at all, since only matched workbooks are saved.
+    if (!m_options.justShow)
+        sheet.replace(*used, m_options.findText, m_options.replaceText);
+    return AfterSheet::NextSheet;
+}
+
+Operation::WorkbookOutcome FindReplaceOperation::endWorkbook()
+{
+    if (!m_matched)
+        return {false, ResultList::Unmatched};
+    return {!m_options.justShow, ResultList::Matched};
+}
+
+void FindReplaceOperation::finishRun(const RunTotals& totals, RunSink& sink)
+{
+    sink.status(replaceSummary(totals.matched, totals.seconds));
+    sink.runEnded();
+    if (!totals.openFailedList.isEmpty())
+        sink.writeList(ResultList::OpenFailed, totals.openFailedList);
+    if (!totals.matchedList.isEmpty()) {
+        sink.status(replaceMatchedSummary(totals.opened, totals.matched, totals.seconds));
+        sink.writeList(ResultList::Matched, totals.matchedList);
+    }
+    if (!totals.unmatchedList.isEmpty())
+        sink.writeList(ResultList::Unmatched, totals.unmatchedList);
+}
+
+} // namespace corvane::automation

@@ -1,0 +1,60 @@
+// One bulk operation as the run skeleton drives it: its per-sheet work, its per-workbook
+// decision and the end of its run. The skeleton does everything else.
+#pragma once
+
+#include "runsink.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace corvane::automation {
+
+class Sheet;
+
+// What the skeleton gathered over a run, handed to the operation's end.
+struct RunTotals
+{
+    int opened = 0;  // workbooks the server opened
+    int matched = 0; // workbooks the operation kept as matched (saved when it asked to save)
+    qint64 seconds = 0;
+    QString openFailedList;
+    QString matchedList;
+    QString unmatchedList;
+};
+
+class Operation
+{
+public:
+    enum class AfterSheet
+    {
+        NextSheet,   // go on with the workbook's next selected sheet
+        EndWorkbook, // skip the workbook's remaining sheets
+        EndRun       // stop the whole run at once: no summary, no lists
+    };
+
+    struct WorkbookOutcome
+    {
+        bool save = false;
+        // The list that takes the path; Matched also counts the workbook. A failed save sends
+        // the path to the open-failed list instead and does not count it.
+        std::optional<ResultList> list;
+    };
+
+    virtual ~Operation() = default;
+
+    // Notes sent around the server's start ("excel OK!", "WorkBooks OK!").
+    virtual bool sendsStartNotes() const { return false; }
+    // The status line shown when a workbook is taken up.
+    virtual QString progressLine(const QString& path) const { return path; }
+    // True: the server is quit before the summary; false: after the result lists.
+    virtual bool quitsBeforeSummary() const { return true; }
+
+    virtual void beginWorkbook() = 0;
+    virtual AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) = 0;
+    virtual WorkbookOutcome endWorkbook() = 0;
+    // Sends the summaries, ends the busy state and writes the lists, in the operation's order.
+    virtual void finishRun(const RunTotals& totals, RunSink& sink) = 0;
+};
+
+} // namespace corvane::automation

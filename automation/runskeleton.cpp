@@ -1,0 +1,136 @@
+#include "runskeleton.h"
+
+#include "automationserver.h"
+#include "folderwalk.h"
+#include "sheet.h"
+#include "workbook.h"
+
+#include <QDateTime>
+
+namespace corvane::automation {
+
+namespace {
+
+void append(QString& list, const QString& path)
+{
+    list += path;
+    list += QLatin1Char('\n');
+}
+
+QString& listText(RunTotals& totals, ResultList list)
+{
+    switch (list) {
+    case ResultList::OpenFailed:
+        return totals.openFailedList;
+    case ResultList::Matched:
+        return totals.matchedList;
+    case ResultList::Unmatched:
+        break;
+    }
+    return totals.unmatchedList;
+}
+
+void quitServer(std::unique_ptr<AutomationServer>& server)
+{
+    if (server)
+        server->quit();
+    server.reset();
+}
+
+} // namespace
+
+QString serverMissingMessage()
+{
+    return QStringLiteral("本功能需要电脑中装有微软office或金山wps专业版(注意是专业版,不是个人版)!");
+}
+
+RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer, Operation& operation,
+                    RunSink& sink)
+{
+    const qint64 start = QDateTime::currentSecsSinceEpoch();
+    const QStringList entries = ListFolderFiles(settings.sourcePath);
+
+    std::unique_ptr<AutomationServer> server = makeServer ? makeServer() : nullptr;
+    if (operation.sendsStartNotes())
+        sink.status(QStringLiteral("excel OK!"));
+    const bool available = server && server->isAvailable();
+    if (operation.sendsStartNotes())
+        sink.status(QStringLiteral("WorkBooks OK!"));
+    if (!available) {
+        // Without the end signal the window would stay busy until it is restarted.
+        sink.status(serverMissingMessage());
+        sink.serverFailed(server ? server->lastError() : QString());
+        quitServer(server);
+        sink.runEnded();
+        return RunEnd::ServerMissing;
+    }
+
+    QStringList workbooks;
+    for (const QString& entry : entries) {
+        const QString path = workbookPath(entry);
+        if (isWorkbookPath(path))
+            workbooks.append(path);
+    }
+
+    RunTotals totals;
+    const int total = int(workbooks.size());
+    sink.progress(0, total);
+    for (int done = 0; done < total; ++done) {
+        const QString& path = workbooks.at(done);
+        sink.status(operation.progressLine(path));
+        std::unique_ptr<Workbook> workbook = server->open(path);
+        if (!workbook) {
+            append(totals.openFailedList, path);
+            sink.workbookFailed(path, server->lastError());
+            sink.progress(done + 1, total);
+            continue;
+        }
+        ++totals.opened;
+
+        operation.beginWorkbook();
+        const int toVisit = settings.onlyFirstSheet ? 1 : workbook->sheetCount();
+        for (int i = 1; i <= toVisit; ++i) {
+            Sheet* sheet = workbook->sheet(i);
+            if (!sheet)
+                continue;
+            if (settings.appointedSheet && sheet->name() != settings.appointedSheetName)
+                continue;
+            const Operation::AfterSheet next = operation.workOnSheet(*sheet, sink);
+            if (next == Operation::AfterSheet::EndRun) {
+                sink.runEnded();
+                workbook->close();
+                workbook.reset();
+                quitServer(server);
+                return RunEnd::CutShort;
+            }
+            if (next == Operation::AfterSheet::EndWorkbook)
+                break;
+        }
+
+        const Operation::WorkbookOutcome outcome = operation.endWorkbook();
+        if (outcome.save && !workbook->save()) {
+            // Changed in memory only: reporting it as modified would be a lie.
+            append(totals.openFailedList, path);
+            sink.workbookFailed(path, workbook->lastError());
+        } else if (outcome.list) {
+            append(listText(totals, *outcome.list), path);
+            if (*outcome.list == ResultList::Matched)
+                ++totals.matched;
+        }
+        workbook->close();
+        sink.progress(done + 1, total);
+    }
+
+    if (operation.quitsBeforeSummary()) {
+        quitServer(server);
+        totals.seconds = QDateTime::currentSecsSinceEpoch() - start;
+        operation.finishRun(totals, sink);
+    } else {
+        totals.seconds = QDateTime::currentSecsSinceEpoch() - start;
+        operation.finishRun(totals, sink);
+        quitServer(server);
+    }
+    return RunEnd::Completed;
+}
+
+} // namespace corvane::automation

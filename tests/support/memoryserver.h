@@ -1,0 +1,124 @@
+// A small but complete server for tests: each "workbook" is a JSON file holding sheets of
+// typed cell texts. It finds and replaces with the rules of Corvane's servers (formula texts
+// and constants, part of the cell, letter case ignored, by rows, wildcards * ? ~, an empty
+// text matches nothing), so operations can be tested end to end without a real engine.
+//
+// File form: {"sheets": [{"name": "Sheet1", "cells": {"A1": "text", "B2": "=A1"}},
+//                        {"name": "Chart1", "chart": true}],
+//             "saveError": "disk full"}      <- optional: every save fails with this reason
+// A file that is not such a JSON object cannot be opened.
+#pragma once
+
+#include "automation/automationserver.h"
+#include "automation/sheet.h"
+#include "automation/workbook.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace corvane::testsupport {
+
+// What the servers of a test did, for assertions; shared by every server made from it.
+struct ServerJournal
+{
+    std::mutex mutex;
+    int serversMade = 0;
+    int quits = 0;
+    int destroyed = 0;
+    QStringList opened; // paths as passed to open, in order
+    QStringList saved;
+    QStringList closed;
+    std::vector<QThread*> threads; // thread of every call into a server or its objects
+
+    void note(QStringList& list, const QString& path);
+    void noteThread();
+};
+
+class MemorySheet : public automation::Sheet
+{
+public:
+    MemorySheet(QString name, bool chart) : m_name(std::move(name)), m_chart(chart) {}
+
+    QString name() const override { return m_name; }
+    std::optional<automation::RangeAddress> usedRange() override;
+    std::optional<automation::RangeAddress> range(const QString& address) override;
+    std::optional<automation::CellAddress> cell(int row, int column) override;
+    std::optional<automation::CellAddress> find(const automation::RangeAddress& in,
+                                                const automation::FindQuery& query,
+                                                std::optional<automation::CellAddress> after) override;
+    bool replace(const automation::RangeAddress& in, const QString& what,
+                 const QString& replacement) override;
+    automation::CellValue value(const automation::CellAddress& cell) override;
+    QString formula(const automation::CellAddress& cell) override;
+    bool setValue(const automation::CellAddress& cell, const QString& text) override;
+    bool setFormula(const automation::CellAddress& cell, const QString& text) override;
+    QString lastError() const override { return m_lastError; }
+
+    bool isChart() const { return m_chart; }
+    // Cells keyed by (row, column), so iteration runs by rows.
+    std::map<std::pair<int, int>, QString>& cells() { return m_cells; }
+
+private:
+    QString m_name;
+    bool m_chart = false;
+    std::map<std::pair<int, int>, QString> m_cells;
+    QString m_lastError;
+};
+
+class MemoryWorkbook : public automation::Workbook
+{
+public:
+    MemoryWorkbook(QString path, std::shared_ptr<ServerJournal> journal)
+        : m_path(std::move(path)), m_journal(std::move(journal))
+    {
+    }
+
+    bool load();
+    int sheetCount() override { return int(m_sheets.size()); }
+    automation::Sheet* sheet(int index) override;
+    bool save() override;
+    void close() override;
+    QString lastError() const override { return m_lastError; }
+
+private:
+    QString m_path;
+    std::shared_ptr<ServerJournal> m_journal;
+    std::vector<std::unique_ptr<MemorySheet>> m_sheets;
+    QString m_saveError;
+    QString m_lastError;
+};
+
+class MemoryServer : public automation::AutomationServer
+{
+public:
+    explicit MemoryServer(std::shared_ptr<ServerJournal> journal = std::make_shared<ServerJournal>(),
+                          bool available = true);
+    ~MemoryServer() override;
+
+    bool isAvailable() override;
+    std::unique_ptr<automation::Workbook> open(const QString& path) override;
+    void quit() override;
+    QString lastError() const override { return m_lastError; }
+
+private:
+    std::shared_ptr<ServerJournal> m_journal;
+    bool m_available = true;
+    QString m_lastError;
+};
+
+// Builds the JSON of one workbook: sheets as (name, {address: text}) pairs.
+using SheetCells = std::vector<std::pair<QString, QString>>;
+void writeMemoryWorkbook(const QString& path, const std::vector<std::pair<QString, SheetCells>>& sheets,
+                         const QString& saveError = {});
+// Reads back the cells of sheet `index` (0-based) as {address: text}; empty when unreadable.
+QJsonObject readMemorySheet(const QString& path, int index);
+
+} // namespace corvane::testsupport
