@@ -1,0 +1,233 @@
+#include "app/widget.h"
+
+#include "app/settingsstore.h"
+#include "app/startup.h"
+#include "app/systemtray.h"
+#include "platform/screen.h"
+#include "ui_widget.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QIcon>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QThread>
+
+// The resource list is compiled into a static library; without an explicit reference the
+// linker would drop it and the icon would be missing.
+static void initCorvaneResources()
+{
+    Q_INIT_RESOURCE(corvane);
+}
+
+namespace corvane::app {
+namespace {
+
+const QString kIconPath = QStringLiteral(":/images/qrt.ico");
+
+} // namespace
+
+QString folderFieldText(const QString& chosenFolder)
+{
+    // A root folder ("/", or "C:/" on Windows) already ends in its separator.
+    const QString withSeparator =
+        chosenFolder.endsWith(QLatin1Char('/')) ? chosenFolder : chosenFolder + QLatin1Char('/');
+    return QDir::toNativeSeparators(withSeparator);
+}
+
+Widget::Widget(QWidget* parent) : QWidget(parent), ui(std::make_unique<::Ui::Widget>())
+{
+    initCorvaneResources();
+    ui->setupUi(this);
+
+    const QSize screen = platform::primaryScreenSize();
+    screenWidth = screen.width();
+    screenHeight = screen.height();
+    windowWidth = width();
+    windowHeight = height();
+    move((screenWidth - windowWidth) / 2, (screenHeight - windowHeight) / 2);
+
+    setWindowTitle(QStringLiteral("Corvane") + QStringLiteral("7.2"));
+    setWindowIcon(QIcon(kIconPath));
+
+    ui->lEdt_FindRange->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9a-zA-Z:]+$")), ui->lEdt_FindRange));
+
+    trayIcon = new SystemTray(this);
+    connect(trayIcon, &SystemTray::showWidget, this, &Widget::ShowWindow);
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &Widget::SystemTrayActivated);
+
+    // The form already connects slots by name; repeating these as unique connections keeps
+    // each click handled once, and gives the picture button (whose slot name matches no
+    // control) its only connection.
+    connect(ui->pBtn_SourcePath, SIGNAL(clicked()), this, SLOT(on_pBtn_SourcePath_clicked()),
+            Qt::UniqueConnection);
+    connect(ui->pBtn_PicSelect, SIGNAL(clicked()), this, SLOT(on_pBtn_PicPath_clicked()),
+            Qt::UniqueConnection);
+    connect(ui->tabWidget, SIGNAL(tabBarClicked(int)), this, SLOT(on_tabWidget_tabBarClicked(int)),
+            Qt::UniqueConnection);
+
+    LoadSettings();
+
+    windowHeight = 600;
+    resize(windowWidth, windowHeight);
+
+    ui->lEdt_SourcePath->setText(QString::fromLocal8Bit(GetSetting("sourcePath")));
+    ui->lEdt_PicPath->setText(QString::fromLocal8Bit(GetSetting("picPath")));
+
+    if (!startsHidden(startupPaths().startArgument))
+        show();
+
+    worker.reset();
+    workerThread.reset();
+
+    ui->pBtn_AddRow->hide();
+    ui->pBtn_AddColumn->hide();
+    ui->cBox_DownOrRightInsert->hide();
+}
+
+Widget::~Widget()
+{
+    // A job still running when the program ends is allowed to finish its current workbook:
+    // ending the thread under it could leave a workbook half-written.
+    if (workerThread) {
+        workerThread->quit();
+        workerThread->wait();
+    }
+    worker.reset();
+    workerThread.reset();
+}
+
+void Widget::ShowWindow()
+{
+    showNormal();
+    resize(windowWidth, windowHeight);
+    raise();
+    activateWindow();
+    setFocus();
+}
+
+void Widget::SystemTrayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
+        ShowWindow();
+}
+
+void Widget::on_tabWidget_tabBarClicked(int /*index*/)
+{
+    showNormal();
+    resize(windowWidth, windowHeight);
+    move((screenWidth - width()) / 2, (screenHeight - height()) / 2);
+    showNormal();
+}
+
+void Widget::on_pBtn_SourcePath_clicked()
+{
+    const QString chosen =
+        QFileDialog::getExistingDirectory(this, QStringLiteral("选择文件夹"), QStringLiteral("."),
+                                          QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (chosen.isEmpty())
+        return;
+    ui->lEdt_SourcePath->setText(folderFieldText(chosen));
+}
+
+void Widget::on_pBtn_ReplaceExcelText_clicked() {}
+
+void Widget::on_ShowDisposingFile(QString filePath)
+{
+    ui->lb_ShowDisposingFile->setText(filePath);
+}
+
+void Widget::on_pBtn_CellFillText_clicked() {}
+
+void Widget::on_pBtn_CellChangeText_clicked() {}
+
+void Widget::on_pBtn_CellFillFormula_clicked() {}
+
+void Widget::on_pBtn_CellChangeFormula_clicked() {}
+
+void Widget::on_pBtn_DeleteRow_clicked() {}
+
+void Widget::on_pBtn_DeleteColumn_clicked() {}
+
+void Widget::on_pBtn_AddColumn_clicked() {}
+
+void Widget::on_pBtn_AddRow_clicked() {}
+
+void Widget::on_Set_pBtn_Enable()
+{
+    ui->pBtn_ReplaceExcelText->setEnabled(true);
+    ui->pBtn_CellFillText->setEnabled(true);
+    ui->pBtn_PicInsert->setEnabled(true);
+    ui->pBtn_CellChangeText->setEnabled(true);
+    ui->pBtn_CellFillFormula->setEnabled(true);
+    ui->pBtn_CellChangeFormula->setEnabled(true);
+    ui->pBtn_DeleteRow->setEnabled(true);
+    ui->pBtn_DeleteColumn->setEnabled(true);
+    ui->pBtn_AddRow->setEnabled(true);
+    ui->pBtn_AddColumn->setEnabled(true);
+    ui->pBtn_RemoveSheet->setEnabled(true);
+}
+
+void Widget::on_pBtn_PicPath_clicked()
+{
+#ifdef Q_OS_WIN
+    const QString filter = QStringLiteral("*.bmp;*.jpg;*.jpeg;*.png;*.gif");
+#else
+    // Qt's own file dialog separates patterns by spaces; with semicolons it would show no file.
+    const QString filter = QStringLiteral("*.bmp *.jpg *.jpeg *.png *.gif");
+#endif
+    const QString chosen =
+        QFileDialog::getOpenFileName(nullptr, QStringLiteral("选择Excel文件"), QStringLiteral("."), filter);
+    if (!chosen.isEmpty())
+        ui->lEdt_PicPath->setText(chosen);
+}
+
+void Widget::on_pBtn_PicInsert_clicked() {}
+
+void Widget::on_cBox_AppointedSheet_clicked()
+{
+    ui->lEdt_AppointedSheetName->setEnabled(ui->cBox_AppointedSheet->isChecked());
+}
+
+void Widget::on_cBox_FindRange_clicked()
+{
+    ui->lEdt_FindRange->setEnabled(ui->cBox_FindRange->isChecked());
+}
+
+void Widget::on_cBox_AppointCell_clicked()
+{
+    const bool appointed = ui->cBox_AppointCell->isChecked();
+    ui->lEdt_AppointCell->setEnabled(appointed);
+    ui->lEdt_CellFindText->setEnabled(!appointed);
+    ui->sBox_CellRight->setEnabled(!appointed);
+    ui->sBox_CellLeft->setEnabled(!appointed);
+    ui->sBox_CellDown->setEnabled(!appointed);
+    ui->sBox_CellUp->setEnabled(!appointed);
+    ui->cBox_TextFullMatch->setEnabled(!appointed);
+    ui->cBox_FindFomula->setEnabled(!appointed);
+    ui->cBox_ShtFillOnce->setEnabled(!appointed);
+    ui->cBox_FindRange->setEnabled(!appointed);
+}
+
+void Widget::on_pBtn_MustRead_clicked()
+{
+    QMessageBox::about(
+        nullptr, QStringLiteral("注意"),
+        QStringLiteral("<p style=\"font-size:16px;line-height:20px;\">"
+                       "1. 本软件无需安装，解压后运行即可，但请勿解压到需要管理员权限的系统文件夹，"
+                       "否则无法保存设置，无法正常升级。<br><br>"
+                       "2. 如有需管理员权限的设置，请使用“以管理员身份运行“(鼠标指向软件exe文件点击右键即可"
+                       "选择)，否则无法保存设置。<br><br>"
+                       "3. 软件请在微软Windows7或以上系统运行，不支持xp系统。<br><br>"
+                       "4. 软件需要对电脑文件进行修改操作，如果360等软件询问是否允许，请选择总是运行，"
+                       "并勾选不再询问。<br>"
+                       "</p>"));
+}
+
+void Widget::on_pBtn_RemoveSheet_clicked() {}
+
+void Widget::closeEvent(QCloseEvent* /*event*/) {}
+
+} // namespace corvane::app

@@ -1,0 +1,78 @@
+// The program's only window: every option of every bulk operation in one form, grouped by
+// operation, with the status line at the bottom.
+#pragma once
+
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+#include <memory>
+
+class QThread;
+
+namespace Ui {
+class Widget;
+}
+
+namespace corvane::app {
+
+class SystemTray;
+
+// What the folder field shows for a folder chosen in the dialog: the path with a final
+// separator, in native separators, so the result lists land inside the folder.
+QString folderFieldText(const QString& chosenFolder);
+
+class Widget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Widget(QWidget* parent = nullptr);
+    ~Widget() override;
+
+signals:
+    void pBtn_ReplaceExcelText_HasClicked();
+    void pBtn_CellFillText_HasClicked();
+    void pBtn_PicInsert_HasClicked();
+    void pBtn_RemoveSheet_HasClicked();
+
+public slots:
+    void ShowWindow();
+    void SystemTrayActivated(QSystemTrayIcon::ActivationReason reason);
+
+private slots:
+    void on_tabWidget_tabBarClicked(int index);
+    void on_pBtn_SourcePath_clicked();
+    void on_pBtn_ReplaceExcelText_clicked();
+    void on_ShowDisposingFile(QString filePath);
+    void on_pBtn_CellFillText_clicked();
+    void on_pBtn_CellChangeText_clicked();
+    void on_pBtn_CellFillFormula_clicked();
+    void on_pBtn_CellChangeFormula_clicked();
+    void on_pBtn_DeleteRow_clicked();
+    void on_pBtn_DeleteColumn_clicked();
+    void on_pBtn_AddColumn_clicked();
+    void on_pBtn_AddRow_clicked();
+    void on_Set_pBtn_Enable();
+    void on_pBtn_PicPath_clicked();
+    void on_pBtn_PicInsert_clicked();
+    void on_cBox_AppointedSheet_clicked();
+    void on_cBox_FindRange_clicked();
+    void on_cBox_AppointCell_clicked();
+    void on_pBtn_MustRead_clicked();
+    void on_pBtn_RemoveSheet_clicked();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    std::unique_ptr<::Ui::Widget> ui;
+    int screenWidth = 0;
+    int screenHeight = 0;
+    int windowHeight = 0;
+    int windowWidth = 0;
+    std::unique_ptr<QThread> workerThread;
+    std::unique_ptr<QObject> worker;
+    SystemTray* trayIcon = nullptr;
+};
+
+} // namespace corvane::app
