@@ -1,0 +1,71 @@
+// Rewrites the references in formula text (cell formulas, shared-formula masters, defined
+// names) for the edits the engine makes: moving a formula to another cell, deleting or inserting
+// rows and columns, deleting a sheet. Only reference tokens are rewritten; every other byte of
+// the text stays as it was.
+//
+// Each operation has two forms: one that returns the new text, and one that returns whether the
+// text changes and then (only then) fills out, for callers that walk every formula of a workbook
+// and should not copy the unchanged ones.
+#pragma once
+
+#include "sheetedit.h"
+
+#include <QString>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane::automation::native::formula {
+
+// The formula as it reads in a cell rowDelta rows and columnDelta columns away: every relative
+// row and column moves, '$' parts stay. A reference that leaves the sheet becomes #REF!
+// ("Sheet1!#REF!" when qualified). Shared-formula members are the master's text translated by
+// (member - master).
+bool translateFormula(std::string_view formula, int rowDelta, int columnDelta, std::string& out);
+std::string translateFormula(std::string_view formula, int rowDelta, int columnDelta);
+QString translateFormula(const QString& formula, int rowDelta, int columnDelta);
+inline std::string translateFormula(const char* formula, int rowDelta, int columnDelta)
+{
+    return translateFormula(std::string_view(formula), rowDelta, columnDelta);
+}
+
+// The formula after rows or columns of editedSheet were deleted or inserted. formulaSheet is the
+// sheet the formula lives on (its unqualified references point there); pass an empty name for
+// text without a home sheet (defined names). References into editedSheet, relative and absolute
+// alike, follow their cells; those whose cells are all deleted become #REF! ("Sheet1!#REF!" when
+// qualified). References into other sheets, external workbooks and 3-D references stay.
+bool adjustFormula(std::string_view formula, std::string_view formulaSheet, std::string_view editedSheet,
+                   const SheetEdit& edit, std::string& out);
+std::string adjustFormula(std::string_view formula, std::string_view formulaSheet,
+                          std::string_view editedSheet, const SheetEdit& edit);
+QString adjustFormula(const QString& formula, const QString& formulaSheet, const QString& editedSheet,
+                      const SheetEdit& edit);
+inline std::string adjustFormula(const char* formula, std::string_view formulaSheet,
+                                 std::string_view editedSheet, const SheetEdit& edit)
+{
+    return adjustFormula(std::string_view(formula), formulaSheet, editedSheet, edit);
+}
+
+// Defined-name text (always sheet-qualified in a workbook) after a row or column edit.
+std::string adjustDefinedName(std::string_view text, std::string_view editedSheet, const SheetEdit& edit);
+
+// The formula or defined-name text after deletedSheet was removed from the workbook: a reference
+// into it loses its sheet and reads "#REF!A1" (the address kept behind the error, as the
+// application writes it); a sheet-qualified name into it becomes "#REF!". A 3-D reference that
+// starts or ends at the deleted sheet moves that end to the neighbouring sheet inside the span
+// when sheetOrder (the workbook's sheet names in order, before the deletion) is given, and
+// becomes "#REF!<address>" when it is not or when the span held only that sheet.
+bool removeSheetFromFormula(std::string_view formula, std::string_view deletedSheet,
+                            const std::vector<std::string>& sheetOrder, std::string& out);
+std::string removeSheetFromFormula(std::string_view formula, std::string_view deletedSheet,
+                                   const std::vector<std::string>& sheetOrder = {});
+QString removeSheetFromFormula(const QString& formula, const QString& deletedSheet,
+                               const std::vector<std::string>& sheetOrder = {});
+inline std::string removeSheetFromFormula(const char* formula, std::string_view deletedSheet,
+                                          const std::vector<std::string>& sheetOrder = {})
+{
+    return removeSheetFromFormula(std::string_view(formula), deletedSheet, sheetOrder);
+}
+
+} // namespace corvane::automation::native::formula

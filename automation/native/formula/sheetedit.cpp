@@ -1,0 +1,165 @@
+#include "sheetedit.h"
+
+#include "formulatokenizer.h"
+
+namespace corvane::automation::native::formula {
+
+std::optional<int> shiftIndex(int index, const SheetEdit& edit)
+{
+    int first = index;
+    int last = index;
+    if (!adjustSpan(first, last, false, edit))
+        return std::nullopt;
+    return first;
+}
+
+bool adjustSpan(int& first, int& last, bool isRange, const SheetEdit& edit)
+{
+    const int limit = edit.limit();
+    const bool pinned = isRange && last == limit;
+    if (edit.count <= 0 || last < edit.first)
+        return true;
+
+    if (edit.insert) {
+        if (first >= edit.first) {
+            first += edit.count;
+            if (first > limit)
+                return false;
+        }
+        last = pinned ? limit : std::min(last + edit.count, limit);
+        return true;
+    }
+
+    const int bandLast = edit.last();
+    if (first >= edit.first && last <= bandLast)
+        return false;
+    if (first > bandLast)
+        first -= edit.count;
+    else if (first >= edit.first)
+        first = edit.first;
+    if (!pinned)
+        last = last > bandLast ? last - edit.count : edit.first - 1;
+    return true;
+}
+
+std::optional<RangeAddress> adjustRange(const RangeAddress& range, const SheetEdit& edit)
+{
+    RangeAddress r = range;
+    const bool isRange = !(r.firstRow == r.lastRow && r.firstColumn == r.lastColumn);
+    const bool ok = edit.axis == SheetEdit::Axis::Rows
+                        ? adjustSpan(r.firstRow, r.lastRow, isRange, edit)
+                        : adjustSpan(r.firstColumn, r.lastColumn, isRange, edit);
+    if (!ok)
+        return std::nullopt;
+    return r;
+}
+
+namespace {
+
+struct PlainAddress
+{
+    ReferenceShape shape = ReferenceShape::Cell;
+    ReferenceEnd first;
+    ReferenceEnd last;
+};
+
+bool parsePlainAddress(std::string_view text, PlainAddress& a)
+{
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos) {
+        a.shape = ReferenceShape::Cell;
+        if (!parseCellWord(text, a.first))
+            return false;
+        a.last = a.first;
+        return true;
+    }
+    const std::string_view left = text.substr(0, colon);
+    const std::string_view right = text.substr(colon + 1);
+    if (parseCellWord(left, a.first) && parseCellWord(right, a.last))
+        a.shape = ReferenceShape::Area;
+    else if (parseColumnWord(left, a.first) && parseColumnWord(right, a.last))
+        a.shape = ReferenceShape::Columns;
+    else if (parseRowWord(left, a.first) && parseRowWord(right, a.last))
+        a.shape = ReferenceShape::Rows;
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+bool adjustCorners(ReferenceShape shape, ReferenceEnd& first, ReferenceEnd& last, const SheetEdit& edit)
+{
+    const bool rows = edit.axis == SheetEdit::Axis::Rows;
+    if ((rows && shape == ReferenceShape::Columns) || (!rows && shape == ReferenceShape::Rows))
+        return true;
+    if (shape != ReferenceShape::Cell && shape != ReferenceShape::Area && shape != ReferenceShape::Rows &&
+        shape != ReferenceShape::Columns)
+        return true;
+    int& a = rows ? first.row : first.column;
+    int& b = rows ? last.row : last.column;
+    // Written corners may be reversed (B5:A1); the edit works on the normalised span.
+    const bool reversed = a > b;
+    int lo = reversed ? b : a;
+    int hi = reversed ? a : b;
+    const bool isRange = shape != ReferenceShape::Cell;
+    if (!adjustSpan(lo, hi, isRange, edit))
+        return false;
+    a = reversed ? hi : lo;
+    b = reversed ? lo : hi;
+    if (!isRange)
+        last = first;
+    return true;
+}
+
+std::optional<std::string> adjustRangeAddress(std::string_view address, const SheetEdit& edit)
+{
+    PlainAddress a;
+    if (!parsePlainAddress(address, a))
+        return std::nullopt;
+    PlainAddress b = a;
+    if (!adjustCorners(b.shape, b.first, b.last, edit))
+        return std::nullopt;
+    if (b.first == a.first && b.last == a.last)
+        return std::string(address);
+    std::string out;
+    appendAddress(out, b.shape, b.first, b.last);
+    return out;
+}
+
+std::string adjustRangeList(std::string_view list, const SheetEdit& edit)
+{
+    std::string out;
+    out.reserve(list.size());
+    std::size_t pos = 0;
+    while (pos < list.size()) {
+        if (list[pos] == ' ') {
+            ++pos;
+            continue;
+        }
+        std::size_t end = list.find(' ', pos);
+        if (end == std::string_view::npos)
+            end = list.size();
+        const std::string_view piece = list.substr(pos, end - pos);
+        PlainAddress a;
+        if (!parsePlainAddress(piece, a)) {
+            if (!out.empty())
+                out += ' ';
+            out += piece;
+        } else {
+            const PlainAddress original = a;
+            if (adjustCorners(a.shape, a.first, a.last, edit)) {
+                if (!out.empty())
+                    out += ' ';
+                if (original.first == a.first && original.last == a.last)
+                    out += piece;
+                else
+                    appendAddress(out, a.shape, a.first, a.last);
+            }
+        }
+        pos = end;
+    }
+    return out;
+}
+
+} // namespace corvane::automation::native::formula
