@@ -1,0 +1,516 @@
+// The main window offscreen: the control tree the launches read, the rules that enable fields,
+// the tray's way back to a hidden window, and the settings shown at start. No test here opens
+// a dialog.
+#include "app/settingsstore.h"
+#include "app/startup.h"
+#include "app/systemtray.h"
+#include "app/widget.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMetaMethod>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+using corvane::app::SystemTray;
+using corvane::app::Widget;
+
+namespace {
+
+// Opens the protected receiver count, to prove a signal reaches its slot exactly once.
+class ConnectionCounter : public QObject
+{
+public:
+    static int receiversOf(const QObject* sender, const char* signal)
+    {
+        return static_cast<const ConnectionCounter*>(sender)->receivers(signal);
+    }
+};
+
+const QStringList kStartButtons = {
+    QStringLiteral("pBtn_ReplaceExcelText"), QStringLiteral("pBtn_CellFillText"),
+    QStringLiteral("pBtn_PicInsert"),        QStringLiteral("pBtn_CellChangeText"),
+    QStringLiteral("pBtn_CellFillFormula"),  QStringLiteral("pBtn_CellChangeFormula"),
+    QStringLiteral("pBtn_DeleteRow"),        QStringLiteral("pBtn_DeleteColumn"),
+    QStringLiteral("pBtn_AddRow"),           QStringLiteral("pBtn_AddColumn"),
+    QStringLiteral("pBtn_RemoveSheet")};
+
+} // namespace
+
+class WidgetTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Widget> makeWindow(const QByteArray& startArgument = QByteArray())
+    {
+        corvane::app::startupPaths().startArgument = startArgument;
+        corvane::app::startupPaths().settingsFilePath = m_dir.filePath(QStringLiteral("Corvane.qrt"));
+        return std::make_unique<Widget>();
+    }
+
+    template <typename T> static T* control(const QWidget& window, const char* name)
+    {
+        T* found = window.findChild<T*>(QString::fromLatin1(name));
+        if (!found)
+            qWarning("control %s missing", name);
+        return found;
+    }
+
+    void writeSettings(const QByteArray& bytes)
+    {
+        QFile file(m_dir.filePath(QStringLiteral("Corvane.qrt")));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+
+    QTemporaryDir m_dir;
+
+private slots:
+    void init() { QFile::remove(m_dir.filePath(QStringLiteral("Corvane.qrt"))); }
+
+    void windowTitleSizeAndPlace()
+    {
+        auto window = makeWindow();
+        QCOMPARE(window->windowTitle(), QStringLiteral("Corvane7.2"));
+        QVERIFY(!window->windowIcon().isNull());
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->size(), QSize(980, 600));
+        // Centred for the form's 980 x 720 before the height became 600.
+        const QSize screen = QGuiApplication::primaryScreen()->size();
+        QCOMPARE(window->pos(), QPoint((screen.width() - 980) / 2, (screen.height() - 720) / 2));
+    }
+
+    void texts_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        const QList<QPair<const char*, const char*>> texts = {
+            {"pBtn_SourcePath", "选择文件夹："},
+            {"cBox_OnlyFirstSheet", "只修改第一个Sheet"},
+            {"cBox_AppointedSheet", "只修改指定名称Sheet:"},
+            {"pBtn_MustRead", "使用必读"},
+            {"pBtn_RemoveSheet", "删除指定Sheet"},
+            {"lb_FindTextExplain", "查找内容："},
+            {"lb_ReplaceExcelTextExplain", "替换为："},
+            {"cBox_JustShow", "只列出包含查找内容目录,不替换"},
+            {"pBtn_ReplaceExcelText", "全部替换"},
+            {"cBox_TextFullMatch", "查找内容与整个单元格内容一致"},
+            {"cBox_FindFomula", "查找公式"},
+            {"cBox_WbFillOnce", "每个文件只改1处"},
+            {"cBox_ShtFillOnce", "每个Sheet表只修改1处"},
+            {"cBox_FindRange", "指定查找范围："},
+            {"lEdt_FindRange", "A1:C7"},
+            {"label_2", "查找内容："},
+            {"label_3", "右移"},
+            {"label_4", "左移"},
+            {"label_9", "下移"},
+            {"label_10", "上移"},
+            {"cBox_AppointCell", "不查找,直接指定单元格(多个单元格用英文逗号分隔),如:B3"},
+            {"label_11", "替换为："},
+            {"pBtn_CellFillText", "替换整个单元格内容"},
+            {"pBtn_CellChangeText", "修改内容"},
+            {"pBtn_CellFillFormula", "替换整个单元格公式"},
+            {"pBtn_CellChangeFormula", "修改公式"},
+            {"label_7", "删除行列："},
+            {"pBtn_DeleteRow", "删除行"},
+            {"pBtn_DeleteColumn", "删除列"},
+            {"pBtn_AddRow", "插入行"},
+            {"pBtn_AddColumn", "插入列"},
+            {"cBox_DownOrRightInsert", "下或右插入(默认是上或左插入)"},
+            {"cBox_PicTransparent", "图片底色透明"},
+            {"cBox_PicDelOld", "插入图片前删除原有图片"},
+            {"pBtn_PicSelect", "选择图片(留空表示不插入图片)："},
+            {"label_13", "图片位置调整(磅)："},
+            {"label_6", "右移"},
+            {"label_5", "左移"},
+            {"label_15", "下移"},
+            {"label_14", "上移"},
+            {"label_16", "图片宽高(0表示原图大小)："},
+            {"label_17", "X"},
+            {"pBtn_PicInsert", "执行插入图片"},
+        };
+        for (const auto& entry : texts)
+            QTest::newRow(entry.first) << QString::fromLatin1(entry.first) << QString::fromUtf8(entry.second);
+    }
+
+    void texts()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        auto window = makeWindow();
+        QObject* object = window->findChild<QObject*>(name);
+        QVERIFY2(object, qPrintable(name));
+        QCOMPARE(object->property("text").toString(), text);
+    }
+
+    void groupsInOrderWithTheirTitles()
+    {
+        auto window = makeWindow();
+        auto* tabs = control<QTabWidget>(*window, "tabWidget");
+        QVERIFY(tabs);
+        QCOMPARE(tabs->count(), 1);
+        QCOMPARE(tabs->currentIndex(), 0);
+        QCOMPARE(tabs->widget(0)->objectName(), QStringLiteral("wgt_AddToTab1"));
+        QCOMPARE(tabs->tabText(0), QStringLiteral("软件设置"));
+        QCOMPARE(tabs->parentWidget()->objectName(), QStringLiteral("centralWidget"));
+
+        QLayout* page = tabs->widget(0)->layout();
+        QStringList order;
+        for (int i = 0; i < page->count(); ++i)
+            order << page->itemAt(i)->widget()->objectName();
+        QCOMPARE(order, (QStringList{"groupBox_6", "label_8", "groupBox", "label_12", "groupBox_2",
+                                     "lb_ShowDisposingFile"}));
+        auto* pageBox = qobject_cast<QBoxLayout*>(page);
+        QVERIFY(pageBox);
+        QCOMPARE(pageBox->stretch(page->count() - 1), 1);
+
+        auto* group2 = control<QGroupBox>(*window, "groupBox_2");
+        QStringList inner;
+        for (int i = 0; i < group2->layout()->count(); ++i)
+            inner << group2->layout()->itemAt(i)->widget()->objectName();
+        QCOMPARE(inner, (QStringList{"groupBox_5", "label_18", "groupBox_3", "label", "groupBox_7",
+                                     "label_19", "groupBox_4"}));
+
+        const QList<QPair<const char*, const char*>> titles = {
+            {"groupBox_6", "第一步：选择文件夹，操作前请先备份，先备份，先备份"},
+            {"groupBox", "功能一：查找替换，操作前请先备份，先备份，先备份"},
+            {"groupBox_5", "第1步：设置"},
+            {"groupBox_3", "功能1：对单元格进行内容或公式修改(位移有效)，操作前请先备份，先备份，先备份"},
+            {"groupBox_7",
+             "功能2：对查找内容所在行或列执行删除行或列操作(位移无效)，操作前请先备份，先备份，先备份"},
+            {"groupBox_4", "功能3：在单元格插入图片(图片路径留空并勾选删除原有图片,表示只删除不插入)，"
+                           "操作前请先备份，先备份，先备份"},
+        };
+        for (const auto& title : titles)
+            QCOMPARE(control<QGroupBox>(*window, title.first)->title(), QString::fromUtf8(title.second));
+        QVERIFY(group2->title().startsWith(QStringLiteral("功能二：通过文本查找定位单元格")));
+
+        // Each row keeps its controls in order.
+        auto rowOrder = [&](const char* row) {
+            QStringList names;
+            QLayout* layout = control<QWidget>(*window, row)->layout();
+            for (int i = 0; i < layout->count(); ++i) {
+                if (QWidget* w = layout->itemAt(i)->widget())
+                    names << w->objectName();
+            }
+            return names;
+        };
+        QCOMPARE(
+            rowOrder("widget_6"),
+            (QStringList{"pBtn_SourcePath", "lEdt_SourcePath", "cBox_OnlyFirstSheet", "cBox_AppointedSheet",
+                         "lEdt_AppointedSheetName", "pBtn_MustRead", "pBtn_RemoveSheet"}));
+        QCOMPARE(rowOrder("widget_4"),
+                 (QStringList{"label_2", "lEdt_CellFindText", "label_3", "sBox_CellRight", "label_4",
+                              "sBox_CellLeft", "label_9", "sBox_CellDown", "label_10", "sBox_CellUp",
+                              "label_20", "cBox_AppointCell", "lEdt_AppointCell"}));
+        QCOMPARE(rowOrder("widget_5"),
+                 (QStringList{"label_13", "label_6", "sBox_PicRight", "label_5", "sBox_PicLeft", "label_15",
+                              "sBox_PicDown", "label_14", "sBox_PicUp", "label_16", "sBox_PicWidth",
+                              "label_17", "sBox_PicHeight", "pBtn_PicInsert"}));
+    }
+
+    void initialStatesAndLimits()
+    {
+        auto window = makeWindow();
+        for (QCheckBox* box : window->findChildren<QCheckBox*>())
+            QVERIFY2(!box->isChecked(), qPrintable(box->objectName()));
+        for (QLineEdit* edit : window->findChildren<QLineEdit*>()) {
+            if (edit->objectName().startsWith(QLatin1String("lEdt_")) &&
+                edit->objectName() != "lEdt_FindRange")
+                QVERIFY2(edit->text().isEmpty(), qPrintable(edit->objectName()));
+        }
+        for (const char* name : {"lEdt_AppointedSheetName", "lEdt_FindRange", "lEdt_AppointCell"})
+            QVERIFY2(!control<QLineEdit>(*window, name)->isEnabled(), name);
+        for (const QString& name : kStartButtons)
+            QVERIFY2(window->findChild<QPushButton*>(name)->isEnabled(), qPrintable(name));
+
+        for (const char* name : {"pBtn_AddRow", "pBtn_AddColumn", "cBox_DownOrRightInsert"})
+            QVERIFY2(window->findChild<QWidget*>(name)->isHidden(), name);
+        QVERIFY(control<QPushButton>(*window, "pBtn_DeleteRow")->isVisible());
+
+        const QList<QPair<const char*, int>> ranges = {
+            {"sBox_CellRight", 99}, {"sBox_CellLeft", 99},  {"sBox_CellDown", 99}, {"sBox_CellUp", 99},
+            {"sBox_PicRight", 99},  {"sBox_PicLeft", 99},   {"sBox_PicDown", 99},  {"sBox_PicUp", 99},
+            {"sBox_PicWidth", 999}, {"sBox_PicHeight", 999}};
+        for (const auto& range : ranges) {
+            auto* box = control<QSpinBox>(*window, range.first);
+            QCOMPARE(box->minimum(), 0);
+            QCOMPARE(box->maximum(), range.second);
+            QCOMPARE(box->value(), 0);
+            QCOMPARE(box->singleStep(), 1);
+        }
+
+        QCOMPARE(control<QLineEdit>(*window, "lEdt_AppointedSheetName")->maximumWidth(), 120);
+        QCOMPARE(control<QLineEdit>(*window, "lEdt_FindRange")->maximumWidth(), 100);
+        QCOMPARE(control<QLineEdit>(*window, "lEdt_CellFindText")->maximumWidth(), 400);
+        QCOMPARE(control<QLineEdit>(*window, "lEdt_AppointCell")->maximumWidth(), 60);
+        for (const char* name : {"pBtn_DeleteRow", "pBtn_DeleteColumn", "pBtn_AddRow", "pBtn_AddColumn"})
+            QCOMPARE(control<QPushButton>(*window, name)->maximumWidth(), 60);
+        QCOMPARE(control<QWidget>(*window, "widget_6")->minimumHeight(), 30);
+        QCOMPARE(control<QWidget>(*window, "widget_6")->maximumHeight(), 42);
+        QCOMPARE(control<QGroupBox>(*window, "groupBox_2")->maximumHeight(), 350);
+        QCOMPARE(control<QGroupBox>(*window, "groupBox_5")->minimumHeight(), 80);
+        QCOMPARE(control<QGroupBox>(*window, "groupBox_5")->maximumHeight(), 100);
+
+        const QString cellTip = QStringLiteral("一个单元格：B3  多个单元格：B3,D5,F2");
+        QCOMPARE(control<QCheckBox>(*window, "cBox_AppointCell")->toolTip(), cellTip);
+        QCOMPARE(control<QLineEdit>(*window, "lEdt_AppointCell")->toolTip(), cellTip);
+        QCOMPARE(control<QPushButton>(*window, "pBtn_CellChangeText")->toolTip(),
+                 QStringLiteral("只修改查找到的部分内容(需取消内容全匹配选项)"));
+        QCOMPARE(control<QPushButton>(*window, "pBtn_DeleteColumn")->toolTip(),
+                 QStringLiteral("将定位单元格所在列删除"));
+
+        QCOMPARE(control<QPushButton>(*window, "pBtn_SourcePath")->font().family(),
+                 QStringLiteral("Agency FB"));
+        QVERIFY(control<QPushButton>(*window, "pBtn_SourcePath")->font().bold());
+        QCOMPARE(control<QPushButton>(*window, "pBtn_ReplaceExcelText")->font().pointSize(), 9);
+        QCOMPARE(control<QLabel>(*window, "lb_ShowDisposingFile")->styleSheet(),
+                 QStringLiteral("color: rgb(255, 0, 0);"));
+        const QString notice = control<QLabel>(*window, "lb_ShowDisposingFile")->text();
+        QVERIFY(notice.contains(QStringLiteral("备份")));
+        QVERIFY(notice.contains(QStringLiteral("LibreOffice")));
+        for (const char* name : {"label_8", "label_12", "label_18", "label", "label_19"}) {
+            QCOMPARE(control<QLabel>(*window, name)->maximumHeight(), 10);
+            QVERIFY(
+                control<QLabel>(*window, name)->styleSheet().startsWith(QStringLiteral("border-top:1px")));
+        }
+    }
+
+    void signalsAndSlotsInDeclaredOrder()
+    {
+        const QMetaObject& meta = Widget::staticMetaObject;
+        QStringList methods;
+        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+            methods << QString::fromLatin1(meta.method(i).methodSignature());
+        QCOMPARE(methods, (QStringList{"pBtn_ReplaceExcelText_HasClicked()",
+                                       "pBtn_CellFillText_HasClicked()",
+                                       "pBtn_PicInsert_HasClicked()",
+                                       "pBtn_RemoveSheet_HasClicked()",
+                                       "ShowWindow()",
+                                       "SystemTrayActivated(QSystemTrayIcon::ActivationReason)",
+                                       "on_tabWidget_tabBarClicked(int)",
+                                       "on_pBtn_SourcePath_clicked()",
+                                       "on_pBtn_ReplaceExcelText_clicked()",
+                                       "on_ShowDisposingFile(QString)",
+                                       "on_pBtn_CellFillText_clicked()",
+                                       "on_pBtn_CellChangeText_clicked()",
+                                       "on_pBtn_CellFillFormula_clicked()",
+                                       "on_pBtn_CellChangeFormula_clicked()",
+                                       "on_pBtn_DeleteRow_clicked()",
+                                       "on_pBtn_DeleteColumn_clicked()",
+                                       "on_pBtn_AddColumn_clicked()",
+                                       "on_pBtn_AddRow_clicked()",
+                                       "on_Set_pBtn_Enable()",
+                                       "on_pBtn_PicPath_clicked()",
+                                       "on_pBtn_PicInsert_clicked()",
+                                       "on_cBox_AppointedSheet_clicked()",
+                                       "on_cBox_FindRange_clicked()",
+                                       "on_cBox_AppointCell_clicked()",
+                                       "on_pBtn_MustRead_clicked()",
+                                       "on_pBtn_RemoveSheet_clicked()"}));
+    }
+
+    void dialogButtonsAreConnectedOnce()
+    {
+        auto window = makeWindow();
+        auto* folder = control<QPushButton>(*window, "pBtn_SourcePath");
+        auto* picture = control<QPushButton>(*window, "pBtn_PicSelect");
+        auto* tabs = control<QTabWidget>(*window, "tabWidget");
+        QCOMPARE(ConnectionCounter::receiversOf(folder, SIGNAL(clicked())), 1);
+        QCOMPARE(ConnectionCounter::receiversOf(picture, SIGNAL(clicked())), 1);
+        QCOMPARE(ConnectionCounter::receiversOf(tabs, SIGNAL(tabBarClicked(int))), 1);
+        for (const QString& name : kStartButtons)
+            QCOMPARE(ConnectionCounter::receiversOf(window->findChild<QPushButton*>(name), SIGNAL(clicked())),
+                     1);
+    }
+
+    void appointedSheetAndRangeBoxesEnableTheirFields()
+    {
+        auto window = makeWindow();
+        auto* sheetBox = control<QCheckBox>(*window, "cBox_AppointedSheet");
+        auto* sheetName = control<QLineEdit>(*window, "lEdt_AppointedSheetName");
+        sheetBox->click();
+        QVERIFY(sheetName->isEnabled());
+        sheetBox->click();
+        QVERIFY(!sheetName->isEnabled());
+
+        auto* rangeBox = control<QCheckBox>(*window, "cBox_FindRange");
+        auto* range = control<QLineEdit>(*window, "lEdt_FindRange");
+        rangeBox->click();
+        QVERIFY(range->isEnabled());
+        rangeBox->click();
+        QVERIFY(!range->isEnabled());
+
+        // Only clicks apply the rules: a state set by code leaves the field alone.
+        sheetBox->setChecked(true);
+        QVERIFY(!sheetName->isEnabled());
+    }
+
+    void appointedCellsDisableTheSearchButKeepTheRangeField()
+    {
+        auto window = makeWindow();
+        const QStringList searchControls = {"lEdt_CellFindText", "sBox_CellRight",   "sBox_CellLeft",
+                                            "sBox_CellDown",     "sBox_CellUp",      "cBox_TextFullMatch",
+                                            "cBox_FindFomula",   "cBox_ShtFillOnce", "cBox_FindRange"};
+        control<QCheckBox>(*window, "cBox_FindRange")->click(); // range field enabled first
+        auto* appoint = control<QCheckBox>(*window, "cBox_AppointCell");
+
+        appoint->click();
+        QVERIFY(control<QLineEdit>(*window, "lEdt_AppointCell")->isEnabled());
+        for (const QString& name : searchControls)
+            QVERIFY2(!window->findChild<QWidget*>(name)->isEnabled(), qPrintable(name));
+        QVERIFY(control<QCheckBox>(*window, "cBox_WbFillOnce")->isEnabled());
+        QVERIFY(control<QLineEdit>(*window, "lEdt_FindRange")->isEnabled());
+
+        appoint->click();
+        QVERIFY(!control<QLineEdit>(*window, "lEdt_AppointCell")->isEnabled());
+        for (const QString& name : searchControls)
+            QVERIFY2(window->findChild<QWidget*>(name)->isEnabled(), qPrintable(name));
+    }
+
+    void rangeFieldAcceptsOnlyLettersDigitsAndColons()
+    {
+        auto window = makeWindow();
+        auto* range = control<QLineEdit>(*window, "lEdt_FindRange");
+        const QValidator* validator = range->validator();
+        QVERIFY(validator);
+        auto state = [&](QString text) {
+            int pos = 0;
+            return validator->validate(text, pos);
+        };
+        QCOMPARE(state(QStringLiteral("A1:C7")), QValidator::Acceptable);
+        QCOMPARE(state(QStringLiteral("b2:d10")), QValidator::Acceptable);
+        QCOMPARE(state(QStringLiteral("A1 C7")), QValidator::Invalid);
+        QCOMPARE(state(QStringLiteral("A1,C7")), QValidator::Invalid);
+
+        control<QCheckBox>(*window, "cBox_FindRange")->click();
+        range->clear();
+        QTest::keyClicks(range, QStringLiteral("B2, :D9"));
+        QCOMPARE(range->text(), QStringLiteral("B2:D9"));
+    }
+
+    void folderFieldGetsAFinalNativeSeparator()
+    {
+        using corvane::app::folderFieldText;
+        QCOMPARE(folderFieldText(QStringLiteral("/home/u/data")), QDir::toNativeSeparators("/home/u/data/"));
+        QCOMPARE(folderFieldText(QStringLiteral("/home/u/数据 2024")),
+                 QDir::toNativeSeparators("/home/u/数据 2024/"));
+        QCOMPARE(folderFieldText(QStringLiteral("/")), QDir::toNativeSeparators("/"));
+        QCOMPARE(folderFieldText(QStringLiteral("C:/Data")), QDir::toNativeSeparators("C:/Data/"));
+    }
+
+    void settingsFillThePathFields()
+    {
+        writeSettings("other=1\r\nsourcePath=  /home/u/数据/ \r\npicPath=/home/u/p.png\r\n");
+        auto window = makeWindow();
+        QCOMPARE(control<QLineEdit>(*window, "lEdt_SourcePath")->text(), QStringLiteral("/home/u/数据/"));
+        QCOMPARE(control<QLineEdit>(*window, "lEdt_PicPath")->text(), QStringLiteral("/home/u/p.png"));
+        QCOMPARE(corvane::app::GetSetting("other"), QByteArray("1"));
+    }
+
+    void autorunLeavesTheWindowHiddenUntilTheTrayIsUsed()
+    {
+        auto window = makeWindow("-autorun");
+        QVERIFY(!window->isVisible());
+        auto* tray = window->findChild<SystemTray*>();
+        QVERIFY(tray);
+
+        QMetaObject::invokeMethod(window.get(), "SystemTrayActivated",
+                                  Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::MiddleClick));
+        QMetaObject::invokeMethod(window.get(), "SystemTrayActivated",
+                                  Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::Context));
+        QVERIFY(!window->isVisible());
+
+        emit tray->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->size(), QSize(980, 600));
+
+        for (const QByteArray& argument : {QByteArray("-AUTORUN"), QByteArray("-autorun1")}) {
+            auto shown = makeWindow(argument);
+            QVERIFY2(shown->isVisible(), argument.constData());
+        }
+    }
+
+    void trayMenuShowsTheWindowAndQuits()
+    {
+        auto window = makeWindow("-autorun");
+        auto* tray = window->findChild<SystemTray*>();
+        QVERIFY(tray);
+        QCOMPARE(tray->toolTip(), QStringLiteral("Corvane"));
+        QVERIFY(!tray->icon().isNull());
+        QVERIFY(tray->contextMenu());
+        const QList<QAction*> actions = tray->contextMenu()->actions();
+        QCOMPARE(actions.size(), 2);
+        QCOMPARE(actions[0]->text(), QStringLiteral("软件设置"));
+        QCOMPARE(actions[1]->text(), QStringLiteral("退出程序"));
+
+        window->showMinimized();
+        actions[0]->trigger();
+        QVERIFY(window->isVisible());
+        QVERIFY(!window->isMinimized());
+
+        // The quit entry ends a running event loop; a timer bounds the wait if it does not.
+        QTimer::singleShot(0, actions[1], &QAction::trigger);
+        QTimer::singleShot(5000, [] { QCoreApplication::exit(7); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+    }
+
+    void tabClickRestoresSizeAndCentres()
+    {
+        auto window = makeWindow();
+        window->showMaximized();
+        window->resize(700, 500);
+        auto* tabs = control<QTabWidget>(*window, "tabWidget");
+        emit tabs->tabBarClicked(-1);
+        QVERIFY(!window->isMaximized());
+        QVERIFY(!window->isMinimized());
+        QCOMPARE(window->size(), QSize(980, 600));
+        const QSize screen = QGuiApplication::primaryScreen()->size();
+        QCOMPARE(window->pos(), QPoint((screen.width() - 980) / 2, (screen.height() - 600) / 2));
+    }
+
+    void statusAndEndSignalsOnlyTouchWidgets()
+    {
+        auto window = makeWindow();
+        QMetaObject::invokeMethod(window.get(), "on_ShowDisposingFile",
+                                  Q_ARG(QString, QStringLiteral("进度 1/2")));
+        QCOMPARE(control<QLabel>(*window, "lb_ShowDisposingFile")->text(), QStringLiteral("进度 1/2"));
+
+        for (const QString& name : kStartButtons)
+            window->findChild<QPushButton*>(name)->setEnabled(false);
+        QMetaObject::invokeMethod(window.get(), "on_Set_pBtn_Enable");
+        for (const QString& name : kStartButtons)
+            QVERIFY2(window->findChild<QPushButton*>(name)->isEnabled(), qPrintable(name));
+        QCOMPARE(control<QLabel>(*window, "lb_ShowDisposingFile")->text(), QStringLiteral("进度 1/2"));
+    }
+
+    void closingTheWindowEndsTheProgram()
+    {
+        auto window = makeWindow();
+        QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+        QTimer::singleShot(0, window.get(), &QWidget::close);
+        QTimer::singleShot(5000, [] { QCoreApplication::exit(7); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QVERIFY(!window->isVisible());
+        QCOMPARE(lastClosed.count(), 1);
+    }
+};
+
+QTEST_MAIN(WidgetTest)
+#include "tst_widget.moc"
