@@ -59,7 +59,8 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
     if (!available) {
         // Without the end signal the window would stay busy until it is restarted.
         sink.status(serverMissingMessage());
-        sink.serverFailed(server ? server->lastError() : QString());
+        sink.serverFailed(server ? server->lastError()
+                                 : QStringLiteral("no spreadsheet server is installed"));
         quitServer(server);
         sink.runEnded();
         return RunEnd::ServerMissing;

@@ -1,0 +1,50 @@
+#include "jobrunner.h"
+
+#include "jobs/launch.h"
+#include "jobs/runmonitor.h"
+
+#include <QTextStream>
+
+namespace corvane::cli {
+
+int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
+           const std::function<void(jobs::JobOptions&)>& fill, WorkerSlot slot)
+{
+    jobs::JobOptions& job = jobs::jobOptions();
+    job.sourcePath = options.value(QStringLiteral("folder"));
+    job.onlyFirstSheet = options.isSet(QStringLiteral("first-sheet"));
+    job.appointedSheet = options.isSet(QStringLiteral("sheet"));
+    if (job.appointedSheet)
+        job.appointedSheetName = options.value(QStringLiteral("sheet"));
+    job.openLists = options.isSet(QStringLiteral("open-lists"));
+    fill(job);
+
+    if (!jobs::prepareRun(job)) {
+        err << jobs::folderMissingMessage() << '\n';
+        err.flush();
+        return ExitRefused;
+    }
+
+    // The command line is its own worker thread: the server is made and used right here.
+    jobs::ThreadObject worker;
+    bool serverMissing = false;
+    QObject::connect(&worker, &jobs::ThreadObject::ShowDisposingFile, [&out](const QString& text) {
+        out << text << '\n';
+        out.flush();
+    });
+    QObject::connect(worker.monitor(), &jobs::RunMonitor::fileFailed,
+                     [&err](const QString& path, const QString& reason) {
+                         err << path << ": " << reason << '\n';
+                         err.flush();
+                     });
+    QObject::connect(worker.monitor(), &jobs::RunMonitor::serverFailed, [&](const QString& reason) {
+        serverMissing = true;
+        if (!reason.isEmpty())
+            err << reason << '\n';
+        err.flush();
+    });
+    (worker.*slot)();
+    return serverMissing ? ExitRefused : ExitCompleted;
+}
+
+} // namespace corvane::cli

@@ -1,0 +1,77 @@
+// The options of a job, as the last launch left them. A launch writes its own operation's
+// fields and the common ones on the GUI thread before it sends its request; the worker only
+// reads them. Fields of other operations keep the values of earlier launches.
+#pragma once
+
+#include "automation/findreplace.h"
+#include "automation/runskeleton.h"
+
+#include <QString>
+
+namespace corvane::jobs {
+
+struct JobOptions
+{
+    // Common to every operation.
+    QString sourcePath;
+    bool onlyFirstSheet = false;
+    bool appointedSheet = false;
+    QString appointedSheetName; // assigned only while appointedSheet is set
+    QString openFailedListPath;
+    QString matchedListPath;
+    QString unmatchedListPath;
+    // The window shows the lists it writes; the command line only when asked to.
+    bool openLists = true;
+
+    // Find and replace.
+    bool justShow = false;
+    QString findText;
+    QString replaceText;
+
+    // Cell locating: cell rewrite, row and column operations, pictures.
+    QString cellFindText;
+    int cellRight = 0;
+    int cellLeft = 0;
+    int cellDown = 0;
+    int cellUp = 0;
+    bool textFullMatch = false;
+    bool findInFormula = false;
+    bool workbookFillOnce = false;
+    bool sheetFillOnce = false;
+    bool findRangeOn = false;
+    QString findRange; // assigned only while findRangeOn is set
+    bool appointCellOn = false;
+    QString appointCells; // assigned only while appointCellOn is set
+
+    // Cell rewrite and row and column operations; exactly one mode is set while such a job runs.
+    QString cellFillText;
+    bool insertDownOrRight = false;
+    bool fillTextMode = false;
+    bool changeTextMode = false;
+    bool fillFormulaMode = false;
+    bool changeFormulaMode = false;
+    bool deleteRowMode = false;
+    bool deleteColumnMode = false;
+    bool addRowMode = false;
+    bool addColumnMode = false;
+
+    // Pictures.
+    QString picPath;
+    int picRight = 0;
+    int picLeft = 0;
+    int picDown = 0;
+    int picUp = 0;
+    int picWidth = 0;
+    int picHeight = 0;
+    bool picTransparent = false;
+    bool picDeleteOld = false;
+};
+
+// The one record of the process.
+JobOptions& jobOptions();
+
+// What the automation layer takes from the record.
+automation::RunSettings runSettings(const JobOptions& options);
+automation::ReplaceOptions replaceOptions(const JobOptions& options);
+
+} // namespace corvane::jobs

@@ -1,0 +1,80 @@
+#include "launch.h"
+
+#include "resultlists.h"
+
+#include "platform/paths.h"
+#include "platform/processes.h"
+
+#include <QDeadlineTimer>
+
+namespace corvane::jobs {
+
+QString folderMissingMessage()
+{
+    return QStringLiteral("文件夹不存在,请选择正确路径!");
+}
+
+bool prepareRun(JobOptions& options)
+{
+    setListPaths(options);
+    deleteOldLists(options);
+    return platform::FolderExists(options.sourcePath);
+}
+
+void retireWorker(std::unique_ptr<QThread>& thread, std::unique_ptr<ThreadObject>& worker)
+{
+    if (thread) {
+        thread->quit();
+        thread->wait();
+    }
+    worker.reset();
+    thread.reset();
+}
+
+void startWorker(std::unique_ptr<QThread>& thread, std::unique_ptr<ThreadObject>& worker)
+{
+    thread = std::make_unique<QThread>();
+    worker = std::make_unique<ThreadObject>();
+    worker->moveToThread(thread.get());
+    thread->start();
+}
+
+QString sweepQuestion(int count)
+{
+    return QStringLiteral(
+               "检测到%1个正在运行的表格程序进程。继续将强制结束这些进程,其中未保存的内容会丢失。\n"
+               "是否结束它们并继续?")
+        .arg(count);
+}
+
+bool ServerSweep(const QStringList& names, const std::function<bool(int count)>& confirm)
+{
+    int running = 0;
+    for (const QString& name : names)
+        running += platform::CountProcessesByName(name);
+    if (running == 0)
+        return true;
+    if (!confirm(running))
+        return false;
+
+    // Termination is a request; give each process a moment to go, and leave one that stays
+    // (it may run with higher rights) rather than loop for ever.
+    for (const QString& name : names) {
+        int left = platform::CountProcessesByName(name);
+        while (left > 0) {
+            platform::TerminateProcessByName(name);
+            QDeadlineTimer wait(2000);
+            int now = platform::CountProcessesByName(name);
+            while (now >= left && !wait.hasExpired()) {
+                QThread::msleep(20);
+                now = platform::CountProcessesByName(name);
+            }
+            if (now >= left)
+                break;
+            left = now;
+        }
+    }
+    return true;
+}
+
+} // namespace corvane::jobs

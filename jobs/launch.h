@@ -1,0 +1,38 @@
+// The parts of a launch that every front end shares: the result lists and the folder test,
+// the worker pair's replacement, and the sweep of running spreadsheet servers.
+#pragma once
+
+#include "joboptions.h"
+#include "threadobject.h"
+
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <functional>
+#include <memory>
+
+namespace corvane::jobs {
+
+// "文件夹不存在,请选择正确路径!"
+QString folderMissingMessage();
+
+// Stores the list paths, deletes the lists of an earlier run, then tests the folder. False
+// means the launch must stop with folderMissingMessage(); the old lists are gone by then.
+bool prepareRun(JobOptions& options);
+
+// Quits the previous job's thread, waits for its last slot to return, then destroys the
+// worker and the thread. Nothing happens when there is no previous pair.
+void retireWorker(std::unique_ptr<QThread>& thread, std::unique_ptr<ThreadObject>& worker);
+// A new worker on a new, started thread with its own event loop.
+void startWorker(std::unique_ptr<QThread>& thread, std::unique_ptr<ThreadObject>& worker);
+
+// The question asked before running spreadsheet servers are ended.
+QString sweepQuestion(int count);
+
+// Ends every running process with one of `names`, after `confirm` (given the number found)
+// has agreed; nothing is asked when none runs. False when the user declined: the launch stops.
+// A process that does not end within a short wait is left running.
+bool ServerSweep(const QStringList& names, const std::function<bool(int count)>& confirm);
+
+} // namespace corvane::jobs

@@ -1,0 +1,27 @@
+// Reports of a run beyond the status line: progress for the window's bar, and failures with
+// their reasons for the command line. Kept apart from ThreadObject so that the worker's own
+// signals stay the two the window relies on.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+namespace corvane::jobs {
+
+class RunMonitor : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+signals:
+    // Workbooks done out of the workbooks found.
+    void progressed(int done, int total);
+    // A workbook that could not be opened or saved, or a result list that could not be written.
+    void fileFailed(QString path, QString reason);
+    // No server could be started.
+    void serverFailed(QString reason);
+};
+
+} // namespace corvane::jobs
