@@ -15,19 +15,19 @@ enum class Outcome
     Rewrite,   // same prefix, new address
     Lost,      // prefix kept, address replaced by #REF!
     SheetLost, // prefix replaced by #REF!, address kept
-    Replace,   // whole token replaced by the text the rule left in its scratch
     NewPrefix, // prefix replaced by the scratch text, address kept
 };
 
 struct Rewrite
 {
     Reference reference;  // the new corners for Outcome::Rewrite
-    std::string* scratch; // text for Outcome::Replace
+    std::string* scratch; // new prefix for Outcome::NewPrefix
 };
 
 // Walks the tokens of text and asks rule what to do with each reference. Untouched stretches are
 // copied in one piece; out is written only once the first reference changes.
-template <typename Rule> bool rewriteReferences(std::string_view text, std::string& out, Rule&& rule)
+template <typename Rule>
+bool rewriteReferences(std::string_view text, std::string& out, LostReferenceStyle style, Rule&& rule)
 {
     Tokenizer tokenizer(text);
     Token token;
@@ -59,16 +59,14 @@ template <typename Rule> bool rewriteReferences(std::string_view text, std::stri
             break;
         case Outcome::Lost:
             // "#REF!A1" moved off the sheet is simply "#REF!".
-            if (!ref.sheetLost)
+            if (!ref.sheetLost && style == LostReferenceStyle::Excel)
                 out.append(prefix);
             out.append("#REF!");
             break;
         case Outcome::SheetLost:
             out.append("#REF!");
-            out.append(text.substr(ref.addressBegin, token.end - ref.addressBegin));
-            break;
-        case Outcome::Replace:
-            out.append(scratch);
+            if (style == LostReferenceStyle::Excel && ref.shape != ReferenceShape::Name)
+                out.append(text.substr(ref.addressBegin, token.end - ref.addressBegin));
             break;
         case Outcome::NewPrefix:
             out.append(scratch);
@@ -132,9 +130,10 @@ QString toQString(const std::string& s)
 
 } // namespace
 
-bool translateFormula(std::string_view formula, int rowDelta, int columnDelta, std::string& out)
+bool translateFormula(std::string_view formula, int rowDelta, int columnDelta, std::string& out,
+                      LostReferenceStyle style)
 {
-    return rewriteReferences(formula, out, [&](const Reference& ref, Rewrite& rw) {
+    return rewriteReferences(formula, out, style, [&](const Reference& ref, Rewrite& rw) {
         if (!isGridShape(ref.shape))
             return Outcome::Keep;
         Reference& moved = rw.reference;
@@ -150,27 +149,28 @@ bool translateFormula(std::string_view formula, int rowDelta, int columnDelta, s
     });
 }
 
-std::string translateFormula(std::string_view formula, int rowDelta, int columnDelta)
+std::string translateFormula(std::string_view formula, int rowDelta, int columnDelta,
+                             LostReferenceStyle style)
 {
     std::string out;
-    if (!translateFormula(formula, rowDelta, columnDelta, out))
+    if (!translateFormula(formula, rowDelta, columnDelta, out, style))
         return std::string(formula);
     return out;
 }
 
-QString translateFormula(const QString& formula, int rowDelta, int columnDelta)
+QString translateFormula(const QString& formula, int rowDelta, int columnDelta, LostReferenceStyle style)
 {
     std::string out;
-    if (!translateFormula(fromQString(formula), rowDelta, columnDelta, out))
+    if (!translateFormula(fromQString(formula), rowDelta, columnDelta, out, style))
         return formula;
     return toQString(out);
 }
 
 bool adjustFormula(std::string_view formula, std::string_view formulaSheet, std::string_view editedSheet,
-                   const SheetEdit& edit, std::string& out)
+                   const SheetEdit& edit, std::string& out, LostReferenceStyle style)
 {
     const bool homeIsEdited = !formulaSheet.empty() && sheetNamesEqual(formulaSheet, editedSheet);
-    return rewriteReferences(formula, out, [&](const Reference& ref, Rewrite& rw) {
+    return rewriteReferences(formula, out, style, [&](const Reference& ref, Rewrite& rw) {
         if (!isGridShape(ref.shape) || ref.external || ref.sheetLost || ref.isThreeD())
             return Outcome::Keep;
         const bool intoEdited =
@@ -187,26 +187,28 @@ bool adjustFormula(std::string_view formula, std::string_view formulaSheet, std:
 }
 
 std::string adjustFormula(std::string_view formula, std::string_view formulaSheet,
-                          std::string_view editedSheet, const SheetEdit& edit)
+                          std::string_view editedSheet, const SheetEdit& edit, LostReferenceStyle style)
 {
     std::string out;
-    if (!adjustFormula(formula, formulaSheet, editedSheet, edit, out))
+    if (!adjustFormula(formula, formulaSheet, editedSheet, edit, out, style))
         return std::string(formula);
     return out;
 }
 
 QString adjustFormula(const QString& formula, const QString& formulaSheet, const QString& editedSheet,
-                      const SheetEdit& edit)
+                      const SheetEdit& edit, LostReferenceStyle style)
 {
     std::string out;
-    if (!adjustFormula(fromQString(formula), fromQString(formulaSheet), fromQString(editedSheet), edit, out))
+    if (!adjustFormula(fromQString(formula), fromQString(formulaSheet), fromQString(editedSheet), edit, out,
+                       style))
         return formula;
     return toQString(out);
 }
 
-std::string adjustDefinedName(std::string_view text, std::string_view editedSheet, const SheetEdit& edit)
+std::string adjustDefinedName(std::string_view text, std::string_view editedSheet, const SheetEdit& edit,
+                              LostReferenceStyle style)
 {
-    return adjustFormula(text, std::string_view(), editedSheet, edit);
+    return adjustFormula(text, std::string_view(), editedSheet, edit, style);
 }
 
 namespace {
@@ -224,18 +226,15 @@ int sheetIndex(const std::vector<std::string>& sheetOrder, std::string_view writ
 } // namespace
 
 bool removeSheetFromFormula(std::string_view formula, std::string_view deletedSheet,
-                            const std::vector<std::string>& sheetOrder, std::string& out)
+                            const std::vector<std::string>& sheetOrder, std::string& out,
+                            LostReferenceStyle style)
 {
-    return rewriteReferences(formula, out, [&](const Reference& ref, Rewrite& rw) {
+    return rewriteReferences(formula, out, style, [&](const Reference& ref, Rewrite& rw) {
         if (ref.external || ref.sheetLost || !ref.hasSheet() || ref.shape == ReferenceShape::Lost)
             return Outcome::Keep;
         if (!ref.isThreeD()) {
             if (!writtenSheetNameEquals(ref.sheet, ref.quoted, deletedSheet))
                 return Outcome::Keep;
-            if (ref.shape == ReferenceShape::Name) {
-                *rw.scratch = "#REF!";
-                return Outcome::Replace;
-            }
             return Outcome::SheetLost;
         }
 
@@ -278,19 +277,19 @@ bool removeSheetFromFormula(std::string_view formula, std::string_view deletedSh
 }
 
 std::string removeSheetFromFormula(std::string_view formula, std::string_view deletedSheet,
-                                   const std::vector<std::string>& sheetOrder)
+                                   const std::vector<std::string>& sheetOrder, LostReferenceStyle style)
 {
     std::string out;
-    if (!removeSheetFromFormula(formula, deletedSheet, sheetOrder, out))
+    if (!removeSheetFromFormula(formula, deletedSheet, sheetOrder, out, style))
         return std::string(formula);
     return out;
 }
 
 QString removeSheetFromFormula(const QString& formula, const QString& deletedSheet,
-                               const std::vector<std::string>& sheetOrder)
+                               const std::vector<std::string>& sheetOrder, LostReferenceStyle style)
 {
     std::string out;
-    if (!removeSheetFromFormula(fromQString(formula), fromQString(deletedSheet), sheetOrder, out))
+    if (!removeSheetFromFormula(fromQString(formula), fromQString(deletedSheet), sheetOrder, out, style))
         return formula;
     return toQString(out);
 }

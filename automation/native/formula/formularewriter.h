@@ -12,22 +12,38 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace corvane::automation::native::formula {
 
+// How a reference that lost its cells or its sheet is written.
+enum class LostReferenceStyle : std::uint8_t
+{
+    // As the spreadsheet application writes it: the surviving part stays, "Sheet1!#REF!" for a
+    // qualified reference whose cells are gone, "#REF!A1" for a reference whose sheet is gone.
+    Excel,
+    // The whole reference becomes "#REF!", as LibreOffice writes it. LibreOffice 7.4 reads the
+    // Excel forms above as unparsable (#NAME?) but this one as #REF!.
+    Bare,
+};
+
 // The formula as it reads in a cell rowDelta rows and columnDelta columns away: every relative
 // row and column moves, '$' parts stay. A reference that leaves the sheet becomes #REF!
 // ("Sheet1!#REF!" when qualified). Shared-formula members are the master's text translated by
 // (member - master).
-bool translateFormula(std::string_view formula, int rowDelta, int columnDelta, std::string& out);
-std::string translateFormula(std::string_view formula, int rowDelta, int columnDelta);
-QString translateFormula(const QString& formula, int rowDelta, int columnDelta);
-inline std::string translateFormula(const char* formula, int rowDelta, int columnDelta)
+bool translateFormula(std::string_view formula, int rowDelta, int columnDelta, std::string& out,
+                      LostReferenceStyle style = LostReferenceStyle::Excel);
+std::string translateFormula(std::string_view formula, int rowDelta, int columnDelta,
+                             LostReferenceStyle style = LostReferenceStyle::Excel);
+QString translateFormula(const QString& formula, int rowDelta, int columnDelta,
+                         LostReferenceStyle style = LostReferenceStyle::Excel);
+inline std::string translateFormula(const char* formula, int rowDelta, int columnDelta,
+                                    LostReferenceStyle style = LostReferenceStyle::Excel)
 {
-    return translateFormula(std::string_view(formula), rowDelta, columnDelta);
+    return translateFormula(std::string_view(formula), rowDelta, columnDelta, style);
 }
 
 // The formula after rows or columns of editedSheet were deleted or inserted. formulaSheet is the
@@ -36,19 +52,23 @@ inline std::string translateFormula(const char* formula, int rowDelta, int colum
 // alike, follow their cells; those whose cells are all deleted become #REF! ("Sheet1!#REF!" when
 // qualified). References into other sheets, external workbooks and 3-D references stay.
 bool adjustFormula(std::string_view formula, std::string_view formulaSheet, std::string_view editedSheet,
-                   const SheetEdit& edit, std::string& out);
+                   const SheetEdit& edit, std::string& out,
+                   LostReferenceStyle style = LostReferenceStyle::Excel);
 std::string adjustFormula(std::string_view formula, std::string_view formulaSheet,
-                          std::string_view editedSheet, const SheetEdit& edit);
+                          std::string_view editedSheet, const SheetEdit& edit,
+                          LostReferenceStyle style = LostReferenceStyle::Excel);
 QString adjustFormula(const QString& formula, const QString& formulaSheet, const QString& editedSheet,
-                      const SheetEdit& edit);
+                      const SheetEdit& edit, LostReferenceStyle style = LostReferenceStyle::Excel);
 inline std::string adjustFormula(const char* formula, std::string_view formulaSheet,
-                                 std::string_view editedSheet, const SheetEdit& edit)
+                                 std::string_view editedSheet, const SheetEdit& edit,
+                                 LostReferenceStyle style = LostReferenceStyle::Excel)
 {
-    return adjustFormula(std::string_view(formula), formulaSheet, editedSheet, edit);
+    return adjustFormula(std::string_view(formula), formulaSheet, editedSheet, edit, style);
 }
 
 // Defined-name text (always sheet-qualified in a workbook) after a row or column edit.
-std::string adjustDefinedName(std::string_view text, std::string_view editedSheet, const SheetEdit& edit);
+std::string adjustDefinedName(std::string_view text, std::string_view editedSheet, const SheetEdit& edit,
+                              LostReferenceStyle style = LostReferenceStyle::Excel);
 
 // The formula or defined-name text after deletedSheet was removed from the workbook: a reference
 // into it loses its sheet and reads "#REF!A1" (the address kept behind the error, as the
@@ -57,15 +77,19 @@ std::string adjustDefinedName(std::string_view text, std::string_view editedShee
 // when sheetOrder (the workbook's sheet names in order, before the deletion) is given, and
 // becomes "#REF!<address>" when it is not or when the span held only that sheet.
 bool removeSheetFromFormula(std::string_view formula, std::string_view deletedSheet,
-                            const std::vector<std::string>& sheetOrder, std::string& out);
+                            const std::vector<std::string>& sheetOrder, std::string& out,
+                            LostReferenceStyle style = LostReferenceStyle::Excel);
 std::string removeSheetFromFormula(std::string_view formula, std::string_view deletedSheet,
-                                   const std::vector<std::string>& sheetOrder = {});
+                                   const std::vector<std::string>& sheetOrder = {},
+                                   LostReferenceStyle style = LostReferenceStyle::Excel);
 QString removeSheetFromFormula(const QString& formula, const QString& deletedSheet,
-                               const std::vector<std::string>& sheetOrder = {});
+                               const std::vector<std::string>& sheetOrder = {},
+                               LostReferenceStyle style = LostReferenceStyle::Excel);
 inline std::string removeSheetFromFormula(const char* formula, std::string_view deletedSheet,
-                                          const std::vector<std::string>& sheetOrder = {})
+                                          const std::vector<std::string>& sheetOrder = {},
+                                          LostReferenceStyle style = LostReferenceStyle::Excel)
 {
-    return removeSheetFromFormula(std::string_view(formula), deletedSheet, sheetOrder);
+    return removeSheetFromFormula(std::string_view(formula), deletedSheet, sheetOrder, style);
 }
 
 } // namespace corvane::automation::native::formula

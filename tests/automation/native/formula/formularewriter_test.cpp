@@ -134,3 +134,14 @@ TEST(RemoveSheet, ThreeDimensionalSpansLoseTheirEnd)
               "SUM('Sheet2:My Sheet'!A1)");
     EXPECT_EQ(removeSheetFromFormula("SUM(Sheet1:Sheet3!A1)", "Sheet1"), "SUM(#REF!A1)");
 }
+
+TEST(LostReferenceStyle, BareWritesTheWholeReferenceAsRefError)
+{
+    const auto bare = LostReferenceStyle::Bare;
+    EXPECT_EQ(
+        adjustFormula("Sheet1!A5+'My S'!A5:B5+A5+A6", "Sheet1", "Sheet1", SheetEdit::deleteRows(5), bare),
+        "#REF!+'My S'!A5:B5+#REF!+A5");
+    EXPECT_EQ(translateFormula("Sheet1!A1", -1, 0, bare), "#REF!");
+    EXPECT_EQ(removeSheetFromFormula("Sheet2!A1+Sheet2!Total+SUM(Sheet2:Sheet3!A1)", "Sheet2", {}, bare),
+              "#REF!+#REF!+SUM(#REF!)");
+}
