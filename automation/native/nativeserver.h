@@ -1,0 +1,23 @@
+// The embedded engine as a spreadsheet server: it opens .xlsx/.xlsm packages (recognised by
+// their content, whatever their name) and edits them in place.
+#pragma once
+
+#include "automation/automationserver.h"
+
+namespace corvane::automation::native {
+
+class NativeServer : public AutomationServer
+{
+public:
+    NativeServer() = default;
+
+    bool isAvailable() override { return true; }
+    std::unique_ptr<Workbook> open(const QString& path) override;
+    void quit() override {}
+    QString lastError() const override { return m_lastError; }
+
+private:
+    QString m_lastError;
+};
+
+} // namespace corvane::automation::native

@@ -1,0 +1,45 @@
+// One sheet of a workbook opened by the engine. A worksheet's part is parsed on the first call
+// that needs its cells; chart sheets and other sheets without a cell grid hold no cells.
+#pragma once
+
+#include "automation/sheet.h"
+
+#include <string>
+
+namespace corvane::automation::native {
+
+class NativeWorkbook;
+class Worksheet;
+
+class NativeSheet : public Sheet
+{
+public:
+    NativeSheet(NativeWorkbook& workbook, const QString& name, const std::string& partName, bool hasGrid);
+
+    QString name() const override { return m_name; }
+    std::optional<RangeAddress> usedRange() override;
+    std::optional<RangeAddress> range(const QString& address) override;
+    std::optional<CellAddress> cell(int row, int column) override;
+    std::optional<CellAddress> find(const RangeAddress& in, const FindQuery& query,
+                                    std::optional<CellAddress> after = std::nullopt) override;
+    bool replace(const RangeAddress& in, const QString& what, const QString& replacement) override;
+    CellValue value(const CellAddress& cell) override;
+    QString formula(const CellAddress& cell) override;
+    bool setValue(const CellAddress& cell, const QString& text) override;
+    bool setFormula(const CellAddress& cell, const QString& text) override;
+    QString lastError() const override { return m_lastError; }
+
+private:
+    // The parsed worksheet, or null (with m_lastError) for a sheet without cells or a damaged one.
+    Worksheet* worksheet();
+    bool store(const CellAddress& cell, const QString& text);
+
+    NativeWorkbook& m_workbook;
+    QString m_name;
+    std::string m_partName;
+    bool m_hasGrid;
+    Worksheet* m_worksheet = nullptr;
+    QString m_lastError;
+};
+
+} // namespace corvane::automation::native

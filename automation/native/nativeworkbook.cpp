@@ -1,0 +1,161 @@
+#include "nativeworkbook.h"
+
+#include "contenttypes.h"
+#include "nativesheet.h"
+#include "relationships.h"
+#include "sharedstrings.h"
+#include "workbookpart.h"
+
+namespace corvane::automation::native {
+
+namespace {
+
+bool isSpreadsheetType(const std::string& type)
+{
+    static const char* const types[] = {
+        "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml",
+        "application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml",
+        "application/vnd.ms-excel.sheet.macroEnabled.main+xml",
+        "application/vnd.ms-excel.template.macroEnabled.main+xml",
+        "application/vnd.ms-excel.addin.macroEnabled.main+xml",
+    };
+    for (const char* t : types) {
+        if (type == t)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+NativeWorkbook::NativeWorkbook() = default;
+NativeWorkbook::~NativeWorkbook() = default;
+
+bool NativeWorkbook::open(const QString& path)
+{
+    const auto fail = [this](const QString& reason) {
+        m_lastError = reason;
+        m_package.close();
+        return false;
+    };
+    if (!m_package.open(path))
+        return fail(m_package.error());
+    if (!m_package.contains("[Content_Types].xml"))
+        return fail(QStringLiteral("damaged: not an Open XML package (it has no [Content_Types].xml)"));
+    m_contentTypes = m_package.part<ContentTypes>("[Content_Types].xml");
+    if (!m_contentTypes)
+        return fail(m_package.error());
+    if (!m_package.contains("_rels/.rels"))
+        return fail(QStringLiteral("damaged: the package has no relationships (_rels/.rels)"));
+    auto* rootRels = m_package.part<Relationships>("_rels/.rels");
+    if (!rootRels)
+        return fail(m_package.error());
+    Relationship office;
+    if (!rootRels->findByType("officeDocument", office) || office.external ||
+        !m_package.contains(office.target))
+        return fail(QStringLiteral("damaged: the package has no workbook part"));
+    m_workbookPartName = office.target;
+    const std::string type = m_contentTypes->contentType(m_workbookPartName);
+    if (!isSpreadsheetType(type)) {
+        if (type.find("binary") != std::string::npos)
+            return fail(QStringLiteral("unsupported: a binary (.xlsb) workbook"));
+        if (office.type.find("purl.oclc.org") != std::string::npos)
+            return fail(QStringLiteral("unsupported: a strict Open XML workbook"));
+        return fail(
+            QStringLiteral("not a workbook: the package holds \"%1\"").arg(QString::fromStdString(type)));
+    }
+    m_workbook = m_package.part<WorkbookPart>(m_workbookPartName);
+    if (!m_workbook)
+        return fail(m_package.error());
+    const std::string relsName = Relationships::relsPartFor(m_workbookPartName);
+    if (!m_package.contains(relsName))
+        return fail(QStringLiteral("damaged: the workbook part has no relationships"));
+    m_workbookRels = m_package.part<Relationships>(relsName);
+    if (!m_workbookRels)
+        return fail(m_package.error());
+    m_workbookRels->setSource(m_workbookPartName);
+
+    Relationship sst;
+    if (m_workbookRels->findByType("sharedStrings", sst) && !sst.external && m_package.contains(sst.target))
+        m_sharedStringsName = sst.target;
+
+    // Every visit of a sheet needs the strings; a hostile or damaged table refuses the workbook.
+    QString error;
+    sharedStrings(error);
+    if (!error.isEmpty())
+        return fail(error);
+
+    for (const SheetEntry& e : m_workbook->sheets()) {
+        Relationship rel;
+        if (!m_workbookRels->findById(e.relationshipId, rel) || rel.external)
+            return fail(QStringLiteral("damaged: sheet \"%1\" has no part").arg(e.name));
+        const bool grid =
+            rel.type.size() >= 10 && rel.type.compare(rel.type.size() - 10, 10, "/worksheet") == 0;
+        if (grid && !m_package.contains(rel.target))
+            return fail(QStringLiteral("damaged: the part of sheet \"%1\" is missing").arg(e.name));
+        m_sheets.push_back(std::make_unique<NativeSheet>(*this, e.name, rel.target, grid));
+    }
+    m_open = true;
+    return true;
+}
+
+int NativeWorkbook::sheetCount()
+{
+    return m_open ? static_cast<int>(m_sheets.size()) : 0;
+}
+
+Sheet* NativeWorkbook::sheet(int index)
+{
+    if (!m_open || index < 1 || index > sheetCount())
+        return nullptr;
+    return m_sheets[static_cast<size_t>(index - 1)].get();
+}
+
+SharedStrings* NativeWorkbook::sharedStrings(QString& error)
+{
+    if (m_sharedStrings || m_sharedStringsName.empty())
+        return m_sharedStrings;
+    m_sharedStrings = m_package.part<SharedStrings>(m_sharedStringsName);
+    if (!m_sharedStrings)
+        error = m_package.error();
+    return m_sharedStrings;
+}
+
+void NativeWorkbook::contentsChanged()
+{
+    if (m_contentsChanged)
+        return;
+    m_contentsChanged = true;
+    m_workbook->setFullCalcOnLoad();
+    Relationship chain;
+    if (m_workbookRels->findByType("calcChain", chain)) {
+        m_workbookRels->remove(chain.id);
+        if (!chain.external) {
+            m_package.removeEntry(chain.target);
+            m_contentTypes->removeOverride(chain.target);
+        }
+    }
+}
+
+bool NativeWorkbook::save()
+{
+    if (!m_open) {
+        m_lastError = QStringLiteral("not saved: the workbook is closed");
+        return false;
+    }
+    if (!m_package.save()) {
+        m_lastError = m_package.error();
+        return false;
+    }
+    m_contentsChanged = false;
+    return true;
+}
+
+void NativeWorkbook::close()
+{
+    m_open = false;
+    m_sheets.clear();
+    m_package.close();
+}
+
+} // namespace corvane::automation::native

@@ -1,0 +1,55 @@
+// A workbook package opened by the engine: the workbook part, its sheets (parsed when first
+// visited) and the package-wide consequences of changing cells.
+#pragma once
+
+#include "package.h"
+
+#include "automation/workbook.h"
+
+#include <memory>
+#include <vector>
+
+namespace corvane::automation::native {
+
+class ContentTypes;
+class NativeSheet;
+class Relationships;
+class SharedStrings;
+class WorkbookPart;
+
+class NativeWorkbook : public Workbook
+{
+public:
+    NativeWorkbook();
+    ~NativeWorkbook() override;
+
+    // False with lastError() when the file is not a workbook the engine can open.
+    bool open(const QString& path);
+
+    int sheetCount() override;
+    Sheet* sheet(int index) override;
+    bool save() override;
+    void close() override;
+    QString lastError() const override { return m_lastError; }
+
+    Package& package() { return m_package; }
+    // The shared strings table, loaded on first use; null when the workbook has none.
+    SharedStrings* sharedStrings(QString& error);
+    // Called once cell contents changed: full recalculation on load, calculation chain dropped.
+    void contentsChanged();
+
+private:
+    Package m_package;
+    ContentTypes* m_contentTypes = nullptr;
+    WorkbookPart* m_workbook = nullptr;
+    Relationships* m_workbookRels = nullptr;
+    std::string m_workbookPartName;
+    std::string m_sharedStringsName;
+    SharedStrings* m_sharedStrings = nullptr;
+    std::vector<std::unique_ptr<NativeSheet>> m_sheets;
+    bool m_open = false;
+    bool m_contentsChanged = false;
+    QString m_lastError;
+};
+
+} // namespace corvane::automation::native

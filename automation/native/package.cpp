@@ -1,0 +1,279 @@
+#include "package.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <zip.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace corvane::automation::native {
+
+namespace {
+
+QString zipErrorText(int code)
+{
+    zip_error_t e;
+    zip_error_init_with_code(&e, code);
+    const QString text = QString::fromUtf8(zip_error_strerror(&e));
+    zip_error_fini(&e);
+    return text;
+}
+
+// A compound file holding an "EncryptedPackage" stream is an encrypted Open XML workbook; any
+// other compound file is a binary workbook (or not a workbook at all).
+bool compoundFileHoldsEncryptedPackage(QFile& file)
+{
+    static const QByteArray name =
+        QByteArray::fromRawData("E\0n\0c\0r\0y\0p\0t\0e\0d\0P\0a\0c\0k\0a\0g\0e\0", 32);
+    file.seek(0);
+    QByteArray carry;
+    while (!file.atEnd()) {
+        const QByteArray chunk = carry + file.read(1 << 20);
+        if (chunk.contains(name))
+            return true;
+        carry = chunk.right(name.size());
+        if (chunk.size() <= carry.size())
+            break;
+    }
+    return false;
+}
+
+} // namespace
+
+Package::~Package()
+{
+    close();
+}
+
+void Package::close()
+{
+    if (m_zip)
+        zip_discard(m_zip);
+    m_zip = nullptr;
+}
+
+std::string Package::key(const std::string& name)
+{
+    std::string k = name;
+    std::transform(k.begin(), k.end(), k.begin(), [](unsigned char c) { return std::tolower(c); });
+    return k;
+}
+
+bool Package::open(const QString& path)
+{
+    m_path = path;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_error = QStringLiteral("not opened: %1").arg(file.errorString());
+        return false;
+    }
+    if (file.size() == 0) {
+        m_error = QStringLiteral("not a workbook: the file is empty");
+        return false;
+    }
+    const QByteArray magic = file.read(8);
+    if (magic == QByteArray::fromRawData("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8)) {
+        m_error =
+            compoundFileHoldsEncryptedPackage(file)
+                ? QStringLiteral("encrypted: the workbook is protected by a password")
+                : QStringLiteral("unsupported: a binary (Excel 97-2003) workbook or another compound file");
+        return false;
+    }
+    file.close();
+    m_looksLikeZip = magic.startsWith("PK");
+    return openArchive();
+}
+
+bool Package::openArchive()
+{
+    int code = 0;
+    const QByteArray native = QFile::encodeName(m_path);
+    m_zip = zip_open(native.constData(), 0, &code);
+    if (!m_zip) {
+        if (code == ZIP_ER_NOZIP && !m_looksLikeZip)
+            m_error = QStringLiteral("not a workbook: the file is neither a zip package nor a compound file");
+        else
+            m_error = QStringLiteral("damaged: the zip archive is broken (%1)").arg(zipErrorText(code));
+        return false;
+    }
+    const zip_int64_t count = zip_get_num_entries(m_zip, 0);
+    if (count > kMaxEntries) {
+        m_error = QStringLiteral("unsupported: the package holds %1 entries, more than a workbook may (%2)")
+                      .arg(count)
+                      .arg(kMaxEntries);
+        close();
+        return false;
+    }
+    buildIndex();
+    return true;
+}
+
+void Package::buildIndex()
+{
+    m_index.clear();
+    const zip_int64_t count = zip_get_num_entries(m_zip, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char* n = zip_get_name(m_zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+        if (n)
+            m_index.emplace(key(n), std::make_pair(std::string(n), static_cast<std::uint64_t>(i)));
+    }
+}
+
+bool Package::contains(const std::string& name) const
+{
+    return m_removed.count(key(name)) == 0 && m_index.count(key(name)) != 0;
+}
+
+bool Package::read(const std::string& name, std::string& out)
+{
+    const auto it = m_index.find(key(name));
+    if (!m_zip || it == m_index.end()) {
+        m_error = QStringLiteral("damaged: the package has no %1").arg(QString::fromStdString(name));
+        return false;
+    }
+    const zip_uint64_t index = it->second.second;
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat_index(m_zip, index, 0, &st) != 0) {
+        m_error = QStringLiteral("damaged: %1").arg(QString::fromUtf8(zip_strerror(m_zip)));
+        return false;
+    }
+    const QString qname = QString::fromStdString(name);
+    if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
+        m_error = QStringLiteral("encrypted: %1 is encrypted inside the zip").arg(qname);
+        return false;
+    }
+    if ((st.valid & ZIP_STAT_SIZE) && st.size > kMaxPartSize) {
+        m_error = QStringLiteral("unsupported: %1 inflates to %2 bytes, more than a part may (%3)")
+                      .arg(qname)
+                      .arg(st.size)
+                      .arg(kMaxPartSize);
+        return false;
+    }
+    zip_file_t* f = zip_fopen_index(m_zip, index, 0);
+    if (!f) {
+        m_error = QStringLiteral("damaged: %1: %2").arg(qname, QString::fromUtf8(zip_strerror(m_zip)));
+        return false;
+    }
+    out.clear();
+    out.reserve((st.valid & ZIP_STAT_SIZE) ? static_cast<size_t>(st.size) : 0);
+    char buf[1 << 16];
+    for (;;) {
+        const zip_int64_t n = zip_fread(f, buf, sizeof buf);
+        if (n < 0) {
+            m_error = QStringLiteral("damaged: %1: %2").arg(qname, QString::fromUtf8(zip_file_strerror(f)));
+            zip_fclose(f);
+            return false;
+        }
+        if (n == 0)
+            break;
+        // The declared size may lie; the bound holds for what really comes out.
+        if (out.size() + static_cast<size_t>(n) > kMaxPartSize) {
+            m_error = QStringLiteral("unsupported: %1 inflates to more than a part may (%2 bytes)")
+                          .arg(qname)
+                          .arg(kMaxPartSize);
+            zip_fclose(f);
+            return false;
+        }
+        out.append(buf, static_cast<size_t>(n));
+    }
+    zip_fclose(f);
+    return true;
+}
+
+bool Package::loadPart(const std::string& name, XmlPart& part)
+{
+    std::string data;
+    if (!read(name, data))
+        return false;
+    const auto it = m_index.find(key(name));
+    if (!part.load(it->second.first, std::move(data))) {
+        m_error = part.error();
+        return false;
+    }
+    return true;
+}
+
+void Package::removeEntry(const std::string& name)
+{
+    if (m_index.count(key(name)))
+        m_removed.insert(key(name));
+    m_parts.erase(key(name));
+}
+
+bool Package::hasChanges() const
+{
+    if (!m_removed.empty())
+        return true;
+    return std::any_of(m_parts.begin(), m_parts.end(), [](const auto& p) { return p.second->isDirty(); });
+}
+
+bool Package::save()
+{
+    if (!hasChanges())
+        return true;
+    if (!m_zip) {
+        m_error = QStringLiteral("not saved: the workbook is not open");
+        return false;
+    }
+    const QByteArray native = QFile::encodeName(m_path);
+    struct stat before;
+    if (::stat(native.constData(), &before) != 0) {
+        m_error = QStringLiteral("not saved: the file is gone");
+        return false;
+    }
+    if (!QFileInfo(m_path).isWritable()) {
+        m_error = QStringLiteral("not saved: the file is read-only");
+        return false;
+    }
+
+    std::vector<std::string> contents; // must outlive zip_close, which reads the sources
+    contents.reserve(m_parts.size());
+    bool ok = true;
+    for (const auto& [k, part] : m_parts) {
+        if (!part->isDirty() || m_removed.count(k))
+            continue;
+        contents.push_back(part->serialize());
+        const std::string& data = contents.back();
+        zip_source_t* src = zip_source_buffer(m_zip, data.data(), data.size(), 0);
+        const auto it = m_index.find(k);
+        if (!src || it == m_index.end() || zip_file_replace(m_zip, it->second.second, src, 0) != 0) {
+            if (src)
+                zip_source_free(src);
+            ok = false;
+            break;
+        }
+        zip_set_file_compression(m_zip, it->second.second, ZIP_CM_DEFLATE, 0);
+    }
+    for (const auto& k : m_removed) {
+        const auto it = m_index.find(k);
+        if (ok && it != m_index.end() && zip_delete(m_zip, it->second.second) != 0)
+            ok = false;
+    }
+    if (!ok || zip_close(m_zip) != 0) {
+        m_error = QStringLiteral("not saved: %1").arg(QString::fromUtf8(zip_strerror(m_zip)));
+        zip_unchange_all(m_zip);
+        return false;
+    }
+    m_zip = nullptr;
+    struct stat after;
+    if (::stat(native.constData(), &after) == 0 && (after.st_mode & 07777) != (before.st_mode & 07777))
+        ::chmod(native.constData(), before.st_mode & 07777);
+
+    for (auto& p : m_parts)
+        p.second->setDirty(false);
+    m_removed.clear();
+    // Go on working on the file as it now is.
+    if (!openArchive()) {
+        m_error = QStringLiteral("saved, but could not be reopened: %1").arg(m_error);
+        return false;
+    }
+    return true;
+}
+
+} // namespace corvane::automation::native

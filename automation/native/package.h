@@ -1,0 +1,78 @@
+// The workbook package: owns the zip archive, hands out parts parsed on first use, and saves by
+// writing only the changed parts while every other entry's compressed bytes are copied as they are.
+#pragma once
+
+#include "xmlpart.h"
+
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+
+struct zip;
+
+namespace corvane::automation::native {
+
+class Package
+{
+public:
+    // Bounds that keep hostile packages from exhausting memory or time.
+    static constexpr std::uint64_t kMaxPartSize = 256ull * 1024 * 1024;
+    static constexpr std::int64_t kMaxEntries = 50000;
+
+    Package() = default;
+    ~Package();
+    Package(const Package&) = delete;
+    Package& operator=(const Package&) = delete;
+
+    // False with error() when the file is not a zip package this engine can work on.
+    bool open(const QString& path);
+    void close();
+
+    bool contains(const std::string& name) const;
+    // Inflates an entry, refusing one beyond kMaxPartSize or with a bad checksum.
+    bool read(const std::string& name, std::string& out);
+
+    // The entry parsed as a part of type T, parsed on the first request; null with error().
+    template <class T> T* part(const std::string& name)
+    {
+        auto it = m_parts.find(key(name));
+        if (it != m_parts.end())
+            return dynamic_cast<T*>(it->second.get());
+        auto created = std::make_unique<T>();
+        if (!loadPart(name, *created))
+            return nullptr;
+        T* raw = created.get();
+        m_parts.emplace(key(name), std::move(created));
+        return raw;
+    }
+
+    void removeEntry(const std::string& name);
+    bool hasChanges() const;
+    // Writes the changed parts and drops removed entries through a temporary file in the same
+    // folder, then renames it over the original, keeping its permissions. Without changes the
+    // file is not touched. On failure the original stays as it was.
+    bool save();
+
+    const QString& error() const { return m_error; }
+    const QString& path() const { return m_path; }
+
+private:
+    static std::string key(const std::string& name);
+    bool loadPart(const std::string& name, XmlPart& part);
+    bool openArchive();
+    void buildIndex();
+
+    QString m_path;
+    QString m_error;
+    zip* m_zip = nullptr;
+    std::unordered_map<std::string, std::pair<std::string, std::uint64_t>> m_index; // lower-case name
+    std::map<std::string, std::unique_ptr<XmlPart>> m_parts;
+    std::set<std::string> m_removed;
+    bool m_looksLikeZip = false;
+};
+
+} // namespace corvane::automation::native

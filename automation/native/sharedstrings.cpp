@@ -1,0 +1,123 @@
+#include "sharedstrings.h"
+
+#include "xmltext.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace corvane::automation::native {
+
+namespace {
+
+void appendTextOf(pugi::xml_node t, std::string& raw)
+{
+    for (pugi::xml_node c = t.first_child(); c; c = c.next_sibling()) {
+        if (c.type() == pugi::node_pcdata)
+            raw += c.value();
+        else if (c.type() == pugi::node_cdata) {
+            // CDATA is literal: escape it so decoding gives it back unchanged.
+            for (const char* p = c.value(); *p; ++p) {
+                if (*p == '&')
+                    raw += "&amp;";
+                else
+                    raw += *p;
+            }
+        }
+    }
+}
+
+} // namespace
+
+bool SharedStrings::afterLoad()
+{
+    const std::string si = name("si");
+    for (pugi::xml_node n = root().child(si.c_str()); n; n = n.next_sibling(si.c_str()))
+        m_items.push_back(n);
+    m_texts.resize(m_items.size());
+    m_decoded.assign(m_items.size(), false);
+    return true;
+}
+
+QString SharedStrings::itemText(pugi::xml_node si) const
+{
+    const std::string t = name("t"), r = name("r");
+    std::string raw;
+    for (pugi::xml_node c = si.first_child(); c; c = c.next_sibling()) {
+        if (t == c.name()) {
+            appendTextOf(c, raw);
+        } else if (r == c.name()) {
+            appendTextOf(c.child(t.c_str()), raw);
+        }
+    }
+    return decodeCellText(raw);
+}
+
+QString SharedStrings::text(int index) const
+{
+    if (index < 0 || index >= size())
+        return {};
+    const auto i = static_cast<size_t>(index);
+    if (!m_decoded[i]) {
+        m_texts[i] = itemText(m_items[i]);
+        m_decoded[i] = true;
+    }
+    return m_texts[i];
+}
+
+int SharedStrings::add(const QString& text)
+{
+    if (!m_indexed) {
+        const std::string t = name("t");
+        for (size_t i = 0; i < m_items.size(); ++i) {
+            // Only entries without runs are plain; the same text with formatting is another entry.
+            pugi::xml_node first = m_items[i].first_child();
+            if (first && t == first.name() && !first.next_sibling())
+                m_plainIndex.insert(this->text(static_cast<int>(i)), static_cast<int>(i));
+        }
+        m_indexed = true;
+    }
+    auto it = m_plainIndex.constFind(text);
+    if (it != m_plainIndex.constEnd()) {
+        adjustCount(1);
+        return it.value();
+    }
+    const pugi::xml_node extLst = child(root(), "extLst");
+    pugi::xml_node si = extLst ? root().insert_child_before(name("si").c_str(), extLst)
+                               : root().append_child(name("si").c_str());
+    pugi::xml_node t = si.append_child(name("t").c_str());
+    if (!text.isEmpty() &&
+        (text.front().isSpace() || text.back().isSpace() || text.contains(QLatin1Char('\n'))))
+        t.append_attribute("xml:space").set_value("preserve");
+    const std::string encoded = encodeCellText(text);
+    t.append_child(pugi::node_pcdata).set_value(encoded.c_str());
+    const int index = size();
+    m_items.push_back(si);
+    m_texts.push_back(text);
+    m_decoded.push_back(true);
+    m_plainIndex.insert(text, index);
+    if (pugi::xml_attribute u = root().attribute("uniqueCount"))
+        u.set_value(std::to_string(m_items.size()).c_str());
+    adjustCount(1);
+    setDirty();
+    return index;
+}
+
+void SharedStrings::release()
+{
+    adjustCount(-1);
+}
+
+void SharedStrings::adjustCount(long long delta)
+{
+    pugi::xml_attribute count = root().attribute("count");
+    if (!count)
+        return;
+    char* end = nullptr;
+    const long long value = std::strtoll(count.value(), &end, 10);
+    if (end == count.value() || *end)
+        return;
+    count.set_value(std::to_string(value + delta < 0 ? 0 : value + delta).c_str());
+    setDirty();
+}
+
+} // namespace corvane::automation::native

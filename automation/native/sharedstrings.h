@@ -1,0 +1,39 @@
+// The shared strings table: the texts string cells refer to by index, and the counts that
+// must stay consistent when cells take new texts or give old ones up.
+#pragma once
+
+#include "xmlpart.h"
+
+#include <QHash>
+#include <QString>
+
+#include <vector>
+
+namespace corvane::automation::native {
+
+class SharedStrings : public XmlPart
+{
+public:
+    int size() const { return static_cast<int>(m_items.size()); }
+    // The text of an entry (rich text runs joined, phonetic hints left out); "" out of range.
+    QString text(int index) const;
+    // The index of a plain entry with this text, appended when there is none; counts one more use.
+    int add(const QString& text);
+    // A cell gave up its reference to an entry.
+    void release();
+
+protected:
+    bool afterLoad() override;
+
+private:
+    QString itemText(pugi::xml_node si) const;
+    void adjustCount(long long delta);
+
+    std::vector<pugi::xml_node> m_items;
+    mutable std::vector<QString> m_texts; // decoded on first use
+    mutable std::vector<bool> m_decoded;
+    QHash<QString, int> m_plainIndex; // built when the first string is added
+    bool m_indexed = false;
+};
+
+} // namespace corvane::automation::native

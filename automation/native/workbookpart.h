@@ -1,0 +1,32 @@
+// The workbook part (xl/workbook.xml): the sheet list and the calculation settings.
+#pragma once
+
+#include "xmlpart.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace corvane::automation::native {
+
+struct SheetEntry
+{
+    QString name;
+    std::string relationshipId;
+};
+
+class WorkbookPart : public XmlPart
+{
+public:
+    const std::vector<SheetEntry>& sheets() const { return m_sheets; }
+    // Asks the application to recalculate every formula when it opens the workbook.
+    void setFullCalcOnLoad();
+
+protected:
+    bool afterLoad() override;
+
+private:
+    std::vector<SheetEntry> m_sheets;
+};
+
+} // namespace corvane::automation::native
