@@ -17,7 +17,9 @@ bool adjustSpan(int& first, int& last, bool isRange, const SheetEdit& edit)
 {
     const int limit = edit.limit();
     const bool pinned = isRange && last == limit;
-    if (edit.count <= 0 || last < edit.first)
+    // A span over the whole axis (A1:A1048576, 1:1048576 for column edits) is the whole column
+    // or row: no edit along that axis changes it, not even one at its very start.
+    if (edit.count <= 0 || last < edit.first || (pinned && first == 1))
         return true;
 
     if (edit.insert) {

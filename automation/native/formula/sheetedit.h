@@ -42,8 +42,8 @@ std::optional<int> shiftIndex(int index, const SheetEdit& edit);
 
 // Adjusts the span [first, last] along the edit's axis. A range loses deleted rows and shrinks,
 // grows when rows are inserted strictly inside it (between its first and last row), and keeps
-// its end pinned to the sheet's last row or column when it reaches it (whole-column and
-// whole-row spans stay whole). Single cells (isRange false) are never pinned. Returns false when
+// its end pinned to the sheet's last row or column when it reaches it; a span over the whole
+// axis (a whole column for row edits) never changes. Single cells (isRange false) are never pinned. Returns false when
 // every row of the span is deleted or the span is pushed off the sheet.
 bool adjustSpan(int& first, int& last, bool isRange, const SheetEdit& edit);
 

@@ -68,6 +68,10 @@ TEST(AdjustFormula, RangesReachingTheSheetEndStayWhole)
               "SUM(A1:A1048576)+SUM(A8:A1048576)+SUM($1:$1048576)");
     EXPECT_EQ(adjustFormula("SUM(A1:A1048576)+A1048576", "S", "S", SheetEdit::insertRows(3)),
               "SUM(A1:A1048576)+#REF!");
+    EXPECT_EQ(adjustFormula("SUM(A1:A1048576)+SUM(B2:B1048576)", "S", "S", SheetEdit::insertRows(1)),
+              "SUM(A1:A1048576)+SUM(B3:B1048576)");
+    EXPECT_EQ(adjustFormula("SUM(1:1048576)+SUM(A1:A1048576)", "S", "S", SheetEdit::deleteRows(1)),
+              "SUM(1:1048576)+SUM(A1:A1048576)");
 }
 
 TEST(AdjustFormula, InsertingRowsGrowsRangesOnlyStrictlyInside)
