@@ -2,6 +2,8 @@
 // and runs the main window until the user quits.
 #include "app/startup.h"
 #include "app/widget.h"
+#include "automation/native/nativeserver.h"
+#include "jobs/serverregistry.h"
 #include "platform/processes.h"
 
 #include <QApplication>
@@ -26,6 +28,9 @@ int main(int argc, char* argv[])
         platform::TerminateProcessByName(instanceName);
 
     app::startupPaths() = paths;
+
+    // Each run makes its server on its own worker thread through this.
+    jobs::installServerFactory([] { return std::make_unique<automation::native::NativeServer>(); });
 
     QApplication application(argc, argv);
     auto window = std::make_unique<app::Widget>();

@@ -3,6 +3,8 @@
 #include "app/settingsstore.h"
 #include "app/startup.h"
 #include "app/systemtray.h"
+#include "jobs/launch.h"
+#include "jobs/runmonitor.h"
 #include "platform/screen.h"
 #include "ui_widget.h"
 
@@ -10,9 +12,11 @@
 #include <QFileDialog>
 #include <QIcon>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QThread>
+#include <QVBoxLayout>
 
 // The resource list is compiled into a static library; without an explicit reference the
 // linker would drop it and the icon would be missing.
@@ -36,7 +40,8 @@ QString folderFieldText(const QString& chosenFolder)
     return QDir::toNativeSeparators(withSeparator);
 }
 
-Widget::Widget(QWidget* parent) : QWidget(parent), ui(std::make_unique<::Ui::Widget>())
+Widget::Widget(QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<::Ui::Widget>()), asker(std::make_unique<MessageBoxAsker>())
 {
     initCorvaneResources();
     ui->setupUi(this);
@@ -85,6 +90,17 @@ Widget::Widget(QWidget* parent) : QWidget(parent), ui(std::make_unique<::Ui::Wid
     ui->pBtn_AddRow->hide();
     ui->pBtn_AddColumn->hide();
     ui->cBox_DownOrRightInsert->hide();
+
+    // Workbooks done out of workbooks found, at the foot of the status line's area (inside the
+    // label, so the page keeps its layout); shown once a run reports.
+    auto* statusArea = new QVBoxLayout(ui->lb_ShowDisposingFile);
+    statusArea->setContentsMargins(0, 0, 0, 0);
+    statusArea->addStretch(1);
+    progressBar = new QProgressBar(ui->lb_ShowDisposingFile);
+    progressBar->setObjectName(QStringLiteral("progressBar_Run"));
+    progressBar->setFormat(QStringLiteral("%v/%m"));
+    progressBar->hide();
+    statusArea->addWidget(progressBar);
 }
 
 Widget::~Widget()
@@ -97,6 +113,63 @@ Widget::~Widget()
     }
     worker.reset();
     workerThread.reset();
+}
+
+void Widget::setAsker(std::unique_ptr<Asker> newAsker)
+{
+    asker = std::move(newAsker);
+}
+
+void Widget::readSheetChoice(jobs::JobOptions& options) const
+{
+    options.onlyFirstSheet = ui->cBox_OnlyFirstSheet->checkState() == Qt::Checked;
+    options.appointedSheet = ui->cBox_AppointedSheet->checkState() == Qt::Checked;
+    if (options.appointedSheet)
+        options.appointedSheetName = ui->lEdt_AppointedSheetName->text();
+}
+
+void Widget::enterBusyState()
+{
+    ui->pBtn_ReplaceExcelText->setEnabled(false);
+    ui->pBtn_CellFillText->setEnabled(false);
+    ui->pBtn_PicInsert->setEnabled(false);
+    ui->pBtn_CellChangeText->setEnabled(false);
+    ui->pBtn_CellFillFormula->setEnabled(false);
+    ui->pBtn_CellChangeFormula->setEnabled(false);
+    ui->pBtn_DeleteRow->setEnabled(false);
+    ui->pBtn_DeleteColumn->setEnabled(false);
+    ui->pBtn_AddRow->setEnabled(false);
+    ui->pBtn_AddColumn->setEnabled(false);
+    ui->pBtn_RemoveSheet->setEnabled(false);
+}
+
+void Widget::startJob(RequestSignal request, WorkerSlot slot)
+{
+    // The previous run may still be writing its lists; its slot must return before its
+    // worker goes.
+    jobs::retireWorker(workerThread, worker);
+    jobs::startWorker(workerThread, worker);
+    progressBar->hide();
+
+    connect(worker.get(), &jobs::ThreadObject::ShowDisposingFile, this, &Widget::on_ShowDisposingFile,
+            Qt::UniqueConnection);
+    connect(this, request, worker.get(), slot, Qt::UniqueConnection);
+    connect(worker.get(), &jobs::ThreadObject::Set_pBtn_Enable, this, &Widget::on_Set_pBtn_Enable,
+            Qt::UniqueConnection);
+    connect(worker->monitor(), &jobs::RunMonitor::progressed, this, &Widget::showProgress,
+            Qt::UniqueConnection);
+    emit(this->*request)();
+}
+
+void Widget::showProgress(int done, int total)
+{
+    if (total <= 0) {
+        progressBar->hide();
+        return;
+    }
+    progressBar->setMaximum(total);
+    progressBar->setValue(done);
+    progressBar->show();
 }
 
 void Widget::ShowWindow()
@@ -132,7 +205,28 @@ void Widget::on_pBtn_SourcePath_clicked()
     ui->lEdt_SourcePath->setText(folderFieldText(chosen));
 }
 
-void Widget::on_pBtn_ReplaceExcelText_clicked() {}
+void Widget::on_pBtn_ReplaceExcelText_clicked()
+{
+    jobs::JobOptions& options = jobs::jobOptions();
+    options.justShow = ui->cBox_JustShow->checkState() == Qt::Checked;
+    options.sourcePath = ui->lEdt_SourcePath->text();
+    options.findText = ui->lEdt_FindText->text();
+    options.replaceText = ui->lEdt_ReplaceExcelText->text();
+    readSheetChoice(options);
+    options.openLists = true;
+
+    if (!jobs::prepareRun(options)) {
+        ui->lb_ShowDisposingFile->setText(jobs::folderMissingMessage());
+        return;
+    }
+
+    SetSetting("sourcePath", options.sourcePath.toLocal8Bit());
+    SaveSettings(SaveMode::CreateOrTruncate);
+
+    ui->lb_ShowDisposingFile->setText(QString());
+    enterBusyState();
+    startJob(&Widget::pBtn_ReplaceExcelText_HasClicked, &jobs::ThreadObject::ReplaceExcelText);
+}
 
 void Widget::on_ShowDisposingFile(QString filePath)
 {

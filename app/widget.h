@@ -2,11 +2,16 @@
 // operation, with the status line at the bottom.
 #pragma once
 
+#include "app/asker.h"
+#include "jobs/joboptions.h"
+#include "jobs/threadobject.h"
+
 #include <QSystemTrayIcon>
 #include <QWidget>
 
 #include <memory>
 
+class QProgressBar;
 class QThread;
 
 namespace Ui {
@@ -28,6 +33,9 @@ class Widget : public QWidget
 public:
     explicit Widget(QWidget* parent = nullptr);
     ~Widget() override;
+
+    // Replaces the message boxes of the launches (tests answer them themselves).
+    void setAsker(std::unique_ptr<Asker> newAsker);
 
 signals:
     void pBtn_ReplaceExcelText_HasClicked();
@@ -70,8 +78,19 @@ private:
     int screenHeight = 0;
     int windowHeight = 0;
     int windowWidth = 0;
+    using RequestSignal = void (Widget::*)();
+    using WorkerSlot = void (jobs::ThreadObject::*)();
+
+    void readSheetChoice(jobs::JobOptions& options) const;
+    void enterBusyState();
+    // Replaces the worker pair, connects it and sends the request: the last steps of a launch.
+    void startJob(RequestSignal request, WorkerSlot slot);
+    void showProgress(int done, int total);
+
     std::unique_ptr<QThread> workerThread;
-    std::unique_ptr<QObject> worker;
+    std::unique_ptr<jobs::ThreadObject> worker;
+    std::unique_ptr<Asker> asker;
+    QProgressBar* progressBar = nullptr;
     SystemTray* trayIcon = nullptr;
 };
 

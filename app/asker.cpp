@@ -1,0 +1,28 @@
+#include "app/asker.h"
+
+#include "jobs/launch.h"
+#include "platform/processes.h"
+
+#include <QMessageBox>
+
+namespace corvane::app {
+
+void MessageBoxAsker::inform(const QString& title, const QString& text)
+{
+    QMessageBox::about(nullptr, title, text);
+}
+
+bool MessageBoxAsker::confirm(const QString& title, const QString& text)
+{
+    return QMessageBox::question(nullptr, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+bool confirmedServerSweep(Asker& asker)
+{
+    return jobs::ServerSweep(platform::spreadsheetServerProcessNames(), [&asker](int count) {
+        return asker.confirm(QStringLiteral("注意"), jobs::sweepQuestion(count));
+    });
+}
+
+} // namespace corvane::app

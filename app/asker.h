@@ -1,0 +1,31 @@
+// The message boxes a launch may raise, behind a small interface so that tests answer them
+// instead of a user (no test may wait on a dialog).
+#pragma once
+
+#include <QString>
+
+namespace corvane::app {
+
+class Asker
+{
+public:
+    virtual ~Asker() = default;
+    // An information box without parent window.
+    virtual void inform(const QString& title, const QString& text) = 0;
+    // A Yes/No question without parent window; true for Yes.
+    virtual bool confirm(const QString& title, const QString& text) = 0;
+};
+
+class MessageBoxAsker : public Asker
+{
+public:
+    void inform(const QString& title, const QString& text) override;
+    bool confirm(const QString& title, const QString& text) override;
+};
+
+// Ends the running spreadsheet servers before a job that must not share workbooks with them,
+// after the user agreed in a "注意" box naming how many run. Nothing is asked when none runs.
+// False when the user said No: the launch stops.
+bool confirmedServerSweep(Asker& asker);
+
+} // namespace corvane::app
