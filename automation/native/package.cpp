@@ -227,7 +227,8 @@ bool Package::save()
         m_error = QStringLiteral("not saved: the file is gone");
         return false;
     }
-    if (!QFileInfo(m_path).isWritable()) {
+    // The read-only attribute binds even a user whom the system would let write.
+    if (!QFileInfo(m_path).isWritable() || !(before.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) {
         m_error = QStringLiteral("not saved: the file is read-only");
         return false;
     }

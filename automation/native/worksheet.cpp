@@ -370,6 +370,9 @@ pugi::xml_node Worksheet::createCell(int row, int column)
     pugi::xml_node cell;
     if (next != gridRow->cells.end()) {
         cell = gridRow->node.insert_child_before(name("c").c_str(), next->node);
+    } else if (!gridRow->cells.empty()) {
+        // Right after the row's last cell, so the row's own layout whitespace stays at its end.
+        cell = gridRow->node.insert_child_after(name("c").c_str(), gridRow->cells.back().node);
     } else {
         const pugi::xml_node ext = child(gridRow->node, "extLst");
         cell = ext ? gridRow->node.insert_child_before(name("c").c_str(), ext)

@@ -1,0 +1,273 @@
+// Cell-level behaviour of the engine: texts shown and typed, wildcards, shared and array
+// formulas, strings written shared or inline, and the XML around an edit kept as it was.
+#include "workbookfixture.h"
+
+#include "automation/native/celltext.h"
+#include "automation/native/nativeserver.h"
+#include "automation/native/searchpattern.h"
+#include "automation/native/xmltext.h"
+#include "automation/sheet.h"
+#include "automation/workbook.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace corvane::automation;
+using namespace corvane::automation::native;
+using namespace corvane::testing;
+
+namespace {
+
+CellAddress at(const char* name)
+{
+    return parseRangeAddress(QString::fromLatin1(name))->topLeft();
+}
+
+TEST(CellText, GeneralNumberFormat)
+{
+    EXPECT_EQ(generalNumberText(0), QStringLiteral("0"));
+    EXPECT_EQ(generalNumberText(12.5), QStringLiteral("12.5"));
+    EXPECT_EQ(generalNumberText(-3), QStringLiteral("-3"));
+    EXPECT_EQ(generalNumberText(0.1 + 0.2), QStringLiteral("0.3"));
+    EXPECT_EQ(generalNumberText(1e20), QStringLiteral("1E+20"));
+    EXPECT_EQ(generalNumberText(1.5e-7), QStringLiteral("1.5E-07"));
+    EXPECT_EQ(generalNumberText(123456789012345.0), QStringLiteral("123456789012345"));
+}
+
+TEST(CellText, TypedInput)
+{
+    CellInput in;
+    ASSERT_TRUE(parseTypedInput(QStringLiteral("-1.5e3"), in));
+    EXPECT_EQ(in.kind, CellInput::Kind::Number);
+    EXPECT_DOUBLE_EQ(in.number, -1500);
+    ASSERT_TRUE(parseTypedInput(QStringLiteral("12.5%"), in));
+    EXPECT_DOUBLE_EQ(in.number, 0.125);
+    ASSERT_TRUE(parseTypedInput(QStringLiteral("FALSE"), in));
+    EXPECT_EQ(in.kind, CellInput::Kind::Boolean);
+    EXPECT_FALSE(in.boolean);
+    ASSERT_TRUE(parseTypedInput(QStringLiteral("#n/a"), in));
+    EXPECT_EQ(in.kind, CellInput::Kind::Error);
+    EXPECT_EQ(in.text, QStringLiteral("#N/A"));
+    ASSERT_TRUE(parseTypedInput(QStringLiteral("'=not a formula"), in));
+    EXPECT_EQ(in.kind, CellInput::Kind::Text);
+    EXPECT_EQ(in.text, QStringLiteral("=not a formula"));
+    ASSERT_TRUE(parseTypedInput(QStringLiteral("12 apples"), in));
+    EXPECT_EQ(in.kind, CellInput::Kind::Text);
+    ASSERT_TRUE(parseTypedInput(QStringLiteral("=IF(A1=\"(\",1,2)"), in));
+    EXPECT_EQ(in.kind, CellInput::Kind::Formula);
+    EXPECT_FALSE(parseTypedInput(QStringLiteral("="), in));
+    EXPECT_FALSE(parseTypedInput(QStringLiteral("=SUM(A1"), in));
+    EXPECT_FALSE(parseTypedInput(QStringLiteral("=\"open"), in));
+    EXPECT_FALSE(parseTypedInput(QStringLiteral("='Sheet 1!A1"), in));
+}
+
+TEST(SearchPattern, WildcardsReplaceWholeRuns)
+{
+    EXPECT_EQ(
+        SearchPattern(QStringLiteral("b*d"), false).replaceAll(QStringLiteral("abcdbd"), QStringLiteral("X")),
+        QStringLiteral("aX"));
+    EXPECT_EQ(
+        SearchPattern(QStringLiteral("*"), false).replaceAll(QStringLiteral("anything"), QStringLiteral("X")),
+        QStringLiteral("X"));
+    EXPECT_EQ(SearchPattern(QStringLiteral("?"), false).replaceAll(QStringLiteral("ab"), QStringLiteral("X")),
+              QStringLiteral("XX"));
+    EXPECT_EQ(
+        SearchPattern(QStringLiteral("AA"), false).replaceAll(QStringLiteral("aaa"), QStringLiteral("b")),
+        QStringLiteral("ba"));
+    EXPECT_EQ(SearchPattern(QStringLiteral("x"), false).replaceAll(QStringLiteral("x"), QStringLiteral("xx")),
+              QStringLiteral("xx"));
+    EXPECT_EQ(SearchPattern(QStringLiteral("(.)"), false)
+                  .replaceAll(QStringLiteral("a(.)b"), QStringLiteral("\\1")),
+              QStringLiteral("a\\1b"));
+    EXPECT_TRUE(SearchPattern(QStringLiteral("STRASSE"), true).matches(QStringLiteral("strasse")));
+    EXPECT_TRUE(SearchPattern(QStringLiteral("订单*"), true).matches(QStringLiteral("订单123")));
+    EXPECT_FALSE(SearchPattern(QStringLiteral("~a"), false).matches(QStringLiteral("a")));
+    EXPECT_TRUE(SearchPattern(QStringLiteral("~a"), false).matches(QStringLiteral("x~a")));
+    EXPECT_TRUE(SearchPattern(QStringLiteral("a*b"), true).matches(QStringLiteral("a\nb")));
+}
+
+TEST(XmlText, CellTextEscapes)
+{
+    EXPECT_EQ(decodeCellText("a&amp;b&lt;&#x41;&#66;_x000D_\r\n_x005F_x0041_"),
+              QStringLiteral("a&b<AB\r\n_x0041_"));
+    EXPECT_EQ(encodeCellText(QStringLiteral("a&b\x01_x0041_")), "a&amp;b_x0001__x005F_x0041_");
+    EXPECT_EQ(decodeCellText(encodeCellText(QStringLiteral("x\x02y_x1234_ <z>"))),
+              QStringLiteral("x\x02y_x1234_ <z>"));
+    EXPECT_EQ(decodeXml("&unknown; & &#0;"), QStringLiteral("&unknown; & &#0;"));
+}
+
+class EngineCells : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+
+    std::unique_ptr<Workbook> open(const std::vector<FixtureSheet>& sheets,
+                                   const FixtureOptions& options = {})
+    {
+        m_path = m_dir.filePath(QStringLiteral("cells.xlsx"));
+        EXPECT_TRUE(writeWorkbook(m_path, sheets, options));
+        auto wb = m_server.open(m_path);
+        EXPECT_TRUE(wb) << m_server.lastError().toStdString();
+        return wb;
+    }
+    std::string sheetXml(int n = 1) const
+    {
+        return readEntry(m_path, "xl/worksheets/sheet" + std::to_string(n) + ".xml");
+    }
+
+    QTemporaryDir m_dir;
+    QString m_path;
+    NativeServer m_server;
+};
+
+const char* const kSharedGroup =
+    "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f t=\"shared\" ref=\"B1:B3\" "
+    "si=\"0\">A1+$A$1</f><v>2</v></c></row>"
+    "<row r=\"2\"><c r=\"A2\"><v>2</v></c><c r=\"B2\"><f t=\"shared\" si=\"0\"/><v>3</v></c></row>"
+    "<row r=\"3\"><c r=\"A3\"><v>3</v></c><c r=\"B3\"><f t=\"shared\" si=\"0\"/><v>4</v></c></row>";
+
+TEST_F(EngineCells, OverwritingASharedFormulaMemberWritesTheGroupOut)
+{
+    auto wb = open({{"S", kSharedGroup}});
+    ASSERT_TRUE(wb);
+    Sheet* s = wb->sheet(1);
+    EXPECT_EQ(s->formula(at("B2")), QStringLiteral("=A2+$A$1"));
+    ASSERT_TRUE(s->setValue(at("B2"), QStringLiteral("7")));
+    EXPECT_EQ(s->formula(at("B1")), QStringLiteral("=A1+$A$1"));
+    EXPECT_EQ(s->formula(at("B2")), QStringLiteral("7"));
+    EXPECT_EQ(s->formula(at("B3")), QStringLiteral("=A3+$A$1"));
+    ASSERT_TRUE(wb->save());
+    const std::string xml = sheetXml();
+    EXPECT_EQ(xml.find("t=\"shared\""), std::string::npos);
+    EXPECT_NE(xml.find("<c r=\"B3\"><f>A3+$A$1</f><v>4</v></c>"), std::string::npos);
+}
+
+TEST_F(EngineCells, ReplacingInTheMasterKeepsTheOtherMembers)
+{
+    auto wb = open({{"S", kSharedGroup}});
+    ASSERT_TRUE(wb);
+    Sheet* s = wb->sheet(1);
+    ASSERT_TRUE(s->replace(at("B1").row == 1 ? RangeAddress{1, 2, 1, 2} : RangeAddress{}, QStringLiteral("+"),
+                           QStringLiteral("-")));
+    EXPECT_EQ(s->formula(at("B1")), QStringLiteral("=A1-$A$1"));
+    EXPECT_EQ(s->formula(at("B2")), QStringLiteral("=A2+$A$1"));
+    EXPECT_EQ(s->formula(at("B3")), QStringLiteral("=A3+$A$1"));
+}
+
+TEST_F(EngineCells, ArrayFormulasChangeOnlyAsAWhole)
+{
+    auto wb =
+        open({{"S", "<row r=\"1\"><c r=\"A1\"><f t=\"array\" ref=\"A1:A2\">B1:B2*2</f><v>2</v></c></row>"
+                    "<row r=\"2\"><c r=\"A2\"><v>4</v></c></row>"}});
+    ASSERT_TRUE(wb);
+    Sheet* s = wb->sheet(1);
+    EXPECT_EQ(s->formula(at("A2")), QStringLiteral("=B1:B2*2"));
+    EXPECT_FALSE(s->setValue(at("A2"), QStringLiteral("1")));
+    EXPECT_FALSE(s->lastError().isEmpty());
+    EXPECT_FALSE(s->setValue(at("A1"), QStringLiteral("1")));
+    EXPECT_TRUE(s->replace({1, 1, 2, 1}, QStringLiteral("*2"), QStringLiteral("*3")) ||
+                s->formula(at("A1")) == QStringLiteral("=B1:B2*2"));
+    EXPECT_TRUE(s->replace({1, 1, 2, 1}, QStringLiteral("~*2"), QStringLiteral("~*3")) ||
+                s->formula(at("A1")).contains(QStringLiteral("~")));
+    ASSERT_TRUE(wb->save());
+    EXPECT_NE(sheetXml().find("<f t=\"array\" ref=\"A1:A2\">"), std::string::npos);
+}
+
+TEST_F(EngineCells, NewTextsGoInlineWhenThereIsNoStringTable)
+{
+    auto wb = open({{"S", "<row r=\"2\"><c r=\"B2\"><v>1</v></c></row>"}}, {{}, false, false});
+    ASSERT_TRUE(wb);
+    Sheet* s = wb->sheet(1);
+    ASSERT_TRUE(s->setValue(at("A1"), QStringLiteral(" padded & <odd> ")));
+    ASSERT_TRUE(s->setValue(at("C2"), QStringLiteral("second")));
+    ASSERT_TRUE(s->setValue(at("A3"), QStringLiteral("1e400")));
+    ASSERT_TRUE(wb->save());
+    const std::string xml = sheetXml();
+    EXPECT_NE(xml.find("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t xml:space=\"preserve\"> padded &amp; "
+                       "&lt;odd&gt; </t></is></c></row><row r=\"2\"><c r=\"B2\"><v>1</v></c><c r=\"C2\""),
+              std::string::npos)
+        << xml;
+    wb->close();
+    auto again = m_server.open(m_path);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->sheet(1)->value(at("A1")).text, QStringLiteral(" padded & <odd> "));
+    // Too large for a number: kept as the text that was typed.
+    EXPECT_EQ(again->sheet(1)->value(at("A3")).text, QStringLiteral("1e400"));
+}
+
+TEST_F(EngineCells, EditsKeepTheSurroundingMarkup)
+{
+    // Prefixed namespace, indentation, unknown elements and attributes, entities left alone.
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
+    const std::string body =
+        "<x:worksheet xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+        "xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\" mc:Ignorable=\"z\" "
+        "xmlns:z=\"urn:z\">\r\n  <x:dimension ref=\"A1:B1\"/>\r\n  <x:sheetData>\r\n    <x:row r=\"1\" "
+        "spans=\"1:2\" z:extra=\"1\">\r\n      <x:c r=\"A1\" t=\"inlineStr\"><x:is><x:t>a &amp; "
+        "b&#10;</x:t></x:is></x:c>\r\n"
+        "      <x:c r=\"B1\"><x:v>2</x:v></x:c>\r\n    </x:row>\r\n  </x:sheetData>\r\n  <z:unknown "
+        "a=\"1\">keep "
+        "&lt;me&gt;</z:unknown>\r\n</x:worksheet>\r\n";
+    const QString p = m_dir.filePath(QStringLiteral("prefixed.xlsx"));
+    ASSERT_TRUE(writeWorkbook(p, {{"S", ""}}));
+    std::map<std::string, std::string> e;
+    for (const auto& [name, raw] : readRawEntries(p))
+        e[name] = readEntry(p, name);
+    e["xl/worksheets/sheet1.xml"] = head + body;
+    ASSERT_TRUE(writeZip(p, e));
+    auto wb = m_server.open(p);
+    ASSERT_TRUE(wb) << m_server.lastError().toStdString();
+    Sheet* s = wb->sheet(1);
+    EXPECT_EQ(s->value(at("A1")).text, QStringLiteral("a & b\n"));
+    ASSERT_TRUE(s->setValue(at("B1"), QStringLiteral("3")));
+    ASSERT_TRUE(s->setValue(at("C1"), QStringLiteral("4")));
+    ASSERT_TRUE(wb->save());
+    std::string expected = head + body;
+    expected.replace(expected.find("<x:v>2</x:v>"), 12, "<x:v>3</x:v>");
+    expected.replace(expected.find("A1:B1"), 5, "A1:C1");
+    expected.replace(expected.find("1:2"), 3, "1:3");
+    const std::string afterB1 = "<x:v>3</x:v></x:c>";
+    expected.insert(expected.find(afterB1) + afterB1.size(), "<x:c r=\"C1\"><x:v>4</x:v></x:c>");
+    EXPECT_EQ(readEntry(p, "xl/worksheets/sheet1.xml"), expected);
+}
+
+TEST_F(EngineCells, NewCellsTakeTheRowOrColumnStyle)
+{
+    auto wb = open({{"S", "<row r=\"2\" s=\"3\" customFormat=\"1\"><c r=\"A2\" s=\"3\"><v>1</v></c></row>",
+                     "<cols><col min=\"4\" max=\"5\" width=\"10\" style=\"2\"/></cols>"}});
+    ASSERT_TRUE(wb);
+    Sheet* s = wb->sheet(1);
+    ASSERT_TRUE(s->setValue(at("C2"), QStringLiteral("1")));
+    ASSERT_TRUE(s->setValue(at("E7"), QStringLiteral("1")));
+    ASSERT_TRUE(s->setValue(at("F7"), QStringLiteral("1")));
+    ASSERT_TRUE(wb->save());
+    const std::string xml = sheetXml();
+    EXPECT_NE(xml.find("<c r=\"C2\" s=\"3\"><v>1</v>"), std::string::npos);
+    EXPECT_NE(xml.find("<c r=\"E7\" s=\"2\"><v>1</v></c><c r=\"F7\"><v>1</v></c>"), std::string::npos) << xml;
+}
+
+TEST_F(EngineCells, SharedStringCountsFollowTheCells)
+{
+    auto wb =
+        open({{"S", "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>0</v></c></row>"}},
+             {{"<t>same</t>", "<r><t>rich</t></r>"}});
+    ASSERT_TRUE(wb);
+    Sheet* s = wb->sheet(1);
+    ASSERT_TRUE(
+        s->setValue(at("A1"), QStringLiteral("rich"))); // a plain entry is added: the rich one differs
+    ASSERT_TRUE(s->setValue(at("B1"), QStringLiteral("same"))); // reuses entry 0
+    ASSERT_TRUE(s->setValue(at("C1"), QStringLiteral("rich"))); // reuses the new entry
+    ASSERT_TRUE(wb->save());
+    const std::string sst = readEntry(m_path, "xl/sharedStrings.xml");
+    EXPECT_NE(sst.find("count=\"3\" uniqueCount=\"3\""), std::string::npos) << sst;
+    EXPECT_NE(sst.find("<si><t>rich</t></si></sst>"), std::string::npos) << sst;
+    EXPECT_NE(
+        sheetXml().find(
+            "<c r=\"A1\" t=\"s\"><v>2</v></c><c r=\"B1\" t=\"s\"><v>0</v></c><c r=\"C1\" t=\"s\"><v>2</v>"),
+        std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,353 @@
+// The engine's package handling: what a save writes and what it leaves byte for byte, and how
+// damaged, encrypted and hostile files are refused.
+#include "workbookfixture.h"
+
+#include "automation/native/nativeserver.h"
+#include "automation/sheet.h"
+#include "automation/workbook.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <zip.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+
+using namespace corvane::automation;
+using namespace corvane::testing;
+using corvane::automation::native::NativeServer;
+
+namespace {
+
+const CellAddress kA1{1, 1};
+
+class PackageTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    QString standardBook(const FixtureOptions& options = {{"<t>alpha</t>", "<t>beta</t>"}, true, true})
+    {
+        const QString p = path(QStringLiteral("book.xlsx"));
+        EXPECT_TRUE(writeWorkbook(
+            p,
+            {{"One", "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\"><v>3</v></c></row>"},
+             {"Two", "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>1</v></c></row>"}},
+            options));
+        return p;
+    }
+
+    // Entries whose stored bytes differ between two packages, plus those only in one of them.
+    static std::set<std::string> changedEntries(const std::map<std::string, RawEntry>& a,
+                                                const std::map<std::string, RawEntry>& b)
+    {
+        std::set<std::string> out;
+        for (const auto& [name, e] : a) {
+            const auto it = b.find(name);
+            if (it == b.end() || it->second.compressed != e.compressed || it->second.crc != e.crc)
+                out.insert(name);
+        }
+        for (const auto& [name, e] : b) {
+            if (!a.count(name))
+                out.insert(name);
+        }
+        return out;
+    }
+
+    QTemporaryDir m_dir;
+    NativeServer m_server;
+};
+
+TEST_F(PackageTest, OneCellChangeRewritesOnlyTheNeededParts)
+{
+    const QString p = standardBook();
+    const auto before = readRawEntries(p);
+    auto wb = m_server.open(p);
+    ASSERT_TRUE(wb) << m_server.lastError().toStdString();
+    ASSERT_TRUE(wb->sheet(2)->usedRange()); // visited, not changed
+    ASSERT_TRUE(wb->sheet(1)->setValue(kA1, QStringLiteral("gamma")));
+    ASSERT_TRUE(wb->save()) << wb->lastError().toStdString();
+    const auto after = readRawEntries(p);
+    EXPECT_EQ(
+        changedEntries(before, after),
+        (std::set<std::string>{"xl/worksheets/sheet1.xml", "xl/sharedStrings.xml", "xl/workbook.xml",
+                               "xl/calcChain.xml", "xl/_rels/workbook.xml.rels", "[Content_Types].xml"}));
+    EXPECT_FALSE(after.count("xl/calcChain.xml"));
+    EXPECT_EQ(readEntry(p, "[Content_Types].xml").find("calcChain"), std::string::npos);
+    EXPECT_EQ(readEntry(p, "xl/_rels/workbook.xml.rels").find("calcChain"), std::string::npos);
+    EXPECT_NE(readEntry(p, "xl/workbook.xml").find("<calcPr calcId=\"191029\" fullCalcOnLoad=\"1\"/>"),
+              std::string::npos);
+    // The released string stays in the table; counts follow the cells.
+    EXPECT_NE(readEntry(p, "xl/sharedStrings.xml").find("count=\"2\" uniqueCount=\"3\""), std::string::npos);
+    EXPECT_EQ(
+        readEntry(p, "xl/worksheets/sheet1.xml"),
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<worksheet "
+        "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+        "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheetData><row "
+        "r=\"1\"><c r=\"A1\" t=\"s\"><v>2</v></c><c r=\"B1\"><v>3</v></c></row></sheetData></worksheet>");
+}
+
+TEST_F(PackageTest, UnchangedEntriesKeepTheirCompressedBytes)
+{
+    // A stored (uncompressed) entry and a deflated one must both come through as they were.
+    const QString p = standardBook();
+    {
+        int err = 0;
+        zip_t* z = zip_open(QFile::encodeName(p).constData(), 0, &err);
+        ASSERT_TRUE(z);
+        static const char media[] = "not really a picture, stored without compression";
+        zip_source_t* s = zip_source_buffer(z, media, sizeof media, 0);
+        const zip_int64_t i = zip_file_add(z, "xl/media/image1.bin", s, 0);
+        zip_set_file_compression(z, static_cast<zip_uint64_t>(i), ZIP_CM_STORE, 0);
+        ASSERT_EQ(zip_close(z), 0);
+    }
+    const auto before = readRawEntries(p);
+    auto wb = m_server.open(p);
+    ASSERT_TRUE(wb);
+    ASSERT_TRUE(wb->sheet(1)->setValue({1, 2}, QStringLiteral("4")));
+    ASSERT_TRUE(wb->save());
+    const auto after = readRawEntries(p);
+    ASSERT_TRUE(after.count("xl/media/image1.bin"));
+    EXPECT_EQ(after.at("xl/media/image1.bin").method, ZIP_CM_STORE);
+    EXPECT_EQ(after.at("xl/media/image1.bin").compressed, before.at("xl/media/image1.bin").compressed);
+    EXPECT_EQ(after.at("xl/worksheets/sheet2.xml").compressed,
+              before.at("xl/worksheets/sheet2.xml").compressed);
+    EXPECT_EQ(after.at("xl/sharedStrings.xml").compressed, before.at("xl/sharedStrings.xml").compressed);
+}
+
+TEST_F(PackageTest, NoChangeMeansNoWrite)
+{
+    const QString p = standardBook();
+    const QDateTime modified = QFileInfo(p).lastModified();
+    const QByteArray bytes = fileBytes(p);
+    auto wb = m_server.open(p);
+    ASSERT_TRUE(wb);
+    for (int i = 1; i <= wb->sheetCount(); ++i) {
+        Sheet* s = wb->sheet(i);
+        s->find(*s->usedRange(), {QStringLiteral("alpha"), LookIn::Values, LookAt::Part});
+        s->value(kA1);
+    }
+    // Replacing a text by itself is no change either.
+    EXPECT_FALSE(
+        wb->sheet(1)->replace(*wb->sheet(1)->usedRange(), QStringLiteral("alpha"), QStringLiteral("alpha")));
+    ASSERT_TRUE(wb->save());
+    wb->close();
+    EXPECT_EQ(fileBytes(p), bytes);
+    EXPECT_EQ(QFileInfo(p).lastModified(), modified);
+}
+
+TEST_F(PackageTest, SaveKeepsPermissionsAndLeavesNoTemporaryFiles)
+{
+    const QString p = standardBook();
+    ASSERT_EQ(::chmod(QFile::encodeName(p).constData(), 0640), 0);
+    auto wb = m_server.open(p);
+    ASSERT_TRUE(wb);
+    ASSERT_TRUE(wb->sheet(1)->setValue(kA1, QStringLiteral("x")));
+    ASSERT_TRUE(wb->save());
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(p).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("book.xlsx")});
+    // A second change after a save goes to the saved file.
+    ASSERT_TRUE(wb->sheet(2)->setValue(kA1, QStringLiteral("y")));
+    ASSERT_TRUE(wb->save()) << wb->lastError().toStdString();
+    wb->close();
+    auto again = m_server.open(p);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->sheet(1)->value(kA1).text, QStringLiteral("x"));
+    EXPECT_EQ(again->sheet(2)->value(kA1).text, QStringLiteral("y"));
+}
+
+TEST_F(PackageTest, FailedSaveLeavesTheOriginal)
+{
+    const QString p = standardBook();
+    const QByteArray bytes = fileBytes(p);
+    {
+        // Read-only file: the application will not save over it.
+        ASSERT_EQ(::chmod(QFile::encodeName(p).constData(), 0444), 0);
+        auto wb = m_server.open(p);
+        ASSERT_TRUE(wb);
+        ASSERT_TRUE(wb->sheet(1)->setValue(kA1, QStringLiteral("x")));
+        EXPECT_FALSE(wb->save());
+        EXPECT_FALSE(wb->lastError().isEmpty());
+        EXPECT_EQ(fileBytes(p), bytes);
+        ASSERT_EQ(::chmod(QFile::encodeName(p).constData(), 0644), 0);
+    }
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "a read-only folder does not bind the superuser";
+    {
+        // Read-only folder: no temporary file can be made beside it.
+        const QByteArray dir = QFile::encodeName(m_dir.path());
+        auto wb = m_server.open(p);
+        ASSERT_TRUE(wb);
+        ASSERT_TRUE(wb->sheet(1)->setValue(kA1, QStringLiteral("x")));
+        ASSERT_EQ(::chmod(dir.constData(), 0555), 0);
+        EXPECT_FALSE(wb->save());
+        ::chmod(dir.constData(), 0755);
+        EXPECT_EQ(fileBytes(p), bytes);
+        EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("book.xlsx")});
+        // Once the folder is writable again the same changes can be saved.
+        EXPECT_TRUE(wb->save()) << wb->lastError().toStdString();
+    }
+}
+
+TEST_F(PackageTest, DamagedAndForeignFilesAreRefusedUntouched)
+{
+    const QString good = standardBook();
+    const QByteArray goodBytes = fileBytes(good);
+    struct Case
+    {
+        const char* name;
+        QByteArray bytes;
+        const char* reason;
+    };
+    QByteArray compound("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+    compound += QByteArray(512, '\0');
+    QByteArray encrypted = compound;
+    encrypted += QByteArray::fromRawData("E\0n\0c\0r\0y\0p\0t\0e\0d\0P\0a\0c\0k\0a\0g\0e\0", 32);
+    const std::vector<Case> cases = {
+        {"zero.xlsx", QByteArray(), "not a workbook"},
+        {"text.xlsx", QByteArray("hello"), "not a workbook"},
+        {"truncated.xlsx", goodBytes.left(goodBytes.size() / 2), "damaged"},
+        {"tail.xlsx", goodBytes.mid(goodBytes.size() / 3), "damaged"},
+        {"binary.xls", compound, "unsupported"},
+        {"encrypted.xlsx", encrypted, "encrypted"},
+    };
+    for (const Case& c : cases) {
+        const QString p = path(QString::fromLatin1(c.name));
+        {
+            QFile f(p);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.bytes);
+        }
+        EXPECT_EQ(m_server.open(p), nullptr) << c.name;
+        EXPECT_TRUE(m_server.lastError().startsWith(QLatin1String(c.reason)))
+            << c.name << ": " << m_server.lastError().toStdString();
+        EXPECT_EQ(fileBytes(p), c.bytes) << c.name;
+    }
+}
+
+TEST_F(PackageTest, BrokenPartsAreRefusedWithTheirReason)
+{
+    const std::string types = readEntry(standardBook(), "[Content_Types].xml");
+    const auto entriesOf = [&](const QString& p) {
+        std::map<std::string, std::string> e;
+        for (const auto& [name, raw] : readRawEntries(p))
+            e[name] = readEntry(p, name);
+        return e;
+    };
+    const auto base = entriesOf(path(QStringLiteral("book.xlsx")));
+    struct Case
+    {
+        const char* entry;
+        std::string content; // empty: entry removed
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"xl/workbook.xml",
+         "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheets>",
+         "damaged: malformed XML in xl/workbook.xml"},
+        {"xl/workbook.xml", "", "damaged: the package has no workbook part"},
+        {"[Content_Types].xml", "", "damaged: not an Open XML package"},
+        {"xl/workbook.xml",
+         "<workbook xmlns=\"http://purl.oclc.org/ooxml/spreadsheetml/main\"><sheets/></workbook>",
+         "unsupported: a strict Open XML workbook"},
+        {"xl/sharedStrings.xml",
+         "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\"><!ENTITY lol2 "
+         "\"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">]><sst "
+         "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><si><t>&lol2;</t></si></sst>",
+         "unsupported: xl/sharedStrings.xml declares a document type"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        auto e = base;
+        if (c.content.empty())
+            e.erase(c.entry);
+        else
+            e[c.entry] = c.content;
+        const QString p = path(QStringLiteral("case%1.xlsx").arg(++n));
+        ASSERT_TRUE(writeZip(p, e));
+        const QByteArray bytes = fileBytes(p);
+        EXPECT_EQ(m_server.open(p), nullptr) << c.reason;
+        EXPECT_TRUE(m_server.lastError().startsWith(QLatin1String(c.reason)))
+            << c.reason << " / " << m_server.lastError().toStdString();
+        EXPECT_EQ(fileBytes(p), bytes);
+    }
+    // A damaged sheet part refuses that sheet only when it is visited.
+    auto e = base;
+    e["xl/worksheets/sheet2.xml"] = "<worksheet><sheetData><row r=\"1\"><c r=\"A1\"";
+    const QString p = path(QStringLiteral("sheet.xlsx"));
+    ASSERT_TRUE(writeZip(p, e));
+    auto wb = m_server.open(p);
+    ASSERT_TRUE(wb);
+    EXPECT_TRUE(wb->sheet(1)->usedRange());
+    EXPECT_FALSE(wb->sheet(2)->usedRange());
+    EXPECT_TRUE(wb->sheet(2)->lastError().startsWith(QLatin1String("damaged")));
+}
+
+TEST_F(PackageTest, HostilePackagesAreRefusedWithinBounds)
+{
+    const QString p = standardBook();
+    std::map<std::string, std::string> e;
+    for (const auto& [name, raw] : readRawEntries(p))
+        e[name] = readEntry(p, name);
+    {
+        // A part that inflates beyond what a part may: refused when read, without holding it.
+        auto big = e;
+        std::string bomb =
+            "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>";
+        bomb.append(size_t(257) << 20, ' ');
+        big["xl/worksheets/sheet2.xml"] = bomb + "</sheetData></worksheet>";
+        const QString bp = path(QStringLiteral("inflate.xlsx"));
+        ASSERT_TRUE(writeZip(bp, big));
+        auto wb = m_server.open(bp);
+        ASSERT_TRUE(wb);
+        EXPECT_FALSE(wb->sheet(2)->usedRange());
+        EXPECT_TRUE(wb->sheet(2)->lastError().startsWith(QLatin1String("unsupported")))
+            << wb->sheet(2)->lastError().toStdString();
+        EXPECT_TRUE(wb->sheet(1)->usedRange());
+    }
+    {
+        auto many = e;
+        for (int i = 0; i <= 50000; ++i)
+            many["xl/filler/f" + std::to_string(i)] = std::string();
+        const QString mp = path(QStringLiteral("entries.xlsx"));
+        ASSERT_TRUE(writeZip(mp, many));
+        EXPECT_EQ(m_server.open(mp), nullptr);
+        EXPECT_TRUE(m_server.lastError().startsWith(QLatin1String("unsupported")))
+            << m_server.lastError().toStdString();
+    }
+}
+
+TEST_F(PackageTest, PartsElsewhereThanXlAreFoundThroughRelationships)
+{
+    const QString p = standardBook();
+    std::map<std::string, std::string> e;
+    for (const auto& [name, raw] : readRawEntries(p)) {
+        std::string content = readEntry(p, name);
+        std::string target = name;
+        if (name.rfind("xl/", 0) == 0)
+            target = "book/" + name.substr(3);
+        for (const std::string from : {"/xl/", "\"xl/"}) {
+            for (size_t at = content.find(from); at != std::string::npos; at = content.find(from, at + 1))
+                content.replace(at + 1, 2, "book");
+        }
+        e[target] = content;
+    }
+    const QString moved = path(QStringLiteral("moved.xlsx"));
+    ASSERT_TRUE(writeZip(moved, e));
+    auto wb = m_server.open(moved);
+    ASSERT_TRUE(wb) << m_server.lastError().toStdString();
+    EXPECT_EQ(wb->sheet(2)->value(kA1).text, QStringLiteral("beta"));
+}
+
+} // namespace
