@@ -170,6 +170,9 @@ bool adjustFormula(std::string_view formula, std::string_view formulaSheet, std:
                    const SheetEdit& edit, std::string& out, LostReferenceStyle style)
 {
     const bool homeIsEdited = !formulaSheet.empty() && sheetNamesEqual(formulaSheet, editedSheet);
+    // Most formulas of the other sheets name no sheet at all; they cannot point into the edited one.
+    if (!homeIsEdited && formula.find('!') == std::string_view::npos)
+        return false;
     return rewriteReferences(formula, out, style, [&](const Reference& ref, Rewrite& rw) {
         if (!isGridShape(ref.shape) || ref.external || ref.sheetLost || ref.isThreeD())
             return Outcome::Keep;
@@ -229,6 +232,8 @@ bool removeSheetFromFormula(std::string_view formula, std::string_view deletedSh
                             const std::vector<std::string>& sheetOrder, std::string& out,
                             LostReferenceStyle style)
 {
+    if (formula.find('!') == std::string_view::npos)
+        return false;
     return rewriteReferences(formula, out, style, [&](const Reference& ref, Rewrite& rw) {
         if (ref.external || ref.sheetLost || !ref.hasSheet() || ref.shape == ReferenceShape::Lost)
             return Outcome::Keep;
