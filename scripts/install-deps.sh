@@ -10,7 +10,7 @@ corvane_packages=(
     libgtest-dev
     python3 python3-openpyxl
     libreoffice-calc-nogui libreoffice-dev
-    xdg-utils
+    xdg-utils fonts-wqy-microhei
 )
 
 corvane_missing=()

@@ -203,3 +203,33 @@ TEST(FormulaTokenizer, ParsesAddressWords)
     EXPECT_EQ(e.column, 256);
     EXPECT_FALSE(parseRowWord("1048577", e));
 }
+
+TEST(FormulaTokenizer, ArbitraryTextIsCoveredAndSurvivesAZeroMove)
+{
+    // Formula-like noise: every character class the grammar knows, in random order.
+    const std::string alphabet = "AZaz019$:!'\"[]#(),.;{} _\\?@%&+-*/^<>=E\xe6\x95\xb0";
+    std::uint32_t seed = 12345;
+    const auto nextRandom = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int n = 0; n < 20000; ++n) {
+        std::string text;
+        const int length = static_cast<int>(nextRandom() % 24);
+        for (int i = 0; i < length; ++i)
+            text += alphabet[nextRandom() % alphabet.size()];
+        std::size_t pos = 0;
+        Tokenizer tokenizer(text);
+        Token t;
+        while (tokenizer.next(t)) {
+            ASSERT_EQ(t.begin, pos) << text;
+            ASSERT_GT(t.end, t.begin) << text;
+            if (t.kind == TokenKind::Reference) {
+                ASSERT_GE(t.reference.addressBegin, t.begin) << text;
+                ASSERT_LE(t.reference.addressBegin, t.end) << text;
+            }
+            pos = t.end;
+        }
+        ASSERT_EQ(pos, text.size()) << text;
+    }
+}
