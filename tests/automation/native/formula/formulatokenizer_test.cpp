@@ -9,12 +9,6 @@ using namespace corvane::automation::native::formula;
 
 namespace {
 
-struct Piece
-{
-    TokenKind kind;
-    std::string text;
-};
-
 std::vector<Token> tokenize(std::string_view text)
 {
     std::vector<Token> tokens;
