@@ -43,8 +43,8 @@ std::optional<int> shiftIndex(int index, const SheetEdit& edit);
 // Adjusts the span [first, last] along the edit's axis. A range loses deleted rows and shrinks,
 // grows when rows are inserted strictly inside it (between its first and last row), and keeps
 // its end pinned to the sheet's last row or column when it reaches it; a span over the whole
-// axis (a whole column for row edits) never changes. Single cells (isRange false) are never pinned. Returns false when
-// every row of the span is deleted or the span is pushed off the sheet.
+// axis (a whole column for row edits) never changes. Single cells (isRange false) are never pinned. Returns
+// false when every row of the span is deleted or the span is pushed off the sheet.
 bool adjustSpan(int& first, int& last, bool isRange, const SheetEdit& edit);
 
 // The corners of a reference of the given shape after the edit (whole columns ignore row edits
@@ -61,7 +61,7 @@ std::optional<RangeAddress> adjustRange(const RangeAddress& range, const SheetEd
 // is not an address: the caller keeps such text as it is and decides).
 std::optional<std::string> adjustRangeAddress(std::string_view address, const SheetEdit& edit);
 // Space-separated list ("A1:B2 D5"): each piece adjusted, vanished pieces dropped, pieces that
-// are not addresses kept. Empty when nothing is left.
+// are not addresses kept, the rest joined by single spaces. Empty when nothing is left.
 std::string adjustRangeList(std::string_view list, const SheetEdit& edit);
 
 } // namespace corvane::automation::native::formula

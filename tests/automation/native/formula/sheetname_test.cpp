@@ -9,7 +9,7 @@ TEST(SheetName, QuotesWhenTheNameCouldNotBeReadBare)
     for (const char* bare : {"Sheet1", "Data_2019", "a.b", "数据", "Résumé", "A", "AB", "XFDX1", "重算文件"})
         EXPECT_FALSE(sheetNameNeedsQuotes(std::string_view(bare))) << bare;
     for (const char* quoted : {"My Sheet", "2019", "A1", "xfd10", "R1C1", "R", "c", "RC3", "TRUE", "a-b",
-                               "It's", "数据 表", "Q1（一）", ""})
+                               "It's", "Top10", "数据 表", "Q1（一）", ""})
         EXPECT_TRUE(sheetNameNeedsQuotes(std::string_view(quoted))) << quoted;
     EXPECT_TRUE(sheetNameNeedsQuotes(QStringLiteral("My Sheet")));
     EXPECT_FALSE(sheetNameNeedsQuotes(QStringLiteral("Sheet1")));
