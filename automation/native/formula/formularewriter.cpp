@@ -65,12 +65,17 @@ bool rewriteReferences(std::string_view text, std::string& out, LostReferenceSty
             break;
         case Outcome::SheetLost:
             out.append("#REF!");
-            if (style == LostReferenceStyle::Excel && ref.shape != ReferenceShape::Name)
+            if (style == LostReferenceStyle::Excel && ref.repeatedSheet)
+                appendAddress(out, ref.shape, ref.first, ref.last);
+            else if (style == LostReferenceStyle::Excel && ref.shape != ReferenceShape::Name)
                 out.append(text.substr(ref.addressBegin, token.end - ref.addressBegin));
             break;
         case Outcome::NewPrefix:
             out.append(scratch);
-            out.append(text.substr(ref.addressBegin, token.end - ref.addressBegin));
+            if (ref.repeatedSheet)
+                appendAddress(out, ref.shape, ref.first, ref.last);
+            else
+                out.append(text.substr(ref.addressBegin, token.end - ref.addressBegin));
             break;
         }
         copied = token.end;

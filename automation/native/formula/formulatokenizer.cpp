@@ -211,7 +211,22 @@ bool Tokenizer::readAddressAfterPrefix(Token& token, std::size_t pos)
         ref.shape = ReferenceShape::Lost;
         end = pos + 5;
     } else if (parseAddress(pos, ref, end) && at(end) != '(' && at(end) != '[') {
-        // a reference
+        // "Sheet1!A1:Sheet1!B5" names one area although each corner carries the prefix.
+        const std::string_view prefix = m_text.substr(token.begin, pos - token.begin);
+        if (ref.shape == ReferenceShape::Cell && at(end) == ':' &&
+            m_text.substr(end + 1, prefix.size()) == prefix) {
+            const std::size_t cornerBegin = end + 1 + prefix.size();
+            const std::size_t cornerEnd = wordEnd(cornerBegin);
+            ReferenceEnd corner;
+            const char after = at(cornerEnd);
+            if (parseCellWord(m_text.substr(cornerBegin, cornerEnd - cornerBegin), corner) && after != '(' &&
+                after != '[' && after != '!') {
+                ref.shape = ReferenceShape::Area;
+                ref.last = corner;
+                ref.repeatedSheet = true;
+                end = cornerEnd;
+            }
+        }
     } else if (pos < m_text.size() && has(m_text[pos], kNameStart)) {
         ref.shape = ReferenceShape::Name;
         ref.first = ref.last = ReferenceEnd{};

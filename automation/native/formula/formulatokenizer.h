@@ -49,6 +49,7 @@ struct Reference
     bool quoted = false;        // the prefix was written in apostrophes
     bool external = false;      // [1]Sheet1!A1: points into another workbook
     bool sheetLost = false;     // #REF!A1: the sheet was deleted
+    bool repeatedSheet = false; // Sheet1!A1:Sheet1!B5: the second corner repeats the prefix
     // Offset of the address (the part after '!'); equals the token's begin when unqualified.
     std::size_t addressBegin = 0;
 

@@ -61,6 +61,16 @@ TEST(AdjustFormula, DeletingRowsShiftsShrinksAndLosesReferences)
     EXPECT_EQ(adjustFormula("SUM(B7:A3)", "Sheet1", "Sheet1", SheetEdit::deleteRows(2, 4)), "SUM(B3:A2)");
 }
 
+TEST(AdjustFormula, AreasWithThePrefixOnBothCornersAreOneArea)
+{
+    EXPECT_EQ(adjustFormula("SUM(Sheet1!A1:Sheet1!A5)", "X", "Sheet1", SheetEdit::deleteRows(1)),
+              "SUM(Sheet1!A1:A4)");
+    EXPECT_EQ(adjustFormula("SUM(Sheet1!A1:Sheet1!A5)", "X", "Sheet2", SheetEdit::deleteRows(1)),
+              "SUM(Sheet1!A1:Sheet1!A5)");
+    EXPECT_EQ(removeSheetFromFormula("SUM('a b'!A1:'a b'!A5)", "A B"), "SUM(#REF!A1:A5)");
+    EXPECT_EQ(translateFormula("SUM(Sheet1!A1:Sheet1!A5)", 0, 1), "SUM(Sheet1!B1:B5)");
+}
+
 TEST(AdjustFormula, RangesReachingTheSheetEndStayWhole)
 {
     const SheetEdit del = SheetEdit::deleteRows(5, 2);

@@ -135,6 +135,12 @@ TEST(FormulaTokenizer, SheetPrefixes)
     const Token lost = onlyReference("Sheet1!#REF!");
     EXPECT_EQ(lost.reference.shape, ReferenceShape::Lost);
 
+    const Token repeated = onlyReference("SUM('My S'!A1:'My S'!$B$5)");
+    EXPECT_EQ(repeated.reference.shape, ReferenceShape::Area);
+    EXPECT_TRUE(repeated.reference.repeatedSheet);
+    EXPECT_EQ(repeated.reference.last, (ReferenceEnd{5, 2, true, true}));
+    EXPECT_EQ(references("Sheet1!A1:Sheet2!B5"), (Refs{"Sheet1!A1", "Sheet2!B5"}));
+
     const Token name = onlyReference("Sheet1!Total*2");
     EXPECT_EQ(name.reference.shape, ReferenceShape::Name);
     EXPECT_EQ(name.end, 12u);
