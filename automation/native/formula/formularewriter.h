@@ -3,6 +3,16 @@
 // rows and columns, deleting a sheet. Only reference tokens are rewritten; every other byte of
 // the text stays as it was.
 //
+// Where each applies in a package: cell formulas (<f>, shared masters, array formulas) take
+// adjustFormula with their own sheet; defined names, chart series (<c:f>), internal hyperlink
+// locations and other sheet-qualified texts take adjustDefinedName; data validation and
+// conditional formatting formulas take adjustFormula with the sheet they belong to; plain
+// addresses (sqref, ref, dimension) take the functions of sheetedit.h. A shared-formula group
+// whose members lie on both sides of an edited band, or whose references do, no longer derives
+// its members from the adjusted master: write the members out (translateFormula) before editing.
+//
+// Names of sheets are passed plain, as workbook.xml holds them (It's, not 'It''s').
+//
 // Each operation has two forms: one that returns the new text, and one that returns whether the
 // text changes and then (only then) fills out, for callers that walk every formula of a workbook
 // and should not copy the unchanged ones.

@@ -126,6 +126,9 @@ TEST(FormulaTokenizer, SheetPrefixes)
     EXPECT_EQ(quotedThreeD.reference.lastSheet, "Mar 3");
     EXPECT_EQ(quotedThreeD.reference.shape, ReferenceShape::Columns);
 
+    const Token bang = onlyReference("'a!b'!C3");
+    EXPECT_EQ(bang.reference.sheet, "a!b");
+
     const Token unicode = onlyReference("数据!B2");
     EXPECT_EQ(unicode.reference.sheet, "数据");
 
