@@ -1,13 +1,12 @@
 #include "formulatokenizer.h"
 
+#include "automation/celladdress.h"
+
 #include <array>
 
 namespace corvane::automation::native::formula {
 
 namespace {
-
-constexpr int kMaxRows = 1048576;
-constexpr int kMaxColumns = 16384;
 
 enum CharClass : std::uint8_t
 {
