@@ -14,7 +14,7 @@ count="${2:-200}"
 runs="${3:-3}"
 cli="$build/bin/corvane-cli"
 gen="${CORVANE_SHARED_DIR:-$here/../../shared}/tools/gen_bench_corpus.py"
-floor="${FLOOR:-$build/bin/bench_floor}"
+floor="${FLOOR:-$build/bin/corvane-floorbench}"
 
 [ -x "$cli" ] || { echo "no corvane-cli in $build/bin: build it first" >&2; exit 1; }
 [ -f "$gen" ] || { echo "workbook generator $gen missing" >&2; exit 1; }
