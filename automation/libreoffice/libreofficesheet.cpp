@@ -1,0 +1,415 @@
+#include "libreofficesheet.h"
+
+#include "libreofficeworkbook.h"
+#include "typedinput.h"
+#include "wildcardpattern.h"
+
+#include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XNamed.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XSheetCellCursor.hpp>
+#include <com/sun/star/sheet/XUsedAreaCursor.hpp>
+#include <com/sun/star/table/CellContentType.hpp>
+#include <com/sun/star/table/XColumnRowRange.hpp>
+#include <com/sun/star/table/XTableColumns.hpp>
+#include <com/sun/star/table/XTableRows.hpp>
+#include <com/sun/star/text/XTextRange.hpp>
+#include <com/sun/star/util/NumberFormat.hpp>
+#include <com/sun/star/util/XSearchDescriptor.hpp>
+#include <com/sun/star/util/XSearchable.hpp>
+
+#include <algorithm>
+#include <set>
+
+using css::uno::Any;
+using css::uno::Reference;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+
+namespace corvane::automation::libreoffice {
+
+namespace {
+
+// LibreOffice's codes for formulas that do not parse (as opposed to errors of evaluation).
+bool isSyntaxError(sal_Int32 code)
+{
+    switch (code) {
+    case 501: // invalid character
+    case 504: // error in parameter list
+    case 507: // missing pair
+    case 508: // missing bracket
+    case 509: // missing operator
+    case 510: // missing variable
+    case 511: // missing variable
+    case 512: // formula overflow
+        return true;
+    default:
+        return false;
+    }
+}
+
+// SearchType of Calc's search descriptor.
+constexpr sal_Int16 kSearchFormulas = 0;
+constexpr sal_Int16 kSearchValues = 1;
+
+// FormulaResultType2 of a formula cell.
+constexpr sal_Int32 kResultString = 2;
+
+Reference<css::util::XSearchDescriptor> descriptorFor(const Reference<css::util::XSearchable>& searchable,
+                                                      const QString& what, sal_Int16 type, bool whole)
+{
+    Reference<css::util::XSearchDescriptor> desc = searchable->createSearchDescriptor();
+    desc->setSearchString(toOUString(wildcardToRegex(what)));
+    Reference<css::beans::XPropertySet> props(desc, UNO_QUERY_THROW);
+    props->setPropertyValue("SearchByRow", Any(true));
+    props->setPropertyValue("SearchBackwards", Any(false));
+    props->setPropertyValue("SearchRegularExpression", Any(true));
+    props->setPropertyValue("SearchCaseSensitive", Any(false));
+    props->setPropertyValue("SearchWords", Any(whole));
+    props->setPropertyValue("SearchType", Any(type));
+    return desc;
+}
+
+CellAddress topLeftOf(const Reference<css::uno::XInterface>& range)
+{
+    const Reference<css::sheet::XCellRangeAddressable> addressable(range, UNO_QUERY_THROW);
+    const css::table::CellRangeAddress a = addressable->getRangeAddress();
+    return {a.StartRow + 1, a.StartColumn + 1};
+}
+
+} // namespace
+
+LibreOfficeSheet::LibreOfficeSheet(LibreOfficeWorkbook* workbook, Reference<css::sheet::XSpreadsheet> sheet)
+    : m_workbook(workbook), m_sheet(std::move(sheet))
+{
+}
+
+QString LibreOfficeSheet::name() const
+{
+    try {
+        const Reference<css::container::XNamed> named(m_sheet, UNO_QUERY_THROW);
+        return toQString(named->getName());
+    } catch (const css::uno::Exception& e) {
+        m_lastError = describe(e);
+        return {};
+    }
+}
+
+bool LibreOfficeSheet::limits(int* rows, int* columns)
+{
+    if (m_rows == 0) {
+        const Reference<css::table::XColumnRowRange> grid(m_sheet, UNO_QUERY_THROW);
+        m_rows = grid->getRows()->getCount();
+        m_columns = grid->getColumns()->getCount();
+    }
+    *rows = m_rows;
+    *columns = m_columns;
+    return m_rows > 0 && m_columns > 0;
+}
+
+std::optional<RangeAddress> LibreOfficeSheet::clamp(const RangeAddress& range)
+{
+    int rows = 0;
+    int columns = 0;
+    if (!limits(&rows, &columns) || range.firstRow < 1 || range.firstColumn < 1 || range.firstRow > rows ||
+        range.firstColumn > columns || range.lastRow < range.firstRow ||
+        range.lastColumn < range.firstColumn) {
+        m_lastError = QStringLiteral("range %1 lies outside the sheet").arg(rangeName(range));
+        return std::nullopt;
+    }
+    RangeAddress r = range;
+    r.lastRow = std::min(r.lastRow, rows);
+    r.lastColumn = std::min(r.lastColumn, columns);
+    return r;
+}
+
+Reference<css::table::XCell> LibreOfficeSheet::cellAt(const CellAddress& cell)
+{
+    return m_sheet->getCellByPosition(cell.column - 1, cell.row - 1);
+}
+
+Reference<css::table::XCellRange> LibreOfficeSheet::rangeAt(const RangeAddress& range)
+{
+    return m_sheet->getCellRangeByPosition(range.firstColumn - 1, range.firstRow - 1, range.lastColumn - 1,
+                                           range.lastRow - 1);
+}
+
+std::optional<RangeAddress> LibreOfficeSheet::usedRange()
+{
+    try {
+        const Reference<css::sheet::XSheetCellCursor> cursor = m_sheet->createCursor();
+        const Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
+        used->gotoStartOfUsedArea(false);
+        used->gotoEndOfUsedArea(true);
+        const Reference<css::sheet::XCellRangeAddressable> addressable(cursor, UNO_QUERY_THROW);
+        const css::table::CellRangeAddress a = addressable->getRangeAddress();
+        return RangeAddress{a.StartRow + 1, a.StartColumn + 1, a.EndRow + 1, a.EndColumn + 1};
+    } catch (const css::uno::Exception& e) {
+        m_lastError = describe(e);
+        return std::nullopt;
+    }
+}
+
+std::optional<RangeAddress> LibreOfficeSheet::range(const QString& address)
+{
+    const std::optional<RangeAddress> parsed = parseRangeAddress(address);
+    if (!parsed)
+        m_lastError = QStringLiteral("\"%1\" is not a cell or range address").arg(address);
+    return parsed;
+}
+
+std::optional<CellAddress> LibreOfficeSheet::cell(int row, int column)
+{
+    const CellAddress address{row, column};
+    if (address.isValid())
+        return address;
+    m_lastError = QStringLiteral("cell (%1, %2) lies outside the sheet").arg(row).arg(column);
+    return std::nullopt;
+}
+
+bool LibreOfficeSheet::reachable(const CellAddress& address)
+{
+    int rows = 0;
+    int columns = 0;
+    if (address.isValid() && limits(&rows, &columns) && address.row <= rows && address.column <= columns)
+        return true;
+    m_lastError = QStringLiteral("cell %1 lies beyond what LibreOffice's sheet holds").arg(cellName(address));
+    return false;
+}
+
+std::optional<CellAddress> LibreOfficeSheet::find(const RangeAddress& in, const FindQuery& query,
+                                                  std::optional<CellAddress> after)
+{
+    if (query.what.isEmpty())
+        return std::nullopt;
+    try {
+        const std::optional<RangeAddress> r = clamp(in);
+        if (!r)
+            return std::nullopt;
+        const CellAddress start = after.value_or(r->topLeft());
+        if (!r->contains(start)) {
+            m_lastError =
+                QStringLiteral("the start cell %1 lies outside %2").arg(cellName(start), rangeName(*r));
+            return std::nullopt;
+        }
+        const Reference<css::table::XCellRange> range = rangeAt(*r);
+        const Reference<css::util::XSearchable> searchable(range, UNO_QUERY_THROW);
+        const Reference<css::util::XSearchDescriptor> desc = descriptorFor(
+            searchable, query.what, query.lookIn == LookIn::Values ? kSearchValues : kSearchFormulas,
+            query.lookAt == LookAt::Whole);
+        // Calc's findNext neither wraps nor returns its start cell: search after the start,
+        // then from the top, which examines the start cell last as Excel does.
+        const Reference<css::uno::XInterface> startCell(
+            range->getCellByPosition(start.column - r->firstColumn, start.row - r->firstRow),
+            UNO_QUERY_THROW);
+        Reference<css::uno::XInterface> found = searchable->findNext(startCell, desc);
+        if (!found.is())
+            found = searchable->findFirst(desc);
+        if (!found.is())
+            return std::nullopt;
+        return topLeftOf(found);
+    } catch (const css::uno::Exception& e) {
+        m_lastError = describe(e);
+        return std::nullopt;
+    }
+}
+
+bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, const QString& replacement)
+{
+    if (what.isEmpty())
+        return false;
+    try {
+        const std::optional<RangeAddress> r = clamp(in);
+        if (!r)
+            return false;
+        const Reference<css::util::XSearchable> searchable(rangeAt(*r), UNO_QUERY_THROW);
+        const Reference<css::container::XIndexAccess> all =
+            searchable->findAll(descriptorFor(searchable, what, kSearchFormulas, false));
+        if (!all.is())
+            return false;
+
+        // Calc's own replace stores the result of a constant as text and lets a broken
+        // formula in; rewriting each found cell here applies the typed-input rules instead.
+        auto rowMajor = [](const CellAddress& a, const CellAddress& b) {
+            return a.row != b.row ? a.row < b.row : a.column < b.column;
+        };
+        std::set<CellAddress, decltype(rowMajor)> cells(rowMajor);
+        for (sal_Int32 i = 0; i < all->getCount(); ++i) {
+            const Reference<css::sheet::XCellRangeAddressable> found(all->getByIndex(i), UNO_QUERY_THROW);
+            const css::table::CellRangeAddress a = found->getRangeAddress();
+            for (int row = a.StartRow + 1; row <= a.EndRow + 1; ++row)
+                for (int column = a.StartColumn + 1; column <= a.EndColumn + 1; ++column)
+                    cells.insert({row, column});
+        }
+
+        bool changed = false;
+        QString failures;
+        for (const CellAddress& address : cells) {
+            const Reference<css::table::XCell> cell = cellAt(address);
+            const QString before = cellFormula(cell);
+            const QString after = replaceWildcard(before, what, replacement);
+            if (after == before)
+                continue;
+            if (enter(cell, after))
+                changed = true;
+            else
+                failures = cellName(address);
+        }
+        if (!failures.isEmpty())
+            m_lastError =
+                QStringLiteral("the replacement would make the formula in %1 invalid; left unchanged")
+                    .arg(failures);
+        return changed;
+    } catch (const css::uno::Exception& e) {
+        m_lastError = describe(e);
+        return false;
+    }
+}
+
+QString LibreOfficeSheet::cellFormula(const Reference<css::table::XCell>& cell)
+{
+    switch (cell->getType()) {
+    case css::table::CellContentType_EMPTY:
+        return {};
+    case css::table::CellContentType_TEXT:
+        return toQString(Reference<css::text::XTextRange>(cell, UNO_QUERY_THROW)->getString());
+    case css::table::CellContentType_FORMULA: {
+        const Reference<css::beans::XPropertySet> props(cell, UNO_QUERY_THROW);
+        rtl::OUString formula;
+        props->getPropertyValue("FormulaLocal") >>= formula;
+        return toQString(formula);
+    }
+    case css::table::CellContentType_VALUE: {
+        const Reference<css::beans::XPropertySet> props(cell, UNO_QUERY_THROW);
+        sal_Int32 format = 0;
+        props->getPropertyValue("NumberFormat") >>= format;
+        if (m_workbook->isBooleanFormat(format))
+            return cell->getValue() != 0 ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+        return CellValue::fromNumber(cell->getValue()).toText();
+    }
+    default:
+        return {};
+    }
+}
+
+bool LibreOfficeSheet::enter(const Reference<css::table::XCell>& cell, const QString& text)
+{
+    const Reference<css::beans::XPropertySet> props(cell, UNO_QUERY_THROW);
+    const TypedInput input = parseTypedInput(text);
+    switch (input.kind) {
+    case TypedInput::Kind::Formula: {
+        const css::table::CellContentType oldType = cell->getType();
+        const QString oldFormula = cellFormula(cell);
+        const double oldValue = cell->getValue();
+        props->setPropertyValue("FormulaLocal", Any(toOUString(input.text)));
+        if (!isSyntaxError(cell->getError()))
+            return true;
+        // Put back exactly what was there.
+        if (oldType == css::table::CellContentType_VALUE)
+            cell->setValue(oldValue);
+        else if (oldType == css::table::CellContentType_TEXT)
+            Reference<css::text::XTextRange>(cell, UNO_QUERY_THROW)->setString(toOUString(oldFormula));
+        else if (oldType == css::table::CellContentType_FORMULA)
+            props->setPropertyValue("FormulaLocal", Any(toOUString(oldFormula)));
+        else
+            cell->setFormula(rtl::OUString());
+        m_lastError = QStringLiteral("\"%1\" is not a valid formula").arg(text);
+        return false;
+    }
+    case TypedInput::Kind::Number: {
+        sal_Int32 format = 0;
+        props->getPropertyValue("NumberFormat") >>= format;
+        cell->setValue(input.number);
+        if (input.percent)
+            props->setPropertyValue("NumberFormat",
+                                    Any(m_workbook->standardFormat(css::util::NumberFormat::PERCENT)));
+        else if (m_workbook->isBooleanFormat(format))
+            props->setPropertyValue("NumberFormat",
+                                    Any(m_workbook->standardFormat(css::util::NumberFormat::NUMBER)));
+        return true;
+    }
+    case TypedInput::Kind::Boolean:
+        cell->setValue(input.boolean ? 1.0 : 0.0);
+        props->setPropertyValue("NumberFormat",
+                                Any(m_workbook->standardFormat(css::util::NumberFormat::LOGICAL)));
+        return true;
+    case TypedInput::Kind::Text:
+        if (input.text.isEmpty())
+            cell->setFormula(rtl::OUString());
+        else
+            Reference<css::text::XTextRange>(cell, UNO_QUERY_THROW)->setString(toOUString(input.text));
+        return true;
+    }
+    return false;
+}
+
+CellValue LibreOfficeSheet::value(const CellAddress& address)
+{
+    try {
+        if (!reachable(address))
+            return CellValue::empty();
+        const Reference<css::table::XCell> c = cellAt(address);
+        const Reference<css::beans::XPropertySet> props(c, UNO_QUERY_THROW);
+        auto text = [&c] {
+            return toQString(Reference<css::text::XTextRange>(c, UNO_QUERY_THROW)->getString());
+        };
+        auto number = [&] {
+            sal_Int32 format = 0;
+            props->getPropertyValue("NumberFormat") >>= format;
+            return m_workbook->isBooleanFormat(format) ? CellValue::fromBoolean(c->getValue() != 0)
+                                                       : CellValue::fromNumber(c->getValue());
+        };
+        switch (c->getType()) {
+        case css::table::CellContentType_EMPTY:
+            return CellValue::empty();
+        case css::table::CellContentType_TEXT:
+            return CellValue::fromText(text());
+        case css::table::CellContentType_VALUE:
+            return number();
+        case css::table::CellContentType_FORMULA: {
+            if (c->getError() != 0)
+                return CellValue::fromError(text());
+            sal_Int32 result = 0;
+            props->getPropertyValue("FormulaResultType2") >>= result;
+            return result == kResultString ? CellValue::fromText(text()) : number();
+        }
+        default:
+            return CellValue::empty();
+        }
+    } catch (const css::uno::Exception& e) {
+        m_lastError = describe(e);
+        return CellValue::empty();
+    }
+}
+
+QString LibreOfficeSheet::formula(const CellAddress& address)
+{
+    try {
+        if (!reachable(address))
+            return {};
+        return cellFormula(cellAt(address));
+    } catch (const css::uno::Exception& e) {
+        m_lastError = describe(e);
+        return {};
+    }
+}
+
+bool LibreOfficeSheet::setValue(const CellAddress& address, const QString& text)
+{
+    try {
+        if (!reachable(address))
+            return false;
+        return enter(cellAt(address), text);
+    } catch (const css::uno::Exception& e) {
+        m_lastError = describe(e);
+        return false;
+    }
+}
+
+bool LibreOfficeSheet::setFormula(const CellAddress& address, const QString& text)
+{
+    return setValue(address, text);
+}
+
+} // namespace corvane::automation::libreoffice

@@ -1,0 +1,55 @@
+// One sheet of a workbook open in LibreOffice. Searching is LibreOffice's own (so "values"
+// means the text Calc displays); the order, wrap-round and start cell of Excel's Find and the
+// typed-input rules of writes are done here, since UNO knows neither.
+#pragma once
+
+#include "automation/sheet.h"
+#include "unoutil.h"
+
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
+#include <com/sun/star/table/XCell.hpp>
+#include <com/sun/star/table/XCellRange.hpp>
+
+namespace corvane::automation::libreoffice {
+
+class LibreOfficeWorkbook;
+
+class LibreOfficeSheet : public Sheet
+{
+public:
+    LibreOfficeSheet(LibreOfficeWorkbook* workbook, css::uno::Reference<css::sheet::XSpreadsheet> sheet);
+
+    QString name() const override;
+    std::optional<RangeAddress> usedRange() override;
+    std::optional<RangeAddress> range(const QString& address) override;
+    std::optional<CellAddress> cell(int row, int column) override;
+    std::optional<CellAddress> find(const RangeAddress& in, const FindQuery& query,
+                                    std::optional<CellAddress> after = std::nullopt) override;
+    bool replace(const RangeAddress& in, const QString& what, const QString& replacement) override;
+    CellValue value(const CellAddress& cell) override;
+    QString formula(const CellAddress& cell) override;
+    bool setValue(const CellAddress& cell, const QString& text) override;
+    bool setFormula(const CellAddress& cell, const QString& text) override;
+    QString lastError() const override { return m_lastError; }
+
+private:
+    // The sheet's own limits (LibreOffice's column count may be below the xlsx limit).
+    bool limits(int* rows, int* columns);
+    // `range` cut to the sheet's limits; none when it starts beyond them.
+    std::optional<RangeAddress> clamp(const RangeAddress& range);
+    // Whether LibreOffice's sheet has this cell (sets lastError when not).
+    bool reachable(const CellAddress& address);
+    css::uno::Reference<css::table::XCell> cellAt(const CellAddress& cell);
+    css::uno::Reference<css::table::XCellRange> rangeAt(const RangeAddress& range);
+    QString cellFormula(const css::uno::Reference<css::table::XCell>& cell);
+    // Writes `text` as typed input; restores the old content when a formula does not parse.
+    bool enter(const css::uno::Reference<css::table::XCell>& cell, const QString& text);
+
+    LibreOfficeWorkbook* m_workbook;
+    css::uno::Reference<css::sheet::XSpreadsheet> m_sheet;
+    int m_rows = 0;
+    int m_columns = 0;
+    mutable QString m_lastError;
+};
+
+} // namespace corvane::automation::libreoffice

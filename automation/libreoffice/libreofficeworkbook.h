@@ -1,0 +1,55 @@
+// A workbook open in LibreOffice. It owns its sheets and remembers the filter the file was
+// read with, so save() writes the same format back through a temporary file and a rename.
+#pragma once
+
+#include "automation/workbook.h"
+#include "unoutil.h"
+
+#include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/util/XNumberFormats.hpp>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace corvane::automation::libreoffice {
+
+class LibreOfficeSheet;
+
+class LibreOfficeWorkbook : public Workbook
+{
+public:
+    // `document` is a loaded spreadsheet document; `filter` the import filter LibreOffice
+    // chose and `filterOptions` its options (CSV), both taken from the load.
+    LibreOfficeWorkbook(css::uno::Reference<css::lang::XComponent> document, QString path, QString filter,
+                        QString filterOptions);
+    ~LibreOfficeWorkbook() override;
+
+    int sheetCount() override;
+    Sheet* sheet(int index) override;
+    bool save() override;
+    void close() override;
+    QString lastError() const override { return m_lastError; }
+
+    // The export filter save() uses: the file's own format.
+    QString saveFilter() const;
+
+    // Whether the number format `key` shows a boolean (LibreOffice keeps booleans as numbers).
+    bool isBooleanFormat(sal_Int32 key);
+    sal_Int32 standardFormat(sal_Int16 type);
+
+private:
+    bool loadSheets();
+
+    css::uno::Reference<css::lang::XComponent> m_document;
+    css::uno::Reference<css::util::XNumberFormats> m_formats;
+    QString m_path;
+    QString m_filter;
+    QString m_filterOptions;
+    QString m_lastError;
+    std::vector<std::unique_ptr<LibreOfficeSheet>> m_sheets;
+    bool m_sheetsLoaded = false;
+    std::map<sal_Int32, bool> m_booleanFormats;
+};
+
+} // namespace corvane::automation::libreoffice

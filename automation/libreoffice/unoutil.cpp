@@ -1,0 +1,49 @@
+#include "unoutil.h"
+
+#include <cppuhelper/bootstrap.hxx>
+#include <rtl/bootstrap.hxx>
+
+#include <mutex>
+
+namespace corvane::automation::libreoffice {
+
+css::beans::PropertyValue makeProperty(const char* name, const css::uno::Any& value)
+{
+    css::beans::PropertyValue p;
+    p.Name = rtl::OUString::createFromAscii(name);
+    p.Value = value;
+    return p;
+}
+
+css::uno::Reference<css::uno::XComponentContext> localUnoContext(QString* error)
+{
+    static std::once_flag once;
+    static css::uno::Reference<css::uno::XComponentContext> context;
+    static QString failure;
+    std::call_once(once, [] {
+        try {
+            // The installation's fundamentalrc names every type library, so values of types
+            // this program has no headers for can still cross the bridge.
+            const rtl::OUString program = rtl::OUString::createFromAscii(CORVANE_LIBREOFFICE_PROGRAM_DIR);
+            rtl::Bootstrap::set("URE_BOOTSTRAP", "vnd.sun.star.pathname:" + program + "/fundamentalrc");
+            context = cppu::defaultBootstrap_InitialComponentContext("file://" + program + "/unorc");
+        } catch (const css::uno::Exception& e) {
+            failure = QStringLiteral("LibreOffice's UNO runtime could not start: %1").arg(describe(e));
+        } catch (const cppu::BootstrapException& e) {
+            failure = QStringLiteral("LibreOffice's UNO runtime could not start: %1")
+                          .arg(toQString(e.getMessage()));
+        }
+    });
+    if (!context.is() && error)
+        *error = failure;
+    return context;
+}
+
+QString describe(const css::uno::Exception& e)
+{
+    if (!e.Message.isEmpty())
+        return toQString(e.Message);
+    return QStringLiteral("UNO exception");
+}
+
+} // namespace corvane::automation::libreoffice
