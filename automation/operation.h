@@ -50,6 +50,9 @@ public:
     // True: the server is quit before the summary; false: after the result lists.
     virtual bool quitsBeforeSummary() const { return true; }
 
+    // The path of the workbook that the next beginWorkbook() takes up, for the operation's
+    // own messages.
+    virtual void takeUpWorkbook(const QString& path) { (void)path; }
     virtual void beginWorkbook() = 0;
     virtual AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) = 0;
     virtual WorkbookOutcome endWorkbook() = 0;

@@ -88,6 +88,7 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
         }
         ++totals.opened;
 
+        operation.takeUpWorkbook(path);
         operation.beginWorkbook();
         const int toVisit = settings.onlyFirstSheet ? 1 : workbook->sheetCount();
         for (int i = 1; i <= toVisit; ++i) {

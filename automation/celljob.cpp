@@ -1,0 +1,101 @@
+#include "celljob.h"
+
+#include "sheet.h"
+
+#include <utility>
+
+namespace corvane::automation {
+
+QString invalidRangeMessage(const QString& workbookPath)
+{
+    return QStringLiteral("此文件指定区域无效,请重新设置!") + workbookPath;
+}
+
+QString cellJobSummary(int opened, int changed, int cells, qint64 seconds)
+{
+    return QStringLiteral("成功查找") + QString::number(opened) + QStringLiteral("个Excel文件,修改") +
+           QString::number(changed) + QStringLiteral("个Excel文件,修改") + QString::number(cells) +
+           QStringLiteral("个单元格。耗时") + QString::number(seconds) + QStringLiteral("秒。");
+}
+
+CellJobOperation::CellJobOperation(CellLocating locating) : m_locating(std::move(locating)) {}
+
+QString CellJobOperation::progressLine(const QString& path) const
+{
+    return QStringLiteral("正在修改：") + path;
+}
+
+void CellJobOperation::beginWorkbook()
+{
+    m_changed = false;
+}
+
+Operation::AfterSheet CellJobOperation::workOnSheet(Sheet& sheet, RunSink& sink)
+{
+    // A sheet without a cell grid (a chart sheet) has no used range. It is no mistake of the
+    // user's, so it is passed over rather than taken for an invalid find range.
+    const std::optional<RangeAddress> used = sheet.usedRange();
+    if (!used)
+        return AfterSheet::NextSheet;
+    const std::optional<RangeAddress> range =
+        m_locating.usesFindRange() ? sheet.range(m_locating.findRange) : used;
+    if (!range) {
+        // Every later workbook would fail the same way: stop before anything more is changed.
+        sink.status(invalidRangeMessage(m_workbookPath));
+        return AfterSheet::EndRun;
+    }
+
+    sink.status(sheetLine(sheet.name(), *range));
+    if (m_locating.appointCellOn)
+        return workAppointedCells(sheet);
+    if (isSingleEmptyCell(sheet, *range))
+        return AfterSheet::NextSheet;
+    return walkSheet(sheet, *range);
+}
+
+Operation::AfterSheet CellJobOperation::workAppointedCells(Sheet& sheet)
+{
+    // Each item is resolved on the sheet as the earlier items left it.
+    bool lastNamedCell = false;
+    for (const QString& item : appointedCellItems(m_locating.appointCells)) {
+        const std::optional<RangeAddress> named = sheet.range(item);
+        lastNamedCell = named.has_value();
+        if (!named)
+            continue;
+        operateOnAppointed(sheet, named->topLeft());
+        countCell();
+    }
+    // Once per sheet means nothing for a list; once per workbook ends the workbook only when
+    // the list's last item named a cell.
+    if (m_locating.workbookFillOnce && lastNamedCell)
+        return AfterSheet::EndWorkbook;
+    return AfterSheet::NextSheet;
+}
+
+void CellJobOperation::countCell()
+{
+    ++m_cells;
+    m_changed = true;
+}
+
+Operation::WorkbookOutcome CellJobOperation::endWorkbook()
+{
+    if (m_changed)
+        return {true, ResultList::Matched};
+    return {false, ResultList::Unmatched};
+}
+
+void CellJobOperation::finishRun(const RunTotals& totals, RunSink& sink)
+{
+    sink.status(cellJobSummary(totals.opened, totals.matched, m_cells, totals.seconds));
+    sink.runEnded();
+    if (!totals.openFailedList.isEmpty())
+        sink.writeList(ResultList::OpenFailed, totals.openFailedList);
+    // When every opened workbook was changed the summary says all there is to say.
+    if (!totals.matchedList.isEmpty() && totals.matched != totals.opened)
+        sink.writeList(ResultList::Matched, totals.matchedList);
+    if (!totals.unmatchedList.isEmpty())
+        sink.writeList(ResultList::Unmatched, totals.unmatchedList);
+}
+
+} // namespace corvane::automation

@@ -1,0 +1,58 @@
+// What every cell operation (rewrite, rows and columns) shares once its run has started: the
+// preparation of each sheet, the appointed-cell list, counting, the per-workbook decision and
+// the end of the run. An operation adds what it does with a located cell and how it walks a
+// sheet's matches.
+#pragma once
+
+#include "celllocating.h"
+#include "operation.h"
+
+#include <QString>
+
+namespace corvane::automation {
+
+// "此文件指定区域无效,请重新设置!" followed directly by the workbook's path.
+QString invalidRangeMessage(const QString& workbookPath);
+// "成功查找3个Excel文件,修改2个Excel文件,修改5个单元格。耗时1秒。"
+QString cellJobSummary(int opened, int changed, int cells, qint64 seconds);
+
+class CellJobOperation : public Operation
+{
+public:
+    explicit CellJobOperation(CellLocating locating);
+
+    bool sendsStartNotes() const override { return true; }
+    QString progressLine(const QString& path) const override;
+    bool quitsBeforeSummary() const override { return false; }
+
+    void takeUpWorkbook(const QString& path) override { m_workbookPath = path; }
+    void beginWorkbook() override;
+    AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) override;
+    WorkbookOutcome endWorkbook() override;
+    void finishRun(const RunTotals& totals, RunSink& sink) override;
+
+    // Located cells operated on over the whole run.
+    int cellCount() const { return m_cells; }
+
+protected:
+    const CellLocating& locating() const { return m_locating; }
+
+    // One cell named by the appointed list; the offsets do not apply to it.
+    virtual void operateOnAppointed(Sheet& sheet, const CellAddress& cell) = 0;
+    // The search of one sheet that is not empty. Calls countCell() for every cell it operates
+    // on; returns EndWorkbook when the workbook's remaining sheets are to be skipped.
+    virtual AfterSheet walkSheet(Sheet& sheet, const RangeAddress& range) = 0;
+
+    // One more located cell done; the workbook will be saved.
+    void countCell();
+
+private:
+    AfterSheet workAppointedCells(Sheet& sheet);
+
+    CellLocating m_locating;
+    QString m_workbookPath;
+    bool m_changed = false;
+    int m_cells = 0;
+};
+
+} // namespace corvane::automation
