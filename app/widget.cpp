@@ -91,14 +91,16 @@ Widget::Widget(QWidget* parent)
     ui->pBtn_AddColumn->hide();
     ui->cBox_DownOrRightInsert->hide();
 
-    // Workbooks done out of workbooks found, at the foot of the status line's area (inside the
-    // label, so the page keeps its layout); shown once a run reports.
+    // Workbooks done out of workbooks found: a thin bar along the foot of the status line's
+    // area (inside the label, so the page keeps its layout and the text stays readable);
+    // shown once a run reports.
     auto* statusArea = new QVBoxLayout(ui->lb_ShowDisposingFile);
     statusArea->setContentsMargins(0, 0, 0, 0);
     statusArea->addStretch(1);
     progressBar = new QProgressBar(ui->lb_ShowDisposingFile);
     progressBar->setObjectName(QStringLiteral("progressBar_Run"));
-    progressBar->setFormat(QStringLiteral("%v/%m"));
+    progressBar->setTextVisible(false);
+    progressBar->setFixedHeight(5);
     progressBar->hide();
     statusArea->addWidget(progressBar);
 }
@@ -169,6 +171,7 @@ void Widget::showProgress(int done, int total)
     }
     progressBar->setMaximum(total);
     progressBar->setValue(done);
+    progressBar->setToolTip(QStringLiteral("%1/%2").arg(done).arg(total));
     progressBar->show();
 }
 
