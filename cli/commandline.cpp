@@ -29,7 +29,9 @@ std::vector<OptionSpec> commonJobOptions()
 {
     return {
         {QStringLiteral("folder"), QStringLiteral("DIR"), true,
-         QStringLiteral("folder whose workbooks are changed (recursively)")},
+         QStringLiteral("folder whose workbooks are changed (recursively); the result lists are "
+                        "named DIR followed directly by their names, so end DIR with a separator "
+                        "to keep them inside it")},
         {QStringLiteral("first-sheet"), {}, false, QStringLiteral("only the first sheet of each workbook")},
         {QStringLiteral("sheet"), QStringLiteral("NAME"), false,
          QStringLiteral("only sheets with exactly this name")},
