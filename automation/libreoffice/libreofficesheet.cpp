@@ -124,6 +124,32 @@ std::optional<RangeAddress> LibreOfficeSheet::clamp(const RangeAddress& range)
     return r;
 }
 
+bool LibreOfficeSheet::editLine(bool row, int index, bool insert)
+{
+    try {
+        int rows = 0;
+        int columns = 0;
+        if (!limits(&rows, &columns) || index < 1 || index > (row ? rows : columns)) {
+            m_lastError = QStringLiteral("%1 %2 lies outside the sheet")
+                              .arg(row ? QStringLiteral("row") : QStringLiteral("column"))
+                              .arg(index);
+            return false;
+        }
+        const Reference<css::table::XColumnRowRange> grid(m_sheet, UNO_QUERY_THROW);
+        if (row) {
+            const Reference<css::table::XTableRows> lines = grid->getRows();
+            insert ? lines->insertByIndex(index - 1, 1) : lines->removeByIndex(index - 1, 1);
+        } else {
+            const Reference<css::table::XTableColumns> lines = grid->getColumns();
+            insert ? lines->insertByIndex(index - 1, 1) : lines->removeByIndex(index - 1, 1);
+        }
+        return true;
+    } catch (const css::uno::Exception& e) {
+        m_lastError = describe(e);
+        return false;
+    }
+}
+
 Reference<css::table::XCell> LibreOfficeSheet::cellAt(const CellAddress& cell)
 {
     return m_sheet->getCellByPosition(cell.column - 1, cell.row - 1);

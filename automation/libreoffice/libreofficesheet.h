@@ -30,6 +30,10 @@ public:
     QString formula(const CellAddress& cell) override;
     bool setValue(const CellAddress& cell, const QString& text) override;
     bool setFormula(const CellAddress& cell, const QString& text) override;
+    bool deleteRow(int row) override { return editLine(true, row, false); }
+    bool deleteColumn(int column) override { return editLine(false, column, false); }
+    bool insertRow(int row) override { return editLine(true, row, true); }
+    bool insertColumn(int column) override { return editLine(false, column, true); }
     QString lastError() const override { return m_lastError; }
 
 private:
@@ -42,6 +46,8 @@ private:
     css::uno::Reference<css::table::XCell> cellAt(const CellAddress& cell);
     css::uno::Reference<css::table::XCellRange> rangeAt(const RangeAddress& range);
     QString cellFormula(const css::uno::Reference<css::table::XCell>& cell);
+    // Deletes or inserts one whole row or column; Calc adjusts the references itself.
+    bool editLine(bool row, int index, bool insert);
     // Writes `text` as typed input; restores the old content when a formula does not parse.
     bool enter(const css::uno::Reference<css::table::XCell>& cell, const QString& text);
 

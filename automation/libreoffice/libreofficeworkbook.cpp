@@ -10,6 +10,7 @@
 
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XNamed.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/lang/Locale.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
@@ -113,6 +114,44 @@ Sheet* LibreOfficeWorkbook::sheet(int index)
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);
         return nullptr;
+    }
+}
+
+bool LibreOfficeWorkbook::deleteSheet(int index)
+{
+    try {
+        if (!loadSheets())
+            return false;
+        if (index < 1 || index > static_cast<int>(m_sheets.size())) {
+            m_lastError = QStringLiteral("there is no sheet %1").arg(index);
+            return false;
+        }
+        const Reference<css::sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+        const Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+        // Calc would remove the last visible sheet without complaint; the workbook would then
+        // open with nothing to show.
+        int visibleOthers = 0;
+        bool targetVisible = false;
+        for (sal_Int32 i = 0; i < sheets->getCount(); ++i) {
+            const Reference<css::beans::XPropertySet> props(sheets->getByIndex(i), UNO_QUERY_THROW);
+            bool visible = true;
+            props->getPropertyValue("IsVisible") >>= visible;
+            if (i == index - 1)
+                targetVisible = visible;
+            else if (visible)
+                ++visibleOthers;
+        }
+        if (targetVisible && visibleOthers == 0) {
+            m_lastError = QStringLiteral("a workbook must keep at least one visible sheet");
+            return false;
+        }
+        const Reference<css::container::XNamed> named(sheets->getByIndex(index - 1), UNO_QUERY_THROW);
+        doc->getSheets()->removeByName(named->getName());
+        m_sheets.erase(m_sheets.begin() + (index - 1));
+        return true;
+    } catch (const css::uno::Exception& e) {
+        m_lastError = describe(e);
+        return false;
     }
 }
 

@@ -27,6 +27,7 @@ public:
 
     int sheetCount() override;
     Sheet* sheet(int index) override;
+    bool deleteSheet(int index) override;
     bool save() override;
     void close() override;
     QString lastError() const override { return m_lastError; }

@@ -1,0 +1,428 @@
+// The LibreOffice backend on small generated workbooks: its own lifetime, the interface's
+// search, replace and write rules in .xlsx and in .xls, and saving in the file's own format,
+// checked with readers that are not LibreOfficeServer.
+#include "sharedoffice.h"
+#include "testbooks.h"
+
+#include "automation/libreoffice/libreofficeserver.h"
+#include "automation/libreoffice/officeprocess.h"
+#include "automation/sheet.h"
+#include "automation/workbook.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <sys/types.h>
+#include <unistd.h>
+
+using namespace corvane::automation;
+using corvane::automation::libreoffice::LibreOfficeServer;
+using corvane::automation::libreoffice::OfficeProcess;
+using corvane::testing::sharedOffice;
+
+namespace {
+
+CellAddress at(const char* name)
+{
+    return parseRangeAddress(QString::fromLatin1(name))->topLeft();
+}
+
+RangeAddress area(const char* name)
+{
+    return *parseRangeAddress(QString::fromLatin1(name));
+}
+
+// The soffice processes this test program started (their profile names us as owner).
+QList<pid_t> ourOffices()
+{
+    QList<pid_t> found;
+    const QString marker = QStringLiteral("-env:UserInstallation=");
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool isPid = false;
+        const pid_t pid = entry.toInt(&isPid);
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (!isPid || !cmdline.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& arg : cmdline.readAll().split('\0')) {
+            const QString text = QString::fromLocal8Bit(arg);
+            if (!text.startsWith(marker) || !text.contains(QStringLiteral("corvane-lo-")))
+                continue;
+            QFile owner(QUrl(text.mid(marker.size())).toLocalFile() + QStringLiteral("/owner"));
+            if (owner.open(QIODevice::ReadOnly) && owner.readAll().trimmed().toInt() == ::getpid())
+                found << pid;
+        }
+    }
+    return found;
+}
+
+QStringList ourProfiles()
+{
+    QStringList found;
+    const QDir temp(QDir::tempPath());
+    for (const QString& name : temp.entryList({QStringLiteral("corvane-lo-*")}, QDir::Dirs)) {
+        QFile owner(temp.absoluteFilePath(name) + QStringLiteral("/owner"));
+        if (owner.open(QIODevice::ReadOnly) && owner.readAll().trimmed().toInt() == ::getpid())
+            found << temp.absoluteFilePath(name);
+    }
+    return found;
+}
+
+// Sheet "Data": matches of "x" in B1, D2, A3 and C3 when read by rows.
+// Sheet "Mixed": numbers, a formula, a boolean, an error, texts to replace.
+const char* const kBookScript = R"PY(
+import sys, openpyxl
+wb = openpyxl.Workbook()
+ws = wb.active
+ws.title = "Data"
+for ref, v in {"A1": "none", "B1": "x", "B2": 7, "D2": "xx", "A3": "x", "C3": "aXb",
+               "A5": "plain", "B5": "a*b", "C5": "a?b", "D5": "a~b", "E5": "aXXb"}.items():
+    ws[ref] = v
+m = wb.create_sheet("Mixed")
+m["A1"] = 0.5
+m["B1"] = "=A1*4"
+m["C1"] = True
+m["D1"] = "=NA()"
+m["A2"] = "Apple pie, apple tart"
+m["B2"] = 12.5
+m["C2"] = "=SUM(A1:A1)"
+m["D2"] = "order 17 done"
+m["E2"] = "=ROUND(A1,2)"
+m["F2"] = "cost*2"
+wb.save(sys.argv[1])
+)PY";
+
+class LibreOfficeServerBooks : public ::testing::TestWithParam<const char*>
+{
+public:
+    static void SetUpTestSuite()
+    {
+        s_dir = new QTemporaryDir;
+        const QString xlsx = s_dir->filePath(QStringLiteral("book.xlsx"));
+        s_ready = !corvane::testing::runPython(QString::fromLatin1(kBookScript), {xlsx}).isNull() &&
+                  corvane::testing::convertWithSoffice({xlsx}, QStringLiteral("xls"), s_dir->path()) &&
+                  corvane::testing::isCompoundFile(s_dir->filePath(QStringLiteral("book.xls")));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_dir;
+        s_dir = nullptr;
+    }
+
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(s_ready) << "could not generate the test workbooks";
+        ASSERT_TRUE(m_dir.isValid());
+        m_path = m_dir.filePath(QStringLiteral("book.") + QString::fromLatin1(GetParam()));
+        ASSERT_TRUE(QFile::copy(s_dir->filePath(QStringLiteral("book.") + QString::fromLatin1(GetParam())), m_path));
+        m_book = sharedOffice().open(m_path);
+        ASSERT_TRUE(m_book) << sharedOffice().lastError().toStdString();
+        ASSERT_EQ(m_book->sheetCount(), 2);
+        m_data = m_book->sheet(1);
+        m_mixed = m_book->sheet(2);
+    }
+
+    static QTemporaryDir* s_dir;
+    static bool s_ready;
+    QTemporaryDir m_dir;
+    QString m_path;
+    std::unique_ptr<Workbook> m_book;
+    Sheet* m_data = nullptr;
+    Sheet* m_mixed = nullptr;
+};
+
+QTemporaryDir* LibreOfficeServerBooks::s_dir = nullptr;
+bool LibreOfficeServerBooks::s_ready = false;
+
+TEST_P(LibreOfficeServerBooks, FindWalksByRowsWrapsAndLooksAtTheStartLast)
+{
+    EXPECT_EQ(m_data->name(), QStringLiteral("Data"));
+    EXPECT_EQ(m_data->usedRange(), area("A1:E5"));
+    const RangeAddress all = area("A1:D3");
+    const FindQuery q{QStringLiteral("x"), LookIn::Values, LookAt::Part};
+    EXPECT_EQ(m_data->find(all, q), at("B1"));
+    EXPECT_EQ(m_data->find(all, q, at("B1")), at("D2"));
+    EXPECT_EQ(m_data->find(all, q, at("D2")), at("A3"));
+    EXPECT_EQ(m_data->find(all, q, at("A3")), at("C3"));
+    EXPECT_EQ(m_data->find(all, q, at("C3")), at("B1"));
+    EXPECT_EQ(m_data->find(all, q, at("C1")), at("D2"));
+    EXPECT_EQ(m_data->find(area("A2:D3"), q), at("D2"));
+    EXPECT_EQ(m_data->find(area("C1:D2"), q, at("D2")), at("D2"));
+    EXPECT_EQ(m_data->find(area("A3:A3"), q, at("A3")), at("A3"));
+    EXPECT_FALSE(m_data->find(all, {QString(), LookIn::Values, LookAt::Part}));
+    EXPECT_FALSE(m_data->find(all, {QStringLiteral("absent"), LookIn::Values, LookAt::Part}));
+    // A start cell outside the range is refused, with a reason.
+    EXPECT_FALSE(m_data->find(area("A1:B2"), q, at("D4")));
+    EXPECT_FALSE(m_data->lastError().isEmpty());
+}
+
+TEST_P(LibreOfficeServerBooks, FindWholeOrPartIgnoringCaseWithWildcards)
+{
+    const RangeAddress all = area("A1:E5");
+    const auto whole = [](const char* w) { return FindQuery{QString::fromLatin1(w), LookIn::Values, LookAt::Whole}; };
+    EXPECT_EQ(m_data->find(all, whole("X")), at("B1"));
+    EXPECT_EQ(m_data->find(all, whole("XX")), at("D2"));
+    EXPECT_FALSE(m_data->find(area("A1:D3"), whole("ax")));
+    EXPECT_EQ(m_data->find(all, {QStringLiteral("ax"), LookIn::Values, LookAt::Part}), at("C3"));
+    EXPECT_EQ(m_data->find(all, whole("7")), at("B2"));
+    const RangeAddress row5 = area("A5:E5");
+    EXPECT_EQ(m_data->find(row5, whole("a*b")), at("B5"));
+    EXPECT_EQ(m_data->find(row5, whole("a*b"), at("D5")), at("E5"));
+    EXPECT_EQ(m_data->find(row5, whole("a??b")), at("E5"));
+    EXPECT_EQ(m_data->find(row5, whole("a~*b")), at("B5"));
+    EXPECT_EQ(m_data->find(row5, whole("a~*b"), at("B5")), at("B5"));
+    EXPECT_EQ(m_data->find(row5, whole("a~?b")), at("C5"));
+    EXPECT_EQ(m_data->find(row5, whole("a~~b")), at("D5"));
+    EXPECT_EQ(m_data->find(row5, {QStringLiteral("L?I"), LookIn::Values, LookAt::Part}), at("A5"));
+}
+
+TEST_P(LibreOfficeServerBooks, FindInValuesOrFormulasAndReadTypedValues)
+{
+    Sheet* s = m_mixed;
+    const RangeAddress row1 = area("A1:D1");
+    EXPECT_EQ(s->find(row1, {QStringLiteral("2"), LookIn::Values, LookAt::Whole}), at("B1"));
+    EXPECT_FALSE(s->find(row1, {QStringLiteral("2"), LookIn::Formulas, LookAt::Whole}));
+    EXPECT_EQ(s->find(row1, {QStringLiteral("=A1*4"), LookIn::Formulas, LookAt::Whole}), at("B1"));
+    EXPECT_EQ(s->find(row1, {QStringLiteral("a1"), LookIn::Formulas, LookAt::Part}), at("B1"));
+    EXPECT_EQ(s->find(row1, {QStringLiteral("0.5"), LookIn::Formulas, LookAt::Whole}), at("A1"));
+    EXPECT_EQ(s->find(row1, {QStringLiteral("true"), LookIn::Values, LookAt::Whole}), at("C1"));
+    EXPECT_EQ(s->find(row1, {QStringLiteral("#N/A"), LookIn::Values, LookAt::Whole}), at("D1"));
+
+    EXPECT_EQ(s->value(at("A1")).kind, CellValue::Kind::Number);
+    EXPECT_DOUBLE_EQ(s->value(at("B1")).number, 2);
+    EXPECT_EQ(s->formula(at("B1")), QStringLiteral("=A1*4"));
+    EXPECT_EQ(s->value(at("C1")).kind, CellValue::Kind::Boolean);
+    EXPECT_EQ(s->formula(at("C1")), QStringLiteral("TRUE"));
+    EXPECT_EQ(s->value(at("D1")).kind, CellValue::Kind::Error);
+    EXPECT_EQ(s->value(at("D1")).text, QStringLiteral("#N/A"));
+    EXPECT_EQ(s->value(at("Z99")).kind, CellValue::Kind::Empty);
+    EXPECT_EQ(s->formula(at("Z99")), QString());
+}
+
+TEST_P(LibreOfficeServerBooks, ReplaceRewritesConstantsAndFormulasButNeverBreaksOne)
+{
+    Sheet* s = m_mixed;
+    const RangeAddress row2 = area("A2:F2");
+    EXPECT_TRUE(s->replace(row2, QStringLiteral("APPLE"), QStringLiteral("Pear")));
+    EXPECT_EQ(s->value(at("A2")).text, QStringLiteral("Pear pie, Pear tart"));
+    // The number's text is edited and entered again as a number.
+    EXPECT_TRUE(s->replace(row2, QStringLiteral("2.5"), QStringLiteral("3")));
+    EXPECT_EQ(s->value(at("B2")).kind, CellValue::Kind::Number);
+    EXPECT_DOUBLE_EQ(s->value(at("B2")).number, 13);
+    EXPECT_TRUE(s->replace(row2, QStringLiteral("sum"), QStringLiteral("MAX")));
+    EXPECT_EQ(s->formula(at("C2")), QStringLiteral("=MAX(A1:A1)"));
+    EXPECT_TRUE(s->replace(row2, QStringLiteral("1?"), QStringLiteral("#")));
+    EXPECT_EQ(s->value(at("D2")).text, QStringLiteral("order # done"));
+    // Dropping a parenthesis would break the formula: it keeps its text.
+    EXPECT_FALSE(s->replace(area("E2"), QStringLiteral("("), QString()));
+    EXPECT_EQ(s->formula(at("E2")), QStringLiteral("=ROUND(A1,2)"));
+    EXPECT_TRUE(s->replace(row2, QStringLiteral("~*"), QStringLiteral(" times ")));
+    EXPECT_EQ(s->value(at("F2")).text, QStringLiteral("cost times 2"));
+    // A replacement text that looks special to a regular expression stays literal.
+    EXPECT_TRUE(s->replace(row2, QStringLiteral("times"), QStringLiteral("$1 & \\1")));
+    EXPECT_EQ(s->value(at("F2")).text, QStringLiteral("cost $1 & \\1 2"));
+    EXPECT_FALSE(s->replace(row2, QStringLiteral("nowhere"), QStringLiteral("x")));
+    EXPECT_FALSE(s->replace(row2, QString(), QStringLiteral("x")));
+}
+
+TEST_P(LibreOfficeServerBooks, WritingBehavesLikeTyping)
+{
+    Sheet* s = m_mixed;
+    ASSERT_TRUE(s->setValue(at("H1"), QStringLiteral("12")));
+    EXPECT_EQ(s->value(at("H1")).kind, CellValue::Kind::Number);
+    ASSERT_TRUE(s->setValue(at("H2"), QStringLiteral("50%")));
+    EXPECT_DOUBLE_EQ(s->value(at("H2")).number, 0.5);
+    ASSERT_TRUE(s->setValue(at("H3"), QStringLiteral("true")));
+    EXPECT_EQ(s->value(at("H3")).kind, CellValue::Kind::Boolean);
+    ASSERT_TRUE(s->setValue(at("H4"), QStringLiteral("'12")));
+    EXPECT_EQ(s->value(at("H4")).kind, CellValue::Kind::Text);
+    EXPECT_EQ(s->value(at("H4")).text, QStringLiteral("12"));
+    ASSERT_TRUE(s->setValue(at("H5"), QStringLiteral("=A1*2")));
+    EXPECT_EQ(s->formula(at("H5")), QStringLiteral("=A1*2"));
+    EXPECT_DOUBLE_EQ(s->value(at("H5")).number, 1);
+    ASSERT_TRUE(s->setFormula(at("H6"), QStringLiteral("1/2")));
+    EXPECT_EQ(s->value(at("H6")).kind, CellValue::Kind::Text);
+    ASSERT_TRUE(s->setValue(at("H7"), QStringLiteral("=IF(A1>0,\"pos\",\"neg\")")));
+    EXPECT_EQ(s->value(at("H7")).text, QStringLiteral("pos"));
+    // A boolean cell given a number shows the number, not TRUE.
+    ASSERT_TRUE(s->setValue(at("C1"), QStringLiteral("5")));
+    EXPECT_EQ(s->value(at("C1")).kind, CellValue::Kind::Number);
+    ASSERT_TRUE(s->setValue(at("A2"), QString()));
+    EXPECT_EQ(s->value(at("A2")).kind, CellValue::Kind::Empty);
+    EXPECT_FALSE(s->setFormula(at("H8"), QStringLiteral("=SUM(")));
+    EXPECT_FALSE(s->lastError().isEmpty());
+    EXPECT_EQ(s->value(at("H8")).kind, CellValue::Kind::Empty);
+    EXPECT_FALSE(s->setFormula(at("B1"), QStringLiteral("=1+")));
+    EXPECT_EQ(s->formula(at("B1")), QStringLiteral("=A1*4"));
+    // Beyond what LibreOffice's grid holds: refused with a reason, not clipped elsewhere.
+    const auto far = s->cell(1, kMaxColumns);
+    ASSERT_TRUE(far);
+    if (!s->setValue(*far, QStringLiteral("far"))) {
+        EXPECT_FALSE(s->lastError().isEmpty());
+    }
+}
+
+TEST_P(LibreOfficeServerBooks, SavesInItsOwnFormatKeepingPermissions)
+{
+    ASSERT_TRUE(QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    const QByteArray before = [this] {
+        QFile f(m_path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    // Nothing changed yet: the file stays exactly as it was.
+    ASSERT_TRUE(m_book->save()) << m_book->lastError().toStdString();
+    {
+        QFile f(m_path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), before);
+    }
+    ASSERT_TRUE(m_data->replace(area("A1:E5"), QStringLiteral("none"), QStringLiteral("some")));
+    ASSERT_TRUE(m_mixed->setValue(at("C4"), QStringLiteral("=B2*2")));
+    ASSERT_TRUE(m_mixed->setValue(at("C5"), QStringLiteral("new text")));
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_TRUE(m_book->save()) << m_book->lastError().toStdString();
+    std::printf("save of a small .%s took %lld ms\n", GetParam(), static_cast<long long>(timer.elapsed()));
+    m_book->close();
+
+    EXPECT_EQ(QFile::permissions(m_path) & 0x0777,
+              (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup) & 0x0777);
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(m_path).fileName()});
+
+    const QString kind = QString::fromLatin1(GetParam());
+    if (kind == QLatin1String("xls")) {
+        EXPECT_TRUE(corvane::testing::isCompoundFile(m_path));
+        // An independent reading: a separate soffice turns the saved sheet into CSV.
+        QTemporaryDir out;
+        ASSERT_TRUE(corvane::testing::convertWithSoffice(
+            {m_path}, QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,-1"),
+            out.path()));
+        QFile data(out.filePath(QStringLiteral("book-Data.csv")));
+        QFile mixed(out.filePath(QStringLiteral("book-Mixed.csv")));
+        ASSERT_TRUE(data.open(QIODevice::ReadOnly) && mixed.open(QIODevice::ReadOnly))
+            << QDir(out.path()).entryList().join(QLatin1Char(' ')).toStdString();
+        EXPECT_TRUE(data.readAll().startsWith("some,x"));
+        const QList<QByteArray> rows = mixed.readAll().split('\n');
+        ASSERT_GE(rows.size(), 5);
+        EXPECT_TRUE(rows[3].startsWith(",,25")) << rows[3].constData();
+        EXPECT_TRUE(rows[4].startsWith(",,new text")) << rows[4].constData();
+    } else {
+        const QString read = corvane::testing::runPython(QStringLiteral(R"PY(
+import sys, openpyxl
+wb = openpyxl.load_workbook(sys.argv[1])
+print(wb.sheetnames)
+print(wb["Data"]["A1"].value, wb["Mixed"]["C4"].value, wb["Mixed"]["C5"].value, wb["Mixed"]["B1"].value)
+)PY"),
+                                                         {m_path});
+        EXPECT_EQ(read, QStringLiteral("['Data', 'Mixed']\nsome =B2*2 new text =A1*4\n"));
+    }
+}
+
+TEST_P(LibreOfficeServerBooks, FailedSaveLeavesTheFileAlone)
+{
+    ASSERT_TRUE(m_mixed->setValue(at("A1"), QStringLiteral("changed")));
+    // The folder goes away under the open workbook: nothing can be written.
+    const QString folder = m_dir.path() + QStringLiteral("/gone");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString moved = folder + QStringLiteral("/book.") + QString::fromLatin1(GetParam());
+    ASSERT_TRUE(QFile::copy(m_path, moved));
+    auto book = sharedOffice().open(moved);
+    ASSERT_TRUE(book);
+    ASSERT_TRUE(book->sheet(1)->setValue(at("A1"), QStringLiteral("changed")));
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    EXPECT_FALSE(book->save());
+    EXPECT_FALSE(book->lastError().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, LibreOfficeServerBooks, ::testing::Values("xlsx", "xls"),
+                         [](const ::testing::TestParamInfo<const char*>& p) { return std::string(p.param); });
+
+TEST(LibreOfficeServerLifetime, MissingLibreOfficeIsReportedByName)
+{
+    LibreOfficeServer server(QStringLiteral("/nonexistent/soffice"));
+    EXPECT_FALSE(server.isAvailable());
+    EXPECT_TRUE(server.lastError().contains(QStringLiteral("LibreOffice"))) << server.lastError().toStdString();
+    QTemporaryDir dir;
+    QFile f(dir.filePath(QStringLiteral("a.xls")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("x");
+    f.close();
+    EXPECT_EQ(server.open(f.fileName()), nullptr);
+    EXPECT_TRUE(server.lastError().contains(QStringLiteral("LibreOffice")));
+}
+
+TEST(LibreOfficeServerLifetime, StartsOnFirstOpenRestartsAfterACrashAndQuitsCleanly)
+{
+    const QList<pid_t> before = ourOffices();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.xlsx"));
+    ASSERT_FALSE(corvane::testing::runPython(
+                     QStringLiteral("import sys, openpyxl\nwb = openpyxl.Workbook()\nwb.active['A1'] = 'hi'\n"
+                                    "wb.save(sys.argv[1])\n"),
+                     {path})
+                     .isNull());
+    {
+        LibreOfficeServer server;
+        EXPECT_EQ(ourOffices(), before) << "started before it was needed";
+        QElapsedTimer timer;
+        timer.start();
+        auto book = server.open(path);
+        ASSERT_TRUE(book) << server.lastError().toStdString();
+        std::printf("LibreOffice start-up: %lld ms; first open in all: %lld ms\n",
+                    static_cast<long long>(server.startMilliseconds()), static_cast<long long>(timer.elapsed()));
+        const QList<pid_t> running = ourOffices();
+        ASSERT_EQ(running.size(), before.size() + 1);
+        pid_t office = 0;
+        for (pid_t p : running)
+            if (!before.contains(p))
+                office = p;
+        book->close();
+
+        // The office dies: the next open starts a new one.
+        ::kill(office, SIGKILL);
+        QThread::msleep(200);
+        book = server.open(path);
+        ASSERT_TRUE(book) << server.lastError().toStdString();
+        EXPECT_EQ(book->sheet(1)->value(at("A1")).text, QStringLiteral("hi"));
+        EXPECT_EQ(ourOffices().size(), before.size() + 1);
+        book->close();
+        server.quit();
+        EXPECT_EQ(ourOffices(), before);
+    }
+    // Only the shared office's profile (if it runs) is left.
+    EXPECT_LE(ourProfiles().size(), before.size());
+}
+
+TEST(LibreOfficeServerLifetime, OfficeLeftByADeadOwnerIsEnded)
+{
+    // A stand-in for soffice whose profile names an owner that no longer exists.
+    const QString profile = QDir::tempPath() + QStringLiteral("/corvane-lo-testorphan");
+    ASSERT_TRUE(QDir().mkpath(profile));
+    {
+        QFile owner(profile + QStringLiteral("/owner"));
+        ASSERT_TRUE(owner.open(QIODevice::WriteOnly));
+        // Above any pid Linux hands out (pid_max is at most 2^22).
+        owner.write("2147483000");
+    }
+    QProcess orphan;
+    orphan.start(QStringLiteral("/bin/sh"),
+                 {QStringLiteral("-c"), QStringLiteral("sleep 60"),
+                  QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile).toString()});
+    ASSERT_TRUE(orphan.waitForStarted());
+    OfficeProcess::endOrphans();
+    EXPECT_TRUE(orphan.waitForFinished(5000));
+    EXPECT_FALSE(QFileInfo::exists(profile));
+}
+
+} // namespace
