@@ -7,8 +7,11 @@
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNamed.hpp>
+#include <com/sun/star/sheet/FormulaResult.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XCellRangesQuery.hpp>
 #include <com/sun/star/sheet/XSheetCellCursor.hpp>
+#include <com/sun/star/sheet/XSheetCellRanges.hpp>
 #include <com/sun/star/sheet/XUsedAreaCursor.hpp>
 #include <com/sun/star/table/CellContentType.hpp>
 #include <com/sun/star/table/XColumnRowRange.hpp>
@@ -43,10 +46,41 @@ bool isSyntaxError(sal_Int32 code)
     case 510: // missing variable
     case 511: // missing variable
     case 512: // formula overflow
+    case 516: // internal syntactical errors
+    case 517:
+    case 518:
+    case 520:
         return true;
     default:
         return false;
     }
+}
+
+// Calc quietly closes parentheses a formula left open ("=SUM(" becomes "=SUM()"); Excel refuses
+// such a formula, and so do we.
+bool parenthesesBalance(const QString& formula)
+{
+    int depth = 0;
+    bool quoted = false;
+    for (const QChar c : formula) {
+        if (c == QLatin1Char('"'))
+            quoted = !quoted;
+        else if (!quoted && c == QLatin1Char('('))
+            ++depth;
+        else if (!quoted && c == QLatin1Char(')') && --depth < 0)
+            return false;
+    }
+    return depth == 0 && !quoted;
+}
+
+// LibreOffice keeps the boolean constants of .xls and .xlsx files as these formulas.
+QString booleanConstant(const QString& formula)
+{
+    if (formula.compare(QLatin1String("=TRUE()"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("TRUE");
+    if (formula.compare(QLatin1String("=FALSE()"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("FALSE");
+    return {};
 }
 
 // SearchType of Calc's search descriptor.
@@ -69,6 +103,11 @@ Reference<css::util::XSearchDescriptor> descriptorFor(const Reference<css::util:
     props->setPropertyValue("SearchWords", Any(whole));
     props->setPropertyValue("SearchType", Any(type));
     return desc;
+}
+
+bool rowMajorLess(const CellAddress& a, const CellAddress& b)
+{
+    return a.row != b.row ? a.row < b.row : a.column < b.column;
 }
 
 CellAddress topLeftOf(const Reference<css::uno::XInterface>& range)
@@ -229,16 +268,55 @@ std::optional<CellAddress> LibreOfficeSheet::find(const RangeAddress& in, const 
         const Reference<css::uno::XInterface> startCell(
             range->getCellByPosition(start.column - r->firstColumn, start.row - r->firstRow),
             UNO_QUERY_THROW);
-        Reference<css::uno::XInterface> found = searchable->findNext(startCell, desc);
-        if (!found.is())
-            found = searchable->findFirst(desc);
-        if (!found.is())
-            return std::nullopt;
-        return topLeftOf(found);
+        // Calc passes over cells that show an error; with "values" those are matched here.
+        const std::vector<CellAddress> errors =
+            query.lookIn == LookIn::Values ? matchingErrorCells(range, query) : std::vector<CellAddress>();
+        std::optional<CellAddress> best;
+        const Reference<css::uno::XInterface> next = searchable->findNext(startCell, desc);
+        if (next.is())
+            best = topLeftOf(next);
+        for (const CellAddress& e : errors)
+            if (rowMajorLess(start, e) && (!best || rowMajorLess(e, *best)))
+                best = e;
+        if (best)
+            return best;
+        const Reference<css::uno::XInterface> first = searchable->findFirst(desc);
+        if (first.is())
+            best = topLeftOf(first);
+        for (const CellAddress& e : errors)
+            if (!best || rowMajorLess(e, *best))
+                best = e;
+        return best;
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);
         return std::nullopt;
     }
+}
+
+std::vector<CellAddress> LibreOfficeSheet::matchingErrorCells(const Reference<css::table::XCellRange>& range,
+                                                              const FindQuery& query)
+{
+    std::vector<CellAddress> found;
+    const Reference<css::sheet::XCellRangesQuery> cells(range, UNO_QUERY);
+    if (!cells.is())
+        return found;
+    const Reference<css::sheet::XSheetCellRanges> errors =
+        cells->queryFormulaCells(css::sheet::FormulaResult::ERROR);
+    if (!errors.is())
+        return found;
+    const QRegularExpression re = wildcardExpression(query.what, query.lookAt == LookAt::Whole);
+    const auto addresses = errors->getRangeAddresses();
+    for (const css::table::CellRangeAddress& a : addresses) {
+        for (sal_Int32 row = a.StartRow; row <= a.EndRow; ++row) {
+            for (sal_Int32 column = a.StartColumn; column <= a.EndColumn; ++column) {
+                const Reference<css::text::XTextRange> cell(m_sheet->getCellByPosition(column, row),
+                                                            UNO_QUERY_THROW);
+                if (re.match(toQString(cell->getString())).hasMatch())
+                    found.push_back({row + 1, column + 1});
+            }
+        }
+    }
+    return found;
 }
 
 bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, const QString& replacement)
@@ -304,7 +382,9 @@ QString LibreOfficeSheet::cellFormula(const Reference<css::table::XCell>& cell)
         const Reference<css::beans::XPropertySet> props(cell, UNO_QUERY_THROW);
         rtl::OUString formula;
         props->getPropertyValue("FormulaLocal") >>= formula;
-        return toQString(formula);
+        const QString text = toQString(formula);
+        const QString boolean = booleanConstant(text);
+        return boolean.isEmpty() ? text : boolean;
     }
     case css::table::CellContentType_VALUE: {
         const Reference<css::beans::XPropertySet> props(cell, UNO_QUERY_THROW);
@@ -325,6 +405,10 @@ bool LibreOfficeSheet::enter(const Reference<css::table::XCell>& cell, const QSt
     const TypedInput input = parseTypedInput(text);
     switch (input.kind) {
     case TypedInput::Kind::Formula: {
+        if (!parenthesesBalance(input.text)) {
+            m_lastError = QStringLiteral("\"%1\" is not a valid formula").arg(text);
+            return false;
+        }
         const css::table::CellContentType oldType = cell->getType();
         const QString oldFormula = cellFormula(cell);
         const double oldValue = cell->getValue();
@@ -398,7 +482,20 @@ CellValue LibreOfficeSheet::value(const CellAddress& address)
                 return CellValue::fromError(text());
             sal_Int32 result = 0;
             props->getPropertyValue("FormulaResultType2") >>= result;
-            return result == kResultString ? CellValue::fromText(text()) : number();
+            if (result == kResultString)
+                return CellValue::fromText(text());
+            // A formula's boolean result carries no boolean format in Calc; it shows as one.
+            const double v = c->getValue();
+            rtl::OUString formulaText;
+            props->getPropertyValue("FormulaLocal") >>= formulaText;
+            if (!booleanConstant(toQString(formulaText)).isEmpty())
+                return CellValue::fromBoolean(v != 0.0);
+            if (v == 0.0 || v == 1.0) {
+                const QString shown = text();
+                if (shown == QLatin1String("TRUE") || shown == QLatin1String("FALSE"))
+                    return CellValue::fromBoolean(v != 0.0);
+            }
+            return number();
         }
         default:
             return CellValue::empty();

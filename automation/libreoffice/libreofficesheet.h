@@ -10,6 +10,8 @@
 #include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/table/XCellRange.hpp>
 
+#include <vector>
+
 namespace corvane::automation::libreoffice {
 
 class LibreOfficeWorkbook;
@@ -45,6 +47,8 @@ private:
     bool reachable(const CellAddress& address);
     css::uno::Reference<css::table::XCell> cellAt(const CellAddress& cell);
     css::uno::Reference<css::table::XCellRange> rangeAt(const RangeAddress& range);
+    std::vector<CellAddress> matchingErrorCells(const css::uno::Reference<css::table::XCellRange>& range,
+                                                const FindQuery& query);
     QString cellFormula(const css::uno::Reference<css::table::XCell>& cell);
     // Deletes or inserts one whole row or column; Calc adjusts the references itself.
     bool editLine(bool row, int index, bool insert);

@@ -8,7 +8,8 @@ namespace {
 
 INSTANTIATE_TEST_SUITE_P(
     LibreOffice, ServerContract,
-    ::testing::Values(Backend{"libreoffice", [] { return std::make_unique<corvane::testing::SharedOfficeHandle>(); }}),
+    ::testing::Values(Backend{"libreoffice",
+                              [] { return std::make_unique<corvane::testing::SharedOfficeHandle>(); }}),
     [](const ::testing::TestParamInfo<Backend>& p) { return std::string(p.param.name); });
 
 } // namespace
