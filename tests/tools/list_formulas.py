@@ -4,6 +4,10 @@ file<TAB>part<TAB>cell<TAB>kind<TAB>formula, where kind is "cell", "shared-maste
 or "name" (defined names, cell empty). Texts are printed exactly as stored (XML entities
 decoded) with backslash, tab and line breaks escaped as \\\\, \\t, \\n, \\r.
 
+With --operands, prints instead file<TAB>formula<TAB>references, where references are the
+operands of openpyxl's formula tokenizer that are plain A1 references (cells, areas, whole rows
+and columns, optionally behind a sheet prefix), joined by the unit separator \x1f.
+
 With --shared, prints instead one line per shared-formula member that lacks its own text:
 file<TAB>part<TAB>member cell<TAB>row delta<TAB>column delta<TAB>master formula<TAB>
 the member's formula as openpyxl's Translator derives it.
@@ -64,6 +68,35 @@ def list_formulas(path, zf, out):
                 out.write("\t".join((path, "xl/workbook.xml", "", "name", escape(dn.text))) + "\n")
 
 
+REFERENCE = re.compile(
+    r"^(?:(?:'(?:[^'\[\]]|'')+'|[^!'\[\]:]+(?::[^!'\[\]:]+)?)!)?"
+    r"(?:\$?[A-Za-z]{1,3}\$?\d+(?::\$?[A-Za-z]{1,3}\$?\d+)?|\$?[A-Za-z]{1,3}:\$?[A-Za-z]{1,3}|\$?\d+:\$?\d+)$")
+
+
+def list_operands(path, zf, out):
+    from openpyxl.formula.tokenizer import Tokenizer, Token
+    lines = []
+    list_formulas(path, zf, _Collect(lines))
+    for line in lines:
+        text = line.rstrip("\n").split("\t")[4]
+        formula = text.replace("\\n", "\n").replace("\\t", "\t").replace("\\r", "\r").replace("\\\\", "\\")
+        try:
+            items = Tokenizer("=" + formula).items
+        except Exception:  # openpyxl gives up on some texts; nothing to compare then
+            continue
+        refs = [t.value for t in items if t.type == Token.OPERAND and t.subtype == Token.RANGE
+                and REFERENCE.match(t.value)]
+        out.write("\t".join((path, text, "\x1f".join(refs))) + "\n")
+
+
+class _Collect:
+    def __init__(self, lines):
+        self.lines = lines
+
+    def write(self, text):
+        self.lines.append(text)
+
+
 def list_shared(path, zf, out):
     from openpyxl.formula.translate import Translator
     for part in sheet_parts(zf):
@@ -95,7 +128,8 @@ def list_shared(path, zf, out):
 
 def main(argv):
     shared = "--shared" in argv
-    paths = [a for a in argv if a != "--shared"]
+    operands = "--operands" in argv
+    paths = [a for a in argv if a not in ("--shared", "--operands")]
     if not paths:
         sys.stderr.write(__doc__)
         return 2
@@ -103,7 +137,7 @@ def main(argv):
     for path in workbooks(paths):
         try:
             with zipfile.ZipFile(path) as zf:
-                (list_shared if shared else list_formulas)(path, zf, out)
+                (list_shared if shared else list_operands if operands else list_formulas)(path, zf, out)
         except (zipfile.BadZipFile, ET.ParseError, KeyError) as exc:
             sys.stderr.write("%s: %s\n" % (path, exc))
     return 0

@@ -225,31 +225,76 @@ TEST_F(FormulaCorpus, RemovingEachHomeSheetLeavesNoReferenceToIt)
     }
 }
 
-// openpyxl's translator derives shared-formula members independently; both must agree.
-TEST_F(FormulaCorpus, SharedFormulaMembersMatchOpenpyxl)
+std::string unescape(const QByteArray& s)
+{
+    std::string out;
+    for (int i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 1 < s.size()) {
+            const char c = s[++i];
+            out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+// Output lines of list_formulas.py with the given mode over the corpus; empty when python is
+// not there (the caller skips).
+QList<QByteArray> listFormulas(const QString& mode)
 {
     const QString python = qEnvironmentVariable("CORVANE_PYTHON");
     const QString tools = qEnvironmentVariable("CORVANE_TEST_TOOLS");
     if (python.isEmpty() || tools.isEmpty())
-        GTEST_SKIP() << "no python with openpyxl (CORVANE_PYTHON) or test tools folder";
+        return {};
     QProcess process;
-    process.start(python, {QDir(tools).filePath(QStringLiteral("list_formulas.py")),
-                           QStringLiteral("--shared"), qEnvironmentVariable("CORVANE_CORPUS_DIR")});
-    ASSERT_TRUE(process.waitForFinished(120000)) << "list_formulas.py did not finish";
-    ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-    const QList<QByteArray> lines = process.readAllStandardOutput().split('\n');
-    const auto unescape = [](const QByteArray& s) {
-        std::string out;
-        for (int i = 0; i < s.size(); ++i) {
-            if (s[i] == '\\' && i + 1 < s.size()) {
-                const char c = s[++i];
-                out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-            } else {
-                out += s[i];
-            }
+    process.start(python, {QDir(tools).filePath(QStringLiteral("list_formulas.py")), mode,
+                           qEnvironmentVariable("CORVANE_CORPUS_DIR")});
+    if (!process.waitForFinished(120000) || process.exitCode() != 0) {
+        ADD_FAILURE() << "list_formulas.py " << mode.toStdString()
+                      << " failed: " << process.readAllStandardError().toStdString();
+        return {};
+    }
+    return process.readAllStandardOutput().split('\n');
+}
+
+// openpyxl's tokenizer finds the same references in every corpus formula (references into other
+// workbooks, lost references and names aside, which its operands do not tell apart).
+TEST_F(FormulaCorpus, ReferencesAreTheOnesOpenpyxlFinds)
+{
+    const QList<QByteArray> lines = listFormulas(QStringLiteral("--operands"));
+    if (lines.isEmpty())
+        GTEST_SKIP() << "no python with openpyxl (CORVANE_PYTHON) or test tools folder";
+    int compared = 0;
+    for (const QByteArray& line : lines) {
+        const QList<QByteArray> f = line.split('\t');
+        if (f.size() != 3)
+            continue;
+        const std::string text = unescape(f[1]);
+        std::string ours;
+        Tokenizer tokenizer(text);
+        Token token;
+        while (tokenizer.next(token)) {
+            const Reference& r = token.reference;
+            if (token.kind != TokenKind::Reference || r.external || r.sheetLost || r.repeatedSheet ||
+                r.shape == ReferenceShape::Lost || r.shape == ReferenceShape::Name)
+                continue;
+            if (!ours.empty())
+                ours += '\x1f';
+            ours.append(text, token.begin, token.end - token.begin);
         }
-        return out;
-    };
+        EXPECT_EQ(ours, f[2].toStdString()) << f[0].toStdString() << ": " << text;
+        ++compared;
+    }
+    EXPECT_GT(compared, 10000);
+}
+
+// openpyxl's translator derives shared-formula members independently; both must agree.
+TEST_F(FormulaCorpus, SharedFormulaMembersMatchOpenpyxl)
+{
+    const QList<QByteArray> lines = listFormulas(QStringLiteral("--shared"));
+    if (lines.isEmpty())
+        GTEST_SKIP() << "no python with openpyxl (CORVANE_PYTHON) or test tools folder";
     int compared = 0;
     for (const QByteArray& line : lines) {
         const QList<QByteArray> f = line.split('\t');
