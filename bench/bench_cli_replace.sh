@@ -23,30 +23,35 @@ tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 /usr/bin/python3 "$gen" "$tmp/pristine" "$count" >/dev/null
 
-# Best wall-clock time (seconds) of $runs runs of "$@ FOLDER", each on a fresh copy.
+# "wall-seconds peak-KB user-seconds system-seconds" of the fastest (wall clock) of $runs runs
+# of "$@ FOLDER", each on a fresh copy.
 best_of() {
     local best="" t
     for _ in $(seq "$runs"); do
         rm -rf "$tmp/work" && cp -r "$tmp/pristine" "$tmp/work"
         sync
-        /usr/bin/time -o "$tmp/time" -f "%e %M" "$@" "$tmp/work/" >/dev/null 2>&1
+        /usr/bin/time -o "$tmp/time" -f "%e %M %U %S" "$@" "$tmp/work/" >/dev/null 2>&1
         t=$(tail -1 "$tmp/time")
-        if [ -z "$best" ] || awk -v a="${t% *}" -v b="${best% *}" 'BEGIN{exit !(a<b)}'; then best="$t"; fi
+        if [ -z "$best" ] || awk -v a="${t%% *}" -v b="${best%% *}" 'BEGIN{exit !(a<b)}'; then best="$t"; fi
     done
     echo "$best"
 }
 
-cli_result=$(best_of bash -c '"$0" replace --find needle --replace pin --folder "$1"' "$cli")
+cli_result=$(best_of "$cli" replace --find needle --replace pin --folder)
 rm -rf "$tmp/work" && cp -r "$tmp/pristine" "$tmp/work"
 summary=$("$cli" replace --find needle --replace pin --folder "$tmp/work/" | tail -1)
 echo "workbooks: $count ($(du -sh "$tmp/pristine" | cut -f1)), best of $runs"
-echo "corvane-cli replace: ${cli_result% *} s, peak ${cli_result#* } KB"
+report() { # label, result
+    read -r wall peak user sys <<<"$2"
+    echo "$1: $wall s wall, $(awk -v u="$user" -v s="$sys" 'BEGIN{printf "%.2f", u + s}') s CPU, peak $peak KB"
+}
+report "corvane-cli replace" "$cli_result"
 echo "  last line: $summary"
 if [ -x "$floor" ]; then
     floor_result=$(best_of "$floor")
-    echo "floor ($floor): ${floor_result% *} s, peak ${floor_result#* } KB"
-    awk -v a="${cli_result% *}" -v b="${floor_result% *}" \
-        'BEGIN{ if (b > 0) printf "ratio: %.2f (target <= 3)\n", a / b; else print "ratio: floor too fast to measure" }'
+    report "floor ($floor)" "$floor_result"
+    awk -v a="${cli_result%% *}" -v b="${floor_result%% *}" \
+        'BEGIN{ if (b > 0) printf "ratio (wall): %.2f (target <= 3)\n", a / b; else print "ratio: floor too fast to measure" }'
 else
     echo "floor program not found at $floor (set FLOOR=...); no ratio"
 fi
