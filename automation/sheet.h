@@ -47,6 +47,16 @@ public:
     virtual bool setValue(const CellAddress& cell, const QString& text) = 0;
     virtual bool setFormula(const CellAddress& cell, const QString& text) = 0;
 
+    // Whole rows and columns, as the spreadsheet application deletes and inserts them: the cells
+    // after the edited one move up or left (down or right for an insertion) and every reference
+    // to them in the workbook follows. False with lastError when the server refuses the edit;
+    // the workbook is then unchanged.
+    virtual bool deleteRow(int row) = 0;
+    virtual bool deleteColumn(int column) = 0;
+    // The new empty row or column goes before `row` or `column`, which moves down or right.
+    virtual bool insertRow(int row) = 0;
+    virtual bool insertColumn(int column) = 0;
+
     // Why the last call that failed failed, for messages.
     virtual QString lastError() const = 0;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "automation/sheet.h"
+#include "formula/sheetedit.h"
 
 #include <string>
 
@@ -27,9 +28,17 @@ public:
     QString formula(const CellAddress& cell) override;
     bool setValue(const CellAddress& cell, const QString& text) override;
     bool setFormula(const CellAddress& cell, const QString& text) override;
+    bool deleteRow(int row) override;
+    bool deleteColumn(int column) override;
+    bool insertRow(int row) override;
+    bool insertColumn(int column) override;
     QString lastError() const override { return m_lastError; }
 
 private:
+    // The row and column edits, with everything in the package that points into the sheet
+    // (rowcolumnedit.cpp).
+    bool editLines(const formula::SheetEdit& edit);
+
     // The parsed worksheet, or null (with m_lastError) for a sheet without cells or a damaged one.
     Worksheet* worksheet();
     bool store(const CellAddress& cell, const QString& text);

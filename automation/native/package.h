@@ -50,6 +50,24 @@ public:
         return raw;
     }
 
+    // Whether the entry has been parsed as a part (its current text is then the part's).
+    bool isLoaded(const std::string& name) const { return m_parts.count(key(name)) > 0; }
+    // Puts a part of type T parsed from `data` in place of the entry's current part, for edits
+    // that rewrite a part as a whole; the old part object is destroyed, so whoever held it must
+    // fetch it afresh. Null with error() when `data` does not parse (the old part then stays).
+    template <class T> T* replacePart(const std::string& name, std::string data)
+    {
+        auto created = std::make_unique<T>();
+        if (!created->load(name, std::move(data))) {
+            m_error = created->error();
+            return nullptr;
+        }
+        created->setDirty();
+        T* raw = created.get();
+        m_parts[key(name)] = std::move(created);
+        return raw;
+    }
+
     void removeEntry(const std::string& name);
     bool hasChanges() const;
     // Writes the changed parts and drops removed entries through a temporary file in the same

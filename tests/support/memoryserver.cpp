@@ -197,6 +197,54 @@ bool MemorySheet::setFormula(const CellAddress& cell, const QString& text)
     return setValue(cell, text);
 }
 
+bool MemorySheet::shift(bool rows, int from, int delta, bool drop, const QString& edit)
+{
+    const int limit = rows ? automation::kMaxRows : automation::kMaxColumns;
+    if (m_chart || from < 1 || from > limit) {
+        m_lastError = QStringLiteral("no such row or column");
+        return false;
+    }
+    if (m_locked) {
+        m_lastError = QStringLiteral("the sheet is protected");
+        return false;
+    }
+    std::map<std::pair<int, int>, QString> moved;
+    for (auto& [key, text] : m_cells) {
+        int row = key.first;
+        int column = key.second;
+        int& at = rows ? row : column;
+        if (drop && at == from)
+            continue;
+        if (at >= from + (drop ? 1 : 0))
+            at += delta;
+        if (at >= 1 && at <= limit)
+            moved[{row, column}] = std::move(text);
+    }
+    m_cells.swap(moved);
+    m_edits.append(edit);
+    return true;
+}
+
+bool MemorySheet::deleteRow(int row)
+{
+    return shift(true, row, -1, true, QStringLiteral("delete row %1").arg(row));
+}
+
+bool MemorySheet::deleteColumn(int column)
+{
+    return shift(false, column, -1, true, QStringLiteral("delete column %1").arg(column));
+}
+
+bool MemorySheet::insertRow(int row)
+{
+    return shift(true, row, 1, false, QStringLiteral("insert row %1").arg(row));
+}
+
+bool MemorySheet::insertColumn(int column)
+{
+    return shift(false, column, 1, false, QStringLiteral("insert column %1").arg(column));
+}
+
 bool MemoryWorkbook::load()
 {
     m_journal->noteThread();
@@ -217,6 +265,7 @@ bool MemoryWorkbook::load()
     for (const QJsonValue& s : root.value("sheets").toArray()) {
         const QJsonObject o = s.toObject();
         auto sheet = std::make_unique<MemorySheet>(o.value("name").toString(), o.value("chart").toBool());
+        sheet->setLocked(o.value("locked").toBool());
         const QJsonObject cells = o.value("cells").toObject();
         for (auto it = cells.begin(); it != cells.end(); ++it) {
             const auto r = automation::parseRangeAddress(it.key());
@@ -248,6 +297,8 @@ bool MemoryWorkbook::save()
         o.insert("name", s->name());
         if (s->isChart())
             o.insert("chart", true);
+        if (s->isLocked())
+            o.insert("locked", true);
         QJsonObject cells;
         for (const auto& [key, text] : s->cells())
             cells.insert(automation::cellName({key.first, key.second}), text);

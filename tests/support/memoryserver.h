@@ -4,7 +4,9 @@
 // text matches nothing), so operations can be tested end to end without a real engine.
 //
 // File form: {"sheets": [{"name": "Sheet1", "cells": {"A1": "text", "B2": "=A1"}},
-//                        {"name": "Chart1", "chart": true}],
+//                        {"name": "Chart1", "chart": true},
+//                        {"name": "Locked", "locked": true}],   <- refuses row and column
+//                                                edits, as a protected sheet does
 //             "saveError": "disk full"}      <- optional: every save fails with this reason
 // A file that is not such a JSON object cannot be opened.
 #pragma once
@@ -60,16 +62,31 @@ public:
     QString formula(const automation::CellAddress& cell) override;
     bool setValue(const automation::CellAddress& cell, const QString& text) override;
     bool setFormula(const automation::CellAddress& cell, const QString& text) override;
+    // Cells move; formula texts are not adjusted (this server does not read references).
+    bool deleteRow(int row) override;
+    bool deleteColumn(int column) override;
+    bool insertRow(int row) override;
+    bool insertColumn(int column) override;
     QString lastError() const override { return m_lastError; }
 
     bool isChart() const { return m_chart; }
+    void setLocked(bool locked) { m_locked = locked; }
+    bool isLocked() const { return m_locked; }
+    // Row and column edits made, in order ("delete row 3", "insert column 2").
+    const QStringList& edits() const { return m_edits; }
     // Cells keyed by (row, column), so iteration runs by rows.
     std::map<std::pair<int, int>, QString>& cells() { return m_cells; }
 
 private:
     QString m_name;
+    // Moves every cell at or after `from` along rows (or columns) by `delta`; cells at `from`
+    // are dropped first when `drop` is set.
+    bool shift(bool rows, int from, int delta, bool drop, const QString& edit);
+
     bool m_chart = false;
+    bool m_locked = false;
     std::map<std::pair<int, int>, QString> m_cells;
+    QStringList m_edits;
     QString m_lastError;
 };
 

@@ -1,0 +1,95 @@
+// Deleting or inserting whole rows or columns of one sheet the way the spreadsheet application
+// does: the sheet's cells and everything that stores a position on it move, and every reference
+// to it anywhere in the package (formulas of all sheets, defined names, charts) follows.
+//
+// The edit is worked out on copies first; the package changes only when every part could be
+// adjusted. What cannot be adjusted safely (a pivot table or query table in the way, comments
+// and form controls whose legacy drawings would have to move, a table header that would be
+// deleted, a table cut through by a column edit, part of an array formula) refuses the edit.
+#pragma once
+
+#include "formula/sheetedit.h"
+
+#include <QString>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace pugi {
+class xml_node;
+}
+
+namespace corvane::automation::native {
+
+class Package;
+class XmlPart;
+
+class RowColumnEdit
+{
+public:
+    struct SheetPart
+    {
+        std::string name; // as workbook.xml holds it, UTF-8
+        std::string part; // zip entry name
+        bool grid = false;
+    };
+
+    // `sheets` in workbook order; `edited` indexes the sheet whose rows or columns change.
+    RowColumnEdit(Package& package, std::vector<SheetPart> sheets, std::size_t edited,
+                  const formula::SheetEdit& edit);
+
+    // Works out every changed part. False with error() when the edit is refused; nothing in
+    // the package has changed then.
+    bool prepare();
+    // Puts the prepared parts into the package. False only when a prepared text fails to
+    // parse again (a fault of this code); parts put in before stay.
+    bool apply();
+
+    // Worksheet parts that apply() replaced: their part objects were renewed.
+    const std::vector<std::string>& replacedWorksheets() const { return m_replacedWorksheets; }
+    const QString& error() const { return m_error; }
+
+private:
+    struct WorksheetWork;
+
+    bool refuse(const QString& reason);
+    // The part's current text (its edited state when it is loaded) as a tree of its own.
+    bool loadCopy(const std::string& name, XmlPart& copy);
+    bool currentText(const std::string& name, std::string& out);
+
+    bool prepareWorksheet(std::size_t index);
+    bool checkEditedSheet(WorksheetWork& work);
+    void moveCells(WorksheetWork& work);
+    void adjustFormulas(WorksheetWork& work);
+    void adjustSharedGroups(WorksheetWork& work);
+    void adjustSheetRanges(WorksheetWork& work);
+    bool adjustFormulaTexts(pugi::xml_node node, const std::string& home);
+    bool adjustExtensions(pugi::xml_node extLst, const std::string& home);
+    bool prepareTables(WorksheetWork& work);
+    bool prepareDrawing(const std::string& drawingPart);
+    bool preparePivotCaches();
+    bool prepareCharts();
+    bool prepareDefinedNames();
+
+    // A raw (escaped) formula text adjusted for the edit; false when it does not change.
+    bool adjustRaw(const char* raw, const std::string& home, std::string& out,
+                   bool forAttribute = false) const;
+    bool touchesLine(int last) const { return last >= m_edit.first; }
+
+    Package& m_package;
+    std::vector<SheetPart> m_sheets;
+    std::size_t m_edited;
+    formula::SheetEdit m_edit;
+    std::string m_editedName;
+    std::string m_workbookPart;
+    std::vector<std::string> m_drawingParts; // drawings of every sheet, for their charts
+
+    std::map<std::string, std::string> m_worksheetTexts;      // new worksheet parts
+    std::map<std::string, std::string> m_partTexts;           // other new parts
+    std::vector<std::pair<std::size_t, std::string>> m_names; // defined name position, raw text
+    std::vector<std::string> m_replacedWorksheets;
+    QString m_error;
+};
+
+} // namespace corvane::automation::native
