@@ -1,16 +1,20 @@
 #include "cellgrid.h"
 
 #include <algorithm>
-#include <string>
 
 namespace corvane::automation::native {
 
-bool parseCellReference(const char* text, int& row, int& column)
+namespace {
+const auto rowBefore = [](const GridRow& r, int value) { return r.row < value; };
+const auto cellBefore = [](const GridCell& c, int value) { return c.column < value; };
+} // namespace
+
+bool parseCellReference(std::string_view text, int& row, int& column)
 {
     int c = 0, r = 0, letters = 0, digits = 0;
-    const char* p = text;
-    for (; *p; ++p) {
-        const char ch = *p;
+    size_t i = 0;
+    for (; i < text.size(); ++i) {
+        const char ch = text[i];
         if (ch >= 'A' && ch <= 'Z')
             c = c * 26 + (ch - 'A' + 1);
         else if (ch >= 'a' && ch <= 'z')
@@ -20,10 +24,10 @@ bool parseCellReference(const char* text, int& row, int& column)
         if (++letters > 3)
             return false;
     }
-    for (; *p; ++p) {
-        if (*p < '0' || *p > '9' || ++digits > 7)
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9' || ++digits > 7)
             return false;
-        r = r * 10 + (*p - '0');
+        r = r * 10 + (text[i] - '0');
     }
     if (!letters || !digits || c > 16384 || r < 1 || r > 1048576)
         return false;
@@ -47,25 +51,27 @@ std::string cellReference(int row, int column)
 
 std::vector<GridRow>::const_iterator CellGrid::rowAtOrAfter(int row) const
 {
-    return std::lower_bound(m_rows.begin(), m_rows.end(), row,
-                            [](const GridRow& r, int value) { return r.row < value; });
+    return std::lower_bound(m_rows.begin(), m_rows.end(), row, rowBefore);
 }
 
 GridRow* CellGrid::findRow(int row)
 {
-    auto it = std::lower_bound(m_rows.begin(), m_rows.end(), row,
-                               [](const GridRow& r, int value) { return r.row < value; });
+    auto it = std::lower_bound(m_rows.begin(), m_rows.end(), row, rowBefore);
     return it != m_rows.end() && it->row == row ? &*it : nullptr;
 }
 
-pugi::xml_node CellGrid::find(int row, int column) const
+GridCell* CellGrid::find(int row, int column)
 {
-    auto it = rowAtOrAfter(row);
-    if (it == m_rows.end() || it->row != row)
-        return {};
-    auto c = std::lower_bound(it->cells.begin(), it->cells.end(), column,
-                              [](const GridCell& cell, int value) { return cell.column < value; });
-    return c != it->cells.end() && c->column == column ? c->node : pugi::xml_node();
+    GridRow* r = findRow(row);
+    if (!r)
+        return nullptr;
+    auto c = std::lower_bound(r->cells.begin(), r->cells.end(), column, cellBefore);
+    return c != r->cells.end() && c->column == column ? &*c : nullptr;
+}
+
+const GridCell* CellGrid::find(int row, int column) const
+{
+    return const_cast<CellGrid*>(this)->find(row, column);
 }
 
 void CellGrid::sort()
@@ -80,21 +86,16 @@ void CellGrid::sort()
     }
 }
 
-GridRow& CellGrid::insertRow(int row, pugi::xml_node node)
+GridRow& CellGrid::insertRow(GridRow row)
 {
-    auto it = std::lower_bound(m_rows.begin(), m_rows.end(), row,
-                               [](const GridRow& r, int value) { return r.row < value; });
-    GridRow entry;
-    entry.row = row;
-    entry.node = node;
-    return *m_rows.insert(it, std::move(entry));
+    auto it = std::lower_bound(m_rows.begin(), m_rows.end(), row.row, rowBefore);
+    return *m_rows.insert(it, std::move(row));
 }
 
-void CellGrid::insertCell(GridRow& row, int column, pugi::xml_node node)
+GridCell& CellGrid::insertCell(GridRow& row, GridCell cell)
 {
-    auto it = std::lower_bound(row.cells.begin(), row.cells.end(), column,
-                               [](const GridCell& c, int value) { return c.column < value; });
-    row.cells.insert(it, GridCell{column, node});
+    auto it = std::lower_bound(row.cells.begin(), row.cells.end(), cell.column, cellBefore);
+    return *row.cells.insert(it, cell);
 }
 
 } // namespace corvane::automation::native

@@ -1,9 +1,11 @@
 // Index of a worksheet's sheet data: rows in ascending order, each with its cells in ascending
-// column order, pointing at their elements in the part's tree.
+// column order. Cells point at their bytes in the part's raw sheet data, or at an edited text
+// that replaces them; the raw text itself is never rebuilt as a tree.
 #pragma once
 
-#include <pugixml.hpp>
-
+#include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvane::automation::native {
@@ -11,13 +13,21 @@ namespace corvane::automation::native {
 struct GridCell
 {
     int column = 0;
-    pugi::xml_node node;
+    std::uint32_t begin = 0; // byte span of the <c> element in the raw sheet data
+    std::uint32_t end = 0;
+    int edit = -1;      // index of the text that replaces the span, -1 when unchanged
+    bool added = false; // not in the raw data: written where it belongs on saving
 };
 
 struct GridRow
 {
     int row = 0;
-    pugi::xml_node node;
+    std::uint32_t begin = 0;  // the <row> element: start tag [begin, tagEnd), close tag at closeBegin
+    std::uint32_t tagEnd = 0; // equals end for a self-closing row
+    std::uint32_t closeBegin = 0;
+    std::uint32_t end = 0;
+    int tagEdit = -1; // index of a replacement start tag
+    bool added = false;
     std::vector<GridCell> cells;
 };
 
@@ -30,20 +40,20 @@ public:
     // First row at or after `row`.
     std::vector<GridRow>::const_iterator rowAtOrAfter(int row) const;
     GridRow* findRow(int row);
-    pugi::xml_node find(int row, int column) const;
+    GridCell* find(int row, int column);
+    const GridCell* find(int row, int column) const;
     // Orders the index after loading rows and cells that were not stored in order.
     void sort();
 
-    // Index entries for elements just inserted into the tree; return the entry.
-    GridRow& insertRow(int row, pugi::xml_node node);
-    void insertCell(GridRow& row, int column, pugi::xml_node node);
+    GridRow& insertRow(GridRow row);
+    GridCell& insertCell(GridRow& row, GridCell cell);
 
 private:
     std::vector<GridRow> m_rows;
 };
 
 // Reads "AB12" into row 12, column 28. False for anything else.
-bool parseCellReference(const char* text, int& row, int& column);
+bool parseCellReference(std::string_view text, int& row, int& column);
 // Writes "AB12".
 std::string cellReference(int row, int column);
 

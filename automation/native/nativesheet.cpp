@@ -76,8 +76,7 @@ std::optional<CellAddress> NativeSheet::find(const RangeAddress& in, const FindQ
     if (pattern.isEmpty())
         return std::nullopt;
     const auto matches = [&](const GridCell& c, int row) {
-        const QString text = query.lookIn == LookIn::Values ? ws->displayText(c.node)
-                                                            : ws->formulaBarText(c.node, row, c.column);
+        const QString text = query.lookIn == LookIn::Values ? ws->displayText(c) : ws->formulaBarText(c, row);
         return pattern.matches(text);
     };
     // Cells after the start to the end of the range, then from the top to the start itself.
@@ -119,7 +118,7 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
         for (const GridCell& c : it->cells) {
             if (c.column < in.firstColumn || c.column > in.lastColumn)
                 continue;
-            const QString text = ws->formulaBarText(c.node, it->row, c.column);
+            const QString text = ws->formulaBarText(c, it->row);
             if (!pattern.matches(text))
                 continue;
             const QString changed = pattern.replaceAll(text, replacement);
@@ -151,8 +150,8 @@ CellValue NativeSheet::value(const CellAddress& cell)
     Worksheet* ws = worksheet();
     if (!ws || !cell.isValid())
         return CellValue::empty();
-    const auto node = ws->grid().find(cell.row, cell.column);
-    return node ? ws->value(node) : CellValue::empty();
+    const GridCell* c = ws->grid().find(cell.row, cell.column);
+    return c ? ws->value(*c) : CellValue::empty();
 }
 
 QString NativeSheet::formula(const CellAddress& cell)
@@ -160,8 +159,8 @@ QString NativeSheet::formula(const CellAddress& cell)
     Worksheet* ws = worksheet();
     if (!ws || !cell.isValid())
         return {};
-    const auto node = ws->grid().find(cell.row, cell.column);
-    return node ? ws->formulaBarText(node, cell.row, cell.column) : QString();
+    const GridCell* c = ws->grid().find(cell.row, cell.column);
+    return c ? ws->formulaBarText(*c, cell.row) : QString();
 }
 
 bool NativeSheet::store(const CellAddress& cell, const QString& text)
@@ -178,8 +177,7 @@ bool NativeSheet::store(const CellAddress& cell, const QString& text)
         m_lastError = QStringLiteral("\"%1\" is not a valid formula").arg(text);
         return false;
     }
-    const auto node = ws->grid().find(cell.row, cell.column);
-    if (!node && input.kind == CellInput::Kind::Empty)
+    if (!ws->grid().find(cell.row, cell.column) && input.kind == CellInput::Kind::Empty)
         return true;
     if (!ws->write(cell.row, cell.column, input)) {
         m_lastError = ws->error();

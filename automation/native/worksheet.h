@@ -1,5 +1,7 @@
-// A worksheet part: its cell grid, what each cell holds and shows, and writing cells back into
-// the tree while the rest of the part stays as it was read.
+// A worksheet part: its cell grid, what each cell holds and shows, and writing cells back.
+// The sheet data (the bulk of the part) stays as raw text with an index of where each row and
+// cell lies; a cell is parsed only when it is read, and an edited cell replaces its own bytes
+// when the part is written. The rest of the part is an ordinary tree.
 #pragma once
 
 #include "cellgrid.h"
@@ -22,30 +24,39 @@ class SharedStrings;
 class Worksheet : public XmlPart
 {
 public:
+    bool load(const std::string& partName, std::string data) override;
+    std::string serialize() const override;
+
     // The workbook's shared strings (null when it has none: new texts are then stored inline).
     void setSharedStrings(SharedStrings* strings) { m_strings = strings; }
 
     const CellGrid& grid() const { return m_grid; }
+    // The start tag of a row as it will be written (its height and hidden attributes), empty for
+    // a row the engine added.
+    std::string_view rowStartTag(const GridRow& row) const
+    {
+        return row.added ? std::string_view() : rowTag(row);
+    }
     // Bounding box of the cells present; A1 alone when there are none.
     RangeAddress usedRange() const;
 
     // The value the cell holds (for a formula, its cached result).
-    CellValue value(pugi::xml_node cell) const;
+    CellValue value(const GridCell& cell) const;
     // The formula text without "=", for formula cells, shared-formula members and the cells of
     // an array formula. False for constants and empty cells.
-    bool formula(pugi::xml_node cell, int row, int column, QString& out) const;
+    bool formula(const GridCell& cell, int row, QString& out) const;
     // The text the cell shows (values) or its formula-bar text (formulas: "=" + formula, or
     // the constant as typed).
-    QString displayText(pugi::xml_node cell) const;
-    QString formulaBarText(pugi::xml_node cell, int row, int column) const;
+    QString displayText(const GridCell& cell) const;
+    QString formulaBarText(const GridCell& cell, int row) const;
 
     // Stores typed content in a cell, creating it when needed. A shared formula the cell takes
     // part in is first written out in full in every member, so that no other cell changes.
     // False (with error()) when the cell is part of an array formula of several cells.
     bool write(int row, int column, const CellInput& input);
-    // The formula of an array formula's top-left cell, for the whole array.
     bool isArrayMaster(int row, int column) const;
     bool isInArray(int row, int column) const;
+    // The formula of an array formula's top-left cell, for the whole array.
     void setArrayFormula(int row, int column, const QString& formula);
 
 protected:
@@ -64,17 +75,30 @@ private:
         std::string text;
     };
 
-    pugi::xml_node createCell(int row, int column);
-    pugi::xml_node addCellChild(pugi::xml_node cell, const char* local);
+    bool scanSheetData();
+    bool quickCell(const GridCell& cell, std::string_view& type, std::string_view& raw) const;
+    CellValue valueOf(std::string_view type, const std::string& raw, bool hasValue) const;
+    void noteFormula(pugi::xml_node cell, int row, int column);
+    std::string_view cellXml(const GridCell& cell) const;
+    // Parses one cell into the scratch tree (valid until the next parse); empty when malformed.
+    pugi::xml_node parseCell(const GridCell& cell) const;
+    pugi::xml_node parseFragment(const std::string& xml) const;
+    void storeCell(GridCell& cell, pugi::xml_node node);
+    std::string_view rowTag(const GridRow& row) const;
+    GridCell& createCell(int row, int column);
     void unshare(const std::string& si);
     void setText(pugi::xml_node element, const std::string& raw);
+    pugi::xml_node addCellChild(pugi::xml_node cell, const char* local);
     void growDimension(int row, int column);
     std::string styleForNewCell(const GridRow& row, int column) const;
     std::string rawText(pugi::xml_node element) const;
 
     CellGrid m_grid;
     SharedStrings* m_strings = nullptr;
-    pugi::xml_node m_sheetData;
+    std::string m_content;            // raw text between <sheetData> and </sheetData>
+    std::vector<std::string> m_edits; // replacement cells and row tags
+    mutable pugi::xml_document m_scratch;
+    std::string m_rowName, m_cellName;
     RangeAddress m_used{0, 0, 0, 0};
     std::map<std::string, SharedGroup> m_shared;
     std::vector<ArrayGroup> m_arrays;

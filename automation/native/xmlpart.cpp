@@ -6,9 +6,6 @@ namespace corvane::automation::native {
 
 namespace {
 
-// Raw character data and attribute values, original line ends and whitespace-only text.
-constexpr unsigned kParseFlags = pugi::parse_cdata | pugi::parse_ws_pcdata | pugi::parse_comments |
-                                 pugi::parse_pi | pugi::parse_declaration | pugi::parse_doctype;
 constexpr unsigned kWriteFlags = pugi::format_raw | pugi::format_no_declaration | pugi::format_no_escapes;
 
 struct StringWriter : pugi::xml_writer
@@ -51,6 +48,18 @@ size_t rootStart(const std::string& s)
 }
 
 } // namespace
+
+// Raw character data and attribute values, original line ends and whitespace-only text.
+const unsigned XmlPart::kParseFlags = pugi::parse_cdata | pugi::parse_ws_pcdata | pugi::parse_comments |
+                                      pugi::parse_pi | pugi::parse_declaration | pugi::parse_doctype;
+
+std::string XmlPart::print(pugi::xml_node node)
+{
+    std::string out;
+    StringWriter writer(out);
+    node.print(writer, "", kWriteFlags, pugi::encoding_utf8);
+    return out;
+}
 
 bool XmlPart::load(const std::string& partName, std::string data)
 {

@@ -20,9 +20,13 @@ public:
 
     // Parses `data` (taking it over). False with error() set when the part is malformed or
     // declares a document type (packages may not, and entity expansion is an attack vector).
-    bool load(const std::string& partName, std::string data);
+    virtual bool load(const std::string& partName, std::string data);
     // The part as it is to be stored.
-    std::string serialize() const;
+    virtual std::string serialize() const;
+    // One element (with what it holds) as it is written back: raw, no indentation.
+    static std::string print(pugi::xml_node node);
+    // Parse options for part trees and fragments: raw texts, original line ends and whitespace.
+    static const unsigned kParseFlags;
 
     const std::string& partName() const { return m_partName; }
     const QString& error() const { return m_error; }
