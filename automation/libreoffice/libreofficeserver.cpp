@@ -263,8 +263,8 @@ std::unique_ptr<Workbook> LibreOfficeServer::open(const QString& path)
                 closeable->close(true);
             return nullptr;
         }
-        return std::make_unique<LibreOfficeWorkbook>(document, info.absoluteFilePath(), filter,
-                                                     filterOptions);
+        return std::make_unique<LibreOfficeWorkbook>(document, info.absoluteFilePath(), filter, filterOptions,
+                                                     d->remote);
     } catch (const css::uno::Exception& e) {
         d->lastError = QStringLiteral("LibreOffice cannot open %1: %2").arg(path, describe(e));
         return nullptr;

@@ -6,6 +6,8 @@
 #include "automation/sheet.h"
 #include "unoutil.h"
 
+#include <com/sun/star/awt/Point.hpp>
+#include <com/sun/star/drawing/XShapes.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/table/XCellRange.hpp>
@@ -36,6 +38,12 @@ public:
     bool deleteColumn(int column) override { return editLine(false, column, false); }
     bool insertRow(int row) override { return editLine(true, row, true); }
     bool insertColumn(int column) override { return editLine(false, column, true); }
+    std::optional<double> cellLeft(const CellAddress& cell) override;
+    std::optional<double> cellTop(const CellAddress& cell) override;
+    int shapeCount() override;
+    std::optional<CellAddress> shapeTopLeftCell(int index) override;
+    bool deleteShape(int index) override;
+    bool addPicture(const QString& file, double left, double top, double width, double height) override;
     QString lastError() const override { return m_lastError; }
 
 private:
@@ -50,6 +58,11 @@ private:
     std::vector<CellAddress> matchingErrorCells(const css::uno::Reference<css::table::XCellRange>& range,
                                                 const FindQuery& query);
     QString cellFormula(const css::uno::Reference<css::table::XCell>& cell);
+    // The cell position in 1/100 mm, Calc's unit for the drawing layer.
+    std::optional<css::awt::Point> cellPosition(const CellAddress& cell);
+    // The cell whose area holds the point (1/100 mm from the sheet's top-left corner).
+    CellAddress cellAtPoint(const css::awt::Point& point);
+    css::uno::Reference<css::drawing::XShapes> shapes();
     // Deletes or inserts one whole row or column; Calc adjusts the references itself.
     bool editLine(bool row, int index, bool insert);
     // Writes `text` as typed input; restores the old content when a formula does not parse.

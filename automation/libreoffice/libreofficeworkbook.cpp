@@ -47,9 +47,10 @@ bool isOoxmlFilter(const QString& filter)
 } // namespace
 
 LibreOfficeWorkbook::LibreOfficeWorkbook(Reference<css::lang::XComponent> document, QString path,
-                                         QString filter, QString filterOptions)
-    : m_document(std::move(document)), m_path(std::move(path)), m_filter(std::move(filter)),
-      m_filterOptions(std::move(filterOptions))
+                                         QString filter, QString filterOptions,
+                                         Reference<css::uno::XComponentContext> office)
+    : m_document(std::move(document)), m_office(std::move(office)), m_path(std::move(path)),
+      m_filter(std::move(filter)), m_filterOptions(std::move(filterOptions))
 {
 }
 

@@ -22,7 +22,7 @@ public:
     // `document` is a loaded spreadsheet document; `filter` the import filter LibreOffice
     // chose and `filterOptions` its options (CSV), both taken from the load.
     LibreOfficeWorkbook(css::uno::Reference<css::lang::XComponent> document, QString path, QString filter,
-                        QString filterOptions);
+                        QString filterOptions, css::uno::Reference<css::uno::XComponentContext> office = {});
     ~LibreOfficeWorkbook() override;
 
     int sheetCount() override;
@@ -39,11 +39,16 @@ public:
     bool isBooleanFormat(sal_Int32 key);
     sal_Int32 standardFormat(sal_Int16 type);
 
+    // The document, for creating drawing objects, and the office's context, for its services.
+    css::uno::Reference<css::lang::XComponent> document() const { return m_document; }
+    css::uno::Reference<css::uno::XComponentContext> office() const { return m_office; }
+
 private:
     bool loadSheets();
 
     css::uno::Reference<css::lang::XComponent> m_document;
     css::uno::Reference<css::util::XNumberFormats> m_formats;
+    css::uno::Reference<css::uno::XComponentContext> m_office;
     QString m_path;
     QString m_filter;
     QString m_filterOptions;

@@ -358,6 +358,133 @@ TEST_P(LibreOfficeServerBooks, FailedSaveLeavesTheFileAlone)
 INSTANTIATE_TEST_SUITE_P(Formats, LibreOfficeServerBooks, ::testing::Values("xlsx", "xls"),
                          [](const ::testing::TestParamInfo<const char*>& p) { return std::string(p.param); });
 
+// Rows, columns, sheets and drawing objects: Calc moves the cells and adjusts references.
+class LibreOfficeServerEdits : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_path = m_dir.filePath(QStringLiteral("edits.xlsx"));
+        ASSERT_FALSE(corvane::testing::runPython(QStringLiteral(R"PY(
+import sys, struct, zlib, openpyxl
+wb = openpyxl.Workbook()
+d = wb.active
+d.title = "Data"
+for r in range(1, 6):
+    d.cell(r, 1, r * 10)
+    d.cell(r, 2, "row %d" % r)
+d["E1"] = "=SUM(A1:A5)"
+ref = wb.create_sheet("Ref")
+ref["A1"] = "=Data!A3"
+ref["A2"] = "=SUM('My data'!A1:B2,\"x.A1\")"
+wb.create_sheet("My data")
+wb.save(sys.argv[1])
+# A 4 x 3 pixel PNG.
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+raw = b"".join(b"\0" + b"\xff\x00\x00" * 4 for _ in range(3))
+png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 4, 3, 8, 2, 0, 0, 0))
+png += chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
+open(sys.argv[2], "wb").write(png)
+)PY"),
+                                                 {m_path, m_dir.filePath(QStringLiteral("red.png"))})
+                         .isNull());
+        m_book = sharedOffice().open(m_path);
+        ASSERT_TRUE(m_book) << sharedOffice().lastError().toStdString();
+    }
+
+    QTemporaryDir m_dir;
+    QString m_path;
+    std::unique_ptr<Workbook> m_book;
+};
+
+TEST_F(LibreOfficeServerEdits, RowsAndColumnsMoveCellsAndReferences)
+{
+    Sheet* data = m_book->sheet(1);
+    ASSERT_TRUE(data->deleteRow(2));
+    EXPECT_DOUBLE_EQ(data->value(at("A2")).number, 30);
+    EXPECT_EQ(data->formula(at("E1")), QStringLiteral("=SUM(A1:A4)"));
+    EXPECT_EQ(m_book->sheet(2)->formula(at("A1")), QStringLiteral("=Data!A2"));
+    EXPECT_EQ(m_book->sheet(2)->formula(at("A2")), QStringLiteral("=SUM('My data'!A1:B2,\"x.A1\")"));
+    ASSERT_TRUE(data->insertColumn(1));
+    EXPECT_DOUBLE_EQ(data->value(at("B1")).number, 10);
+    EXPECT_EQ(data->formula(at("F1")), QStringLiteral("=SUM(B1:B4)"));
+    ASSERT_TRUE(data->insertRow(1));
+    EXPECT_DOUBLE_EQ(data->value(at("B2")).number, 10);
+    ASSERT_TRUE(data->deleteColumn(2));
+    // Excel would show =SUM(#REF!); Calc keeps the rows of the lost column.
+    EXPECT_TRUE(data->formula(at("E2")).startsWith(QStringLiteral("=SUM(#REF!")));
+    EXPECT_FALSE(data->deleteRow(0));
+    EXPECT_FALSE(data->deleteRow(kMaxRows + 1));
+    EXPECT_FALSE(data->lastError().isEmpty());
+}
+
+TEST_F(LibreOfficeServerEdits, SheetDeletionKeepsOneVisibleSheet)
+{
+    ASSERT_TRUE(m_book->deleteSheet(1)) << m_book->lastError().toStdString();
+    ASSERT_EQ(m_book->sheetCount(), 2);
+    EXPECT_EQ(m_book->sheet(1)->name(), QStringLiteral("Ref"));
+    EXPECT_TRUE(m_book->sheet(1)->formula(at("A1")).contains(QStringLiteral("#REF!")));
+    ASSERT_TRUE(m_book->deleteSheet(2));
+    EXPECT_FALSE(m_book->deleteSheet(1));
+    EXPECT_FALSE(m_book->lastError().isEmpty());
+    EXPECT_FALSE(m_book->deleteSheet(2));
+    ASSERT_TRUE(m_book->save()) << m_book->lastError().toStdString();
+    m_book->close();
+    EXPECT_EQ(
+        corvane::testing::runPython(
+            QStringLiteral("import sys, openpyxl\nprint(openpyxl.load_workbook(sys.argv[1]).sheetnames)\n"),
+            {m_path}),
+        QStringLiteral("['Ref']\n"));
+}
+
+TEST_F(LibreOfficeServerEdits, PicturesArePlacedFoundAndDeleted)
+{
+    Sheet* data = m_book->sheet(1);
+    EXPECT_EQ(data->shapeCount(), 0);
+    EXPECT_DOUBLE_EQ(*data->cellLeft(at("A1")), 0);
+    EXPECT_DOUBLE_EQ(*data->cellTop(at("A1")), 0);
+    const double left = *data->cellLeft(at("C3"));
+    const double top = *data->cellTop(at("C3"));
+    EXPECT_GT(left, 0);
+    EXPECT_GT(top, 0);
+    EXPECT_FALSE(data->addPicture(m_dir.filePath(QStringLiteral("missing.png")), left, top, -1, -1));
+    EXPECT_FALSE(data->addPicture(m_path, left, top, -1, -1));
+    EXPECT_EQ(data->shapeCount(), 0);
+    ASSERT_TRUE(data->addPicture(m_dir.filePath(QStringLiteral("red.png")), left + 1, top + 1, -1, -1))
+        << data->lastError().toStdString();
+    ASSERT_TRUE(data->addPicture(m_dir.filePath(QStringLiteral("red.png")), 0, 0, 30, 20));
+    EXPECT_EQ(data->shapeCount(), 2);
+    EXPECT_EQ(data->shapeTopLeftCell(1), at("C3"));
+    EXPECT_EQ(data->shapeTopLeftCell(2), at("A1"));
+    EXPECT_FALSE(data->shapeTopLeftCell(3));
+    // The picture moves with its cell.
+    ASSERT_TRUE(data->insertRow(1));
+    EXPECT_EQ(data->shapeTopLeftCell(1), at("C4"));
+    ASSERT_TRUE(data->deleteShape(2));
+    EXPECT_EQ(data->shapeCount(), 1);
+    EXPECT_FALSE(data->deleteShape(2));
+    ASSERT_TRUE(m_book->save()) << m_book->lastError().toStdString();
+    m_book->close();
+    // openpyxl does not keep pictures, but the package must carry exactly one, 3 x 2.25 pt.
+    const QString read = corvane::testing::runPython(QStringLiteral(R"PY(
+import sys, zipfile, re
+z = zipfile.ZipFile(sys.argv[1])
+media = [n for n in z.namelist() if n.startswith("xl/media/")]
+drawing = "".join(z.read(n).decode() for n in z.namelist() if n.startswith("xl/drawings/drawing"))
+ext = re.findall(r'<a:ext cx="(\d+)" cy="(\d+)"', drawing)
+print(len(media), *ext[0])
+)PY"),
+                                                     {m_path});
+    const QStringList parts = read.split(QLatin1Char(' '));
+    ASSERT_EQ(parts.size(), 3) << read.toStdString();
+    EXPECT_EQ(parts[0], QStringLiteral("1"));
+    // 3 x 2.25 pt in EMU, to the 1/100 mm (360 EMU) LibreOffice keeps sizes in.
+    EXPECT_NEAR(parts[1].toDouble(), 38100, 360);
+    EXPECT_NEAR(parts[2].trimmed().toDouble(), 28575, 360);
+}
+
 TEST(LibreOfficeServerLifetime, MissingLibreOfficeIsReportedByName)
 {
     LibreOfficeServer server(QStringLiteral("/nonexistent/soffice"));
