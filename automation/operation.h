@@ -11,6 +11,15 @@
 namespace corvane::automation {
 
 class Sheet;
+class Workbook;
+
+// The sheet options of a run, for an operation that picks its sheets itself.
+struct SheetChoice
+{
+    bool onlyFirstSheet = false;
+    bool appointedSheet = false;
+    QString appointedSheetName; // read only while appointedSheet is set
+};
 
 // What the skeleton gathered over a run, handed to the operation's end.
 struct RunTotals
@@ -54,6 +63,15 @@ public:
     // own messages.
     virtual void takeUpWorkbook(const QString& path) { (void)path; }
     virtual void beginWorkbook() = 0;
+    // True: the operation is handed the whole workbook (workOnWorkbook) instead of each selected
+    // sheet, for work that changes the sheet list itself.
+    virtual bool picksOwnSheets() const { return false; }
+    virtual void workOnWorkbook(Workbook& workbook, const SheetChoice& choice, RunSink& sink)
+    {
+        (void)workbook;
+        (void)choice;
+        (void)sink;
+    }
     virtual AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) = 0;
     virtual WorkbookOutcome endWorkbook() = 0;
     // Sends the summaries, ends the busy state and writes the lists, in the operation's order.

@@ -90,7 +90,13 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
 
         operation.takeUpWorkbook(path);
         operation.beginWorkbook();
-        const int toVisit = settings.onlyFirstSheet ? 1 : workbook->sheetCount();
+        const int toVisit = operation.picksOwnSheets() ? 0
+                            : settings.onlyFirstSheet  ? 1
+                                                       : workbook->sheetCount();
+        if (operation.picksOwnSheets())
+            operation.workOnWorkbook(
+                *workbook, {settings.onlyFirstSheet, settings.appointedSheet, settings.appointedSheetName},
+                sink);
         for (int i = 1; i <= toVisit; ++i) {
             Sheet* sheet = workbook->sheet(i);
             if (!sheet)

@@ -16,6 +16,13 @@ public:
     // Sheet by 1-based position; null outside 1..sheetCount().
     virtual Sheet* sheet(int index) = 0;
 
+    // Deletes the sheet at 1-based `index` (a worksheet or a chart sheet, hidden or not); the
+    // sheets after it move up one place and the deleted sheet's object must not be used again.
+    // References to it from the other sheets and from names become #REF!. False (with
+    // lastError) when refused, for example when it is the last visible sheet; the workbook is
+    // then unchanged.
+    virtual bool deleteSheet(int index) = 0;
+
     // Writes the workbook back to its file. False (with lastError) when it could not be
     // saved; the file on disk is then unchanged.
     virtual bool save() = 0;

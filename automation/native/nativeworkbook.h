@@ -28,6 +28,8 @@ public:
 
     int sheetCount() override;
     Sheet* sheet(int index) override;
+    // Takes the sheet out with everything only it used (sheetdeletion.cpp).
+    bool deleteSheet(int index) override;
     bool save() override;
     void close() override;
     QString lastError() const override { return m_lastError; }

@@ -264,8 +264,10 @@ bool RowColumnEdit::prepareWorksheet(std::size_t index)
     if (edited && !checkEditedSheet(work))
         return false;
 
-    adjustSharedGroups(work);
+    // Plain formulas first: the shared groups written out below are plain by then and must
+    // not be adjusted twice.
     adjustFormulas(work);
+    adjustSharedGroups(work);
     if (edited) {
         if (!prepareTables(work))
             return false;

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <vector>
 
 namespace corvane::automation::native {
@@ -19,6 +20,8 @@ class WorkbookPart : public XmlPart
 {
 public:
     const std::vector<SheetEntry>& sheets() const { return m_sheets; }
+    // Drops the entry of a sheet whose element the caller has removed from the tree.
+    void forgetSheet(std::size_t position) { m_sheets.erase(m_sheets.begin() + std::ptrdiff_t(position)); }
     // Asks the application to recalculate every formula when it opens the workbook.
     void setFullCalcOnLoad();
 

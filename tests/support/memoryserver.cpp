@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace corvane::testsupport {
 
 using automation::CellAddress;
@@ -264,7 +266,8 @@ bool MemoryWorkbook::load()
     m_saveError = root.value("saveError").toString();
     for (const QJsonValue& s : root.value("sheets").toArray()) {
         const QJsonObject o = s.toObject();
-        auto sheet = std::make_unique<MemorySheet>(o.value("name").toString(), o.value("chart").toBool());
+        auto sheet = std::make_unique<MemorySheet>(o.value("name").toString(), o.value("chart").toBool(),
+                                                   o.value("hidden").toBool());
         sheet->setLocked(o.value("locked").toBool());
         const QJsonObject cells = o.value("cells").toObject();
         for (auto it = cells.begin(); it != cells.end(); ++it) {
@@ -285,6 +288,23 @@ automation::Sheet* MemoryWorkbook::sheet(int index)
     return m_sheets[size_t(index - 1)].get();
 }
 
+bool MemoryWorkbook::deleteSheet(int index)
+{
+    m_journal->noteThread();
+    if (index < 1 || index > int(m_sheets.size())) {
+        m_lastError = QStringLiteral("there is no sheet %1").arg(index);
+        return false;
+    }
+    const auto visible = std::count_if(m_sheets.begin(), m_sheets.end(),
+                                       [](const auto& s) { return !s->isHidden(); });
+    if (visible == 1 && !m_sheets[size_t(index - 1)]->isHidden()) {
+        m_lastError = QStringLiteral("a workbook must keep at least one visible sheet");
+        return false;
+    }
+    m_sheets.erase(m_sheets.begin() + (index - 1));
+    return true;
+}
+
 bool MemoryWorkbook::save()
 {
     if (!m_saveError.isEmpty()) {
@@ -297,6 +317,8 @@ bool MemoryWorkbook::save()
         o.insert("name", s->name());
         if (s->isChart())
             o.insert("chart", true);
+        if (s->isHidden())
+            o.insert("hidden", true);
         if (s->isLocked())
             o.insert("locked", true);
         QJsonObject cells;

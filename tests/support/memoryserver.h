@@ -5,6 +5,7 @@
 //
 // File form: {"sheets": [{"name": "Sheet1", "cells": {"A1": "text", "B2": "=A1"}},
 //                        {"name": "Chart1", "chart": true},
+//                        {"name": "Old", "hidden": true},
 //                        {"name": "Locked", "locked": true}],   <- refuses row and column
 //                                                edits, as a protected sheet does
 //             "saveError": "disk full"}      <- optional: every save fails with this reason
@@ -47,7 +48,10 @@ struct ServerJournal
 class MemorySheet : public automation::Sheet
 {
 public:
-    MemorySheet(QString name, bool chart) : m_name(std::move(name)), m_chart(chart) {}
+    MemorySheet(QString name, bool chart, bool hidden = false)
+        : m_name(std::move(name)), m_chart(chart), m_hidden(hidden)
+    {
+    }
 
     QString name() const override { return m_name; }
     std::optional<automation::RangeAddress> usedRange() override;
@@ -70,6 +74,7 @@ public:
     QString lastError() const override { return m_lastError; }
 
     bool isChart() const { return m_chart; }
+    bool isHidden() const { return m_hidden; }
     void setLocked(bool locked) { m_locked = locked; }
     bool isLocked() const { return m_locked; }
     // Row and column edits made, in order ("delete row 3", "insert column 2").
@@ -84,6 +89,7 @@ private:
     bool shift(bool rows, int from, int delta, bool drop, const QString& edit);
 
     bool m_chart = false;
+    bool m_hidden = false;
     bool m_locked = false;
     std::map<std::pair<int, int>, QString> m_cells;
     QStringList m_edits;
@@ -101,6 +107,8 @@ public:
     bool load();
     int sheetCount() override { return int(m_sheets.size()); }
     automation::Sheet* sheet(int index) override;
+    // Refuses, like the spreadsheet application, to leave the workbook without a visible sheet.
+    bool deleteSheet(int index) override;
     bool save() override;
     void close() override;
     QString lastError() const override { return m_lastError; }
