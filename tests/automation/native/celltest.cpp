@@ -270,4 +270,77 @@ TEST_F(EngineCells, SharedStringCountsFollowTheCells)
         std::string::npos);
 }
 
+TEST_F(EngineCells, SheetDataInUnusualShapes)
+{
+    // Rows and cells without references, a self-closing row, a comment, a row extension, and
+    // cells added before, between and after the existing ones.
+    const std::string data = "<!-- kept --><row><c><v>1</v></c><c t=\"inlineStr\"><is><t>b</t></is></c></row>"
+                             "<row r=\"3\"/>"
+                             "<row r=\"5\" spans=\"2:2\"><c r=\"B5\"><v>5</v></c>"
+                             "<extLst><ext uri=\"x\"><c r=\"Z9\"/></ext></extLst></row>";
+    auto wb = open({{"S", data}});
+    ASSERT_TRUE(wb);
+    Sheet* s = wb->sheet(1);
+    EXPECT_EQ(s->usedRange(), (RangeAddress{1, 1, 5, 2}));
+    EXPECT_EQ(s->value(at("B1")).text, QStringLiteral("b"));
+    EXPECT_EQ(s->find(*s->usedRange(), {QStringLiteral("5"), LookIn::Values, LookAt::Whole}), at("B5"));
+    ASSERT_TRUE(s->setValue(at("C3"), QStringLiteral("3")));
+    ASSERT_TRUE(s->setValue(at("A5"), QStringLiteral("4")));
+    ASSERT_TRUE(s->setValue(at("C5"), QStringLiteral("6")));
+    ASSERT_TRUE(s->setValue(at("A2"), QStringLiteral("2")));
+    ASSERT_TRUE(s->setValue(at("A7"), QStringLiteral("7")));
+    ASSERT_TRUE(s->setValue(at("B1"), QStringLiteral("B")));
+    ASSERT_TRUE(wb->save());
+    const std::string xml = sheetXml();
+    EXPECT_NE(xml.find("<sheetData><!-- kept --><row><c><v>1</v></c><c t=\"s\"><v>0</v></c></row>"
+                       "<row r=\"2\"><c r=\"A2\"><v>2</v></c></row>"
+                       "<row r=\"3\"><c r=\"C3\"><v>3</v></c></row>"
+                       "<row r=\"5\" spans=\"1:3\"><c r=\"A5\"><v>4</v></c><c r=\"B5\"><v>5</v></c><c "
+                       "r=\"C5\"><v>6</v></c>"
+                       "<extLst><ext uri=\"x\"><c r=\"Z9\"/></ext></extLst></row>"
+                       "<row r=\"7\"><c r=\"A7\"><v>7</v></c></row></sheetData>"),
+              std::string::npos)
+        << xml;
+    wb->close();
+    auto again = m_server.open(m_path);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->sheet(1)->usedRange(), (RangeAddress{1, 1, 7, 3}));
+    EXPECT_DOUBLE_EQ(again->sheet(1)->value(at("C5")).number, 6);
+}
+
+TEST_F(EngineCells, EmptySheetDataTakesItsFirstCells)
+{
+    const QString p = m_dir.filePath(QStringLiteral("bare.xlsx"));
+    ASSERT_TRUE(writeWorkbook(p, {{"S", ""}}));
+    std::map<std::string, std::string> e;
+    for (const auto& [name, raw] : readRawEntries(p))
+        e[name] = readEntry(p, name);
+    e["xl/worksheets/sheet1.xml"] =
+        "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+        "<dimension ref=\"A1\"/><sheetData/></worksheet>";
+    ASSERT_TRUE(writeZip(p, e));
+    auto wb = m_server.open(p);
+    ASSERT_TRUE(wb);
+    EXPECT_EQ(wb->sheet(1)->usedRange(), (RangeAddress{1, 1, 1, 1}));
+    ASSERT_TRUE(wb->sheet(1)->setValue(at("B2"), QStringLiteral("x")));
+    ASSERT_TRUE(wb->save());
+    EXPECT_EQ(readEntry(p, "xl/worksheets/sheet1.xml"),
+              "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><dimension "
+              "ref=\"B2\"/>"
+              "<sheetData><row r=\"2\"><c r=\"B2\" t=\"s\"><v>0</v></c></row></sheetData></worksheet>");
+    EXPECT_NE(readEntry(p, "xl/sharedStrings.xml").find("<si><t>x</t></si>"), std::string::npos);
+}
+
+TEST_F(EngineCells, MalformedSheetDataIsRefused)
+{
+    for (const std::string data : {"<row r=\"1\"><c r=\"A1\"><v>1</v></row>", "<row r=\"0\"/>",
+                                   "<row r=\"2\"><c r=\"A3\"><v>1</v></c></row>", "text<row/>"}) {
+        auto wb = open({{"S", data}});
+        ASSERT_TRUE(wb);
+        EXPECT_FALSE(wb->sheet(1)->usedRange()) << data;
+        EXPECT_TRUE(wb->sheet(1)->lastError().startsWith(QLatin1String("damaged"))) << data;
+        wb->close();
+    }
+}
+
 } // namespace

@@ -350,4 +350,29 @@ TEST_F(PackageTest, PartsElsewhereThanXlAreFoundThroughRelationships)
     EXPECT_EQ(wb->sheet(2)->value(kA1).text, QStringLiteral("beta"));
 }
 
+TEST_F(PackageTest, WorkbooksAreRecognisedByContentNotName)
+{
+    const QString p = standardBook();
+    const QString renamed = path(QStringLiteral("really.xls"));
+    ASSERT_TRUE(QFile::rename(p, renamed));
+    auto wb = m_server.open(renamed);
+    ASSERT_TRUE(wb) << m_server.lastError().toStdString();
+    EXPECT_EQ(wb->sheet(1)->value(kA1).text, QStringLiteral("alpha"));
+}
+
+TEST_F(PackageTest, AMegabyteStringIsReadAndSearched)
+{
+    const QString p = path(QStringLiteral("long.xlsx"));
+    const std::string big(1 << 20, 'w');
+    ASSERT_TRUE(writeWorkbook(p, {{"S", "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row>"}},
+                              {{"<t>" + big + "needle</t>"}, false, true}));
+    auto wb = m_server.open(p);
+    ASSERT_TRUE(wb);
+    Sheet* s = wb->sheet(1);
+    EXPECT_EQ(s->value(kA1).text.size(), (1 << 20) + 6);
+    EXPECT_EQ(s->find({1, 1, 1, 1}, {QStringLiteral("*needle"), LookIn::Values, LookAt::Whole}), kA1);
+    // Longer than a cell may hold once something is added: the application refuses, so does the engine.
+    EXPECT_FALSE(s->replace({1, 1, 1, 1}, QStringLiteral("needle"), QStringLiteral("pin")));
+}
+
 } // namespace
