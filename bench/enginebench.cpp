@@ -2,6 +2,8 @@
 // find in each sheet's used range, replace, save when something matched. Also tracks the heap:
 // the peak a workbook adds over what was in use before it, against the size of its largest
 // sheet part plus its shared strings.
+#include "heapmeter.h"
+
 #include "automation/native/nativeserver.h"
 #include "automation/sheet.h"
 #include "automation/workbook.h"
@@ -12,87 +14,9 @@
 
 #include <zip.h>
 
-#include <malloc.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-
-// Heap accounting by interposing the allocator (glibc keeps the real one as __libc_*).
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void __libc_free(void*);
-void* __libc_memalign(size_t, size_t);
-}
-
-namespace {
-std::atomic<long long> g_inUse{0};
-std::atomic<long long> g_peak{0};
-
-void track(long long delta)
-{
-    const long long now = g_inUse += delta;
-    long long peak = g_peak.load();
-    while (now > peak && !g_peak.compare_exchange_weak(peak, now)) {
-    }
-}
-} // namespace
-
-extern "C" {
-void* malloc(size_t n)
-{
-    void* p = __libc_malloc(n);
-    if (p)
-        track(static_cast<long long>(malloc_usable_size(p)));
-    return p;
-}
-void* calloc(size_t n, size_t m)
-{
-    void* p = __libc_calloc(n, m);
-    if (p)
-        track(static_cast<long long>(malloc_usable_size(p)));
-    return p;
-}
-void* realloc(void* old, size_t n)
-{
-    const long long before = old ? static_cast<long long>(malloc_usable_size(old)) : 0;
-    void* p = __libc_realloc(old, n);
-    if (p)
-        track(static_cast<long long>(malloc_usable_size(p)) - before);
-    else if (n == 0)
-        track(-before);
-    return p;
-}
-void free(void* p)
-{
-    if (p)
-        track(-static_cast<long long>(malloc_usable_size(p)));
-    __libc_free(p);
-}
-void* memalign(size_t a, size_t n)
-{
-    void* p = __libc_memalign(a, n);
-    if (p)
-        track(static_cast<long long>(malloc_usable_size(p)));
-    return p;
-}
-int posix_memalign(void** out, size_t a, size_t n)
-{
-    void* p = __libc_memalign(a, n);
-    if (!p)
-        return 12;
-    track(static_cast<long long>(malloc_usable_size(p)));
-    *out = p;
-    return 0;
-}
-void* aligned_alloc(size_t a, size_t n)
-{
-    return memalign(a, n);
-}
-}
 
 namespace {
 
@@ -149,8 +73,8 @@ int main(int argc, char** argv)
     QElapsedTimer timer;
     timer.start();
     for (size_t i = 0; i < static_cast<size_t>(files.size()); ++i) {
-        const long long base = g_inUse.load();
-        g_peak = base;
+        corvane::bench::resetHeapPeak();
+        const long long base = corvane::bench::heapInUse();
         {
             auto wb = server.open(files[static_cast<int>(i)]);
             if (!wb) {
@@ -175,7 +99,7 @@ int main(int argc, char** argv)
             }
             wb->close();
         }
-        const long long peak = g_peak.load() - base;
+        const long long peak = corvane::bench::heapPeak() - base;
         const double ratio = budgets[i] ? static_cast<double>(peak) / static_cast<double>(budgets[i]) : 0;
         if (ratio > worstRatio) {
             worstRatio = ratio;

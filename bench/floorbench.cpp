@@ -1,6 +1,8 @@
 // The floor the engine is measured against: per workbook only the zip work the engine cannot
 // avoid. Inflate the workbook, sheet and shared-strings parts, look for the text in the raw
 // bytes, and when it is there re-deflate those parts and write the package back.
+#include "heapmeter.h"
+
 #include <zip.h>
 
 #include <dirent.h>
@@ -64,8 +66,11 @@ int main(int argc, char** argv)
     listWorkbooks(argv[1], files);
     std::sort(files.begin(), files.end());
     int opened = 0, matched = 0, failed = 0;
+    long long worstPeak = 0;
     const auto start = std::chrono::steady_clock::now();
     for (const std::string& path : files) {
+        corvane::bench::resetHeapPeak();
+        const long long base = corvane::bench::heapInUse();
         int err = 0;
         zip_t* z = zip_open(path.c_str(), 0, &err);
         if (!z) {
@@ -93,6 +98,7 @@ int main(int argc, char** argv)
         }
         if (!found) {
             zip_discard(z);
+            worstPeak = std::max(worstPeak, corvane::bench::heapPeak() - base);
             continue;
         }
         ++matched;
@@ -104,11 +110,13 @@ int main(int argc, char** argv)
             ++failed;
             zip_discard(z);
         }
+        worstPeak = std::max(worstPeak, corvane::bench::heapPeak() - base);
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
         "floor: %d workbooks opened, %d matched and saved, %d failed, %.3f s (%.2f ms per workbook)\n",
         opened, matched, failed, seconds, 1000 * seconds / std::max(1, opened));
+    std::printf("floor heap: worst workbook peak %.1f KiB\n", static_cast<double>(worstPeak) / 1024);
     std::printf("seconds=%.6f\n", seconds);
     return failed ? 1 : 0;
 }
