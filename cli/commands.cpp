@@ -41,11 +41,27 @@ CommandSpec replaceCommand()
     return c;
 }
 
+// The command line is the confirmation the window asks for.
+CommandSpec removeSheetCommand()
+{
+    CommandSpec c;
+    c.name = QStringLiteral("remove-sheet");
+    c.summary = QStringLiteral("delete one sheet from every workbook: the first sheet, or the first one "
+                               "named exactly as --sheet says (with --first-sheet too, only if sheet 1 "
+                               "has that name); this cannot be undone");
+    c.options = commonJobOptions();
+    c.run = [](const ParsedOptions& o, QTextStream& out, QTextStream& err) {
+        return runJob(
+            o, out, err, [](jobs::JobOptions&) {}, &jobs::ThreadObject::RemoveSheet);
+    };
+    return c;
+}
+
 } // namespace
 
 std::vector<CommandSpec> jobCommands()
 {
-    return {replaceCommand()};
+    return {replaceCommand(), removeSheetCommand()};
 }
 
 int runCommandLine(const QStringList& arguments, QTextStream& out, QTextStream& err)

@@ -7,6 +7,7 @@
 
 #include "automation/findreplace.h"
 #include "automation/runskeleton.h"
+#include "automation/sheetremoval.h"
 #include "platform/textopener.h"
 
 #include <QDir>
@@ -55,6 +56,14 @@ void ThreadObject::ReplaceExcelText()
     const JobOptions& options = jobOptions();
     WorkerSink sink(*this, options);
     automation::FindReplaceOperation operation(replaceOptions(options));
+    automation::runOperation(runSettings(options), installedServerFactory(), operation, sink);
+}
+
+void ThreadObject::RemoveSheet()
+{
+    const JobOptions& options = jobOptions();
+    WorkerSink sink(*this, options);
+    automation::SheetRemovalOperation operation;
     automation::runOperation(runSettings(options), installedServerFactory(), operation, sink);
 }
 

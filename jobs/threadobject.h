@@ -26,6 +26,8 @@ signals:
 public slots:
     // Find and replace over every workbook below the folder, from jobOptions().
     void ReplaceExcelText();
+    // Deletes the first or the appointed sheet of every workbook below the folder.
+    void RemoveSheet();
 
 private:
     RunMonitor* m_monitor;
