@@ -14,8 +14,10 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
+#include <tuple>
 #include <utility>
 
 namespace corvane::automation::native {
@@ -316,11 +318,8 @@ bool RowColumnEdit::checkEditedSheet(WorksheetWork& work)
                               .arg(QString::fromUtf8(f.attribute("ref").value())));
     }
 
-    // Comments and form controls are drawn by a legacy (VML) drawing whose anchors this engine
-    // does not move; refuse rather than leave them beside the wrong cells.
-    if (firstChild(root, "controls"))
-        return refuse(QStringLiteral("the sheet holds form controls, which cannot be moved"));
-
+    // Pivot tables on the sheet are laid out by the application when it refreshes them; the
+    // engine cannot move one, nor edit lines inside it.
     const std::string relsName = Relationships::relsPartFor(m_sheets[work.index].part);
     if (!m_package.contains(relsName))
         return true;
@@ -329,47 +328,135 @@ bool RowColumnEdit::checkEditedSheet(WorksheetWork& work)
         return refuse(m_package.error());
     rels->setSource(m_sheets[work.index].part);
     for (const Relationship& r : rels->all()) {
-        if (r.external || !m_package.contains(r.target))
-            continue;
-        const auto endsWith = [&r](const char* suffix) {
-            const std::size_t n = std::strlen(suffix);
-            return r.type.size() >= n && r.type.compare(r.type.size() - n, n, suffix) == 0;
-        };
-        const bool comments = endsWith("/comments");
-        const bool threaded = endsWith("/threadedComment");
-        const bool pivot = endsWith("/pivotTable");
-        const bool query = endsWith("/queryTable");
-        if (!comments && !threaded && !pivot)
+        if (r.external || !m_package.contains(r.target) || r.type.find("/pivotTable") == std::string::npos)
             continue;
         XmlPart part;
         if (!loadCopy(r.target, part))
             return false;
-        if (pivot) {
-            const auto location = plainRange(firstChild(part.root(), "location").attribute("ref").value());
-            if (!location || touchesLine(rows ? location->lastRow : location->lastColumn))
-                return refuse(QStringLiteral("a pivot table on the sheet lies in the way"));
-            continue;
-        }
-        (void)query;
-        // Comments: each <comment ref> (legacy) or <threadedComment ref>.
-        std::vector<pugi::xml_node> stack{part.root()};
-        while (!stack.empty()) {
-            pugi::xml_node n = stack.back();
-            stack.pop_back();
-            for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling()) {
-                if (c.type() != pugi::node_element)
-                    continue;
-                if (is(c, "comment") || is(c, "threadedComment")) {
-                    const auto at = plainRange(c.attribute("ref").value());
-                    if (at && touchesLine(rows ? at->lastRow : at->lastColumn))
-                        return refuse(QStringLiteral("a comment at %1 would have to move with its note")
-                                          .arg(QString::fromUtf8(c.attribute("ref").value())));
-                } else {
-                    stack.push_back(c);
-                }
+        const auto location = plainRange(firstChild(part.root(), "location").attribute("ref").value());
+        if (!location || touchesLine(rows ? location->lastRow : location->lastColumn))
+            return refuse(QStringLiteral("a pivot table on the sheet lies in the way"));
+    }
+    return true;
+}
+
+bool RowColumnEdit::prepareComments(const std::string& partName)
+{
+    // Legacy <comment ref> and threaded <threadedComment ref>: a comment goes with its cell.
+    XmlPart part;
+    if (!loadCopy(partName, part))
+        return false;
+    bool changed = false;
+    std::vector<pugi::xml_node> stack{part.root()};
+    while (!stack.empty()) {
+        pugi::xml_node n = stack.back();
+        stack.pop_back();
+        std::vector<pugi::xml_node> gone;
+        for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling()) {
+            if (c.type() != pugi::node_element)
+                continue;
+            if (!is(c, "comment") && !is(c, "threadedComment")) {
+                stack.push_back(c);
+                continue;
             }
+            const std::string before = c.attribute("ref").value();
+            const auto moved = formula::adjustRangeAddress(before, m_edit);
+            if (!moved)
+                gone.push_back(c);
+            else if (*moved != before)
+                c.attribute("ref").set_value(moved->c_str());
+            changed = changed || !moved || *moved != before;
+        }
+        for (pugi::xml_node c : gone)
+            n.remove_child(c);
+    }
+    if (changed)
+        m_partTexts[partName] = part.serialize();
+    return true;
+}
+
+bool RowColumnEdit::prepareVml(const std::string& partName)
+{
+    // Legacy drawings (VML): every object has an <x:Anchor> (left column, offset, top row,
+    // offset, right column, offset, bottom row, offset; 0-based) and notes also name their cell
+    // in <x:Row> and <x:Column>. VML is not always well-formed XML; such a drawing is refused.
+    XmlPart vml;
+    if (!loadCopy(partName, vml))
+        return refuse(QStringLiteral("the legacy drawing %1 is not well-formed and cannot be moved")
+                          .arg(QString::fromStdString(partName)));
+    const bool rows = m_edit.axis == SheetEdit::Axis::Rows;
+    bool changed = false;
+    std::vector<pugi::xml_node> clients;
+    std::vector<pugi::xml_node> stack{vml.root()};
+    while (!stack.empty()) {
+        pugi::xml_node n = stack.back();
+        stack.pop_back();
+        for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling()) {
+            if (is(c, "ClientData"))
+                clients.push_back(c);
+            else if (c.type() == pugi::node_element)
+                stack.push_back(c);
         }
     }
+    for (pugi::xml_node client : clients) {
+        const bool note = std::strcmp(client.attribute("ObjectType").value(), "Note") == 0;
+        int cellDelta = 0;
+        if (note) {
+            pugi::xml_node line = firstChild(client, rows ? "Row" : "Column");
+            const int index = std::atoi(line.child_value()) + 1;
+            const std::optional<int> moved = formula::shiftIndex(index, m_edit);
+            if (!moved) {
+                // The note goes with its cell.
+                pugi::xml_node shape = client.parent();
+                shape.parent().remove_child(shape);
+                changed = true;
+                continue;
+            }
+            if (*moved != index) {
+                cellDelta = *moved - index;
+                setText(line, std::to_string(*moved - 1));
+                changed = true;
+            }
+        }
+        pugi::xml_node anchorNode = firstChild(client, "Anchor");
+        std::vector<int> v;
+        const char* p = anchorNode.child_value();
+        const char* lead = p;
+        while (*lead == ' ' || *lead == '\r' || *lead == '\n' || *lead == '\t')
+            ++lead;
+        for (const char* q = lead; *q;) {
+            char* endp = nullptr;
+            const long n = std::strtol(q, &endp, 10);
+            if (endp == q)
+                break;
+            v.push_back(static_cast<int>(n));
+            q = endp;
+            while (*q == ',' || *q == ' ' || *q == '\r' || *q == '\n' || *q == '\t')
+                ++q;
+        }
+        if (v.size() != 8)
+            continue;
+        const int first = rows ? 2 : 0;
+        const int second = rows ? 6 : 4;
+        if (!note) {
+            // Form controls carry their own rules for moving with cells, in the VML and in the
+            // sheet's <controls>; the engine does not move them.
+            if (touchesLine(v[second] + 1))
+                return refuse(QStringLiteral("a form control on the sheet would have to move"));
+            continue;
+        }
+        if (cellDelta == 0)
+            continue;
+        // The note's box keeps its size and its place beside the cell.
+        v[first] = std::max(0, v[first] + cellDelta);
+        v[second] = std::max(0, v[second] + cellDelta);
+        std::string anchor(p, static_cast<std::size_t>(lead - p));
+        for (std::size_t k = 0; k < v.size(); ++k)
+            anchor += (k ? ", " : "") + std::to_string(v[k]);
+        setText(anchorNode, anchor);
+    }
+    if (changed)
+        m_partTexts[partName] = vml.serialize();
     return true;
 }
 
@@ -764,6 +851,16 @@ bool RowColumnEdit::prepareTables(WorksheetWork& work)
         };
         if (endsWith("/drawing")) {
             if (!prepareDrawing(r.target))
+                return false;
+            continue;
+        }
+        if (endsWith("/comments") || endsWith("/threadedComment")) {
+            if (!prepareComments(r.target))
+                return false;
+            continue;
+        }
+        if (endsWith("/vmlDrawing")) {
+            if (!prepareVml(r.target))
                 return false;
             continue;
         }

@@ -1,11 +1,12 @@
 // Deleting or inserting whole rows or columns of one sheet the way the spreadsheet application
-// does: the sheet's cells and everything that stores a position on it move, and every reference
+// does: the sheet's cells and everything that stores a position on it move (comments and their
+// notes, drawings, controls included), and every reference
 // to it anywhere in the package (formulas of all sheets, defined names, charts) follows.
 //
 // The edit is worked out on copies first; the package changes only when every part could be
-// adjusted. What cannot be adjusted safely (a pivot table or query table in the way, comments
-// and form controls whose legacy drawings would have to move, a table header that would be
-// deleted, a table cut through by a column edit, part of an array formula) refuses the edit.
+// adjusted. What cannot be adjusted safely (a pivot table in the way or fed from the edited
+// lines, a table header or totals row that would be deleted, a table cut through by a column
+// edit, part of an array formula, a protected sheet) refuses the edit.
 #pragma once
 
 #include "formula/sheetedit.h"
@@ -68,6 +69,8 @@ private:
     bool adjustExtensions(pugi::xml_node extLst, const std::string& home);
     bool prepareTables(WorksheetWork& work);
     bool prepareDrawing(const std::string& drawingPart);
+    bool prepareComments(const std::string& partName);
+    bool prepareVml(const std::string& partName);
     bool preparePivotCaches();
     bool prepareCharts();
     bool prepareDefinedNames();

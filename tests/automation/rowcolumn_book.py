@@ -12,6 +12,7 @@ import sys
 import zipfile
 
 import openpyxl
+from openpyxl.comments import Comment
 from openpyxl.chart import BarChart, Reference
 from openpyxl.drawing.spreadsheet_drawing import AnchorMarker, TwoCellAnchor
 from openpyxl.formatting.rule import FormulaRule
@@ -50,6 +51,8 @@ def make(path):
         data.cell(r, 11, r)
         data.cell(r, 12, "=K%d*3" % r)
     data.add_table(Table(displayName="Stock", ref="J1:L6"))
+    data["F8"].comment = Comment("stays", "me")
+    data["A4"].comment = Comment("goes", "me")
     data["F6"] = "go"
     data["F6"].hyperlink = Hyperlink(ref="F6", location="Other!A1")
     wb.defined_names.append(DefinedName("Total", attr_text="Data!$A$1:$A$10"))
@@ -114,8 +117,11 @@ def read(path):
             s["dv"].append([str(dv.sqref), dv.formula1])
         for name, table in ws.tables.items():
             s["tables"][name] = table.ref if hasattr(table, "ref") else table
+        s["comments"] = []
         for row in ws.iter_rows():
             for c in row:
+                if c.comment is not None:
+                    s["comments"].append([c.coordinate, c.comment.text])
                 if c.hyperlink is not None:
                     s["hyperlinks"].append([c.coordinate, c.hyperlink.location])
         out["sheets"][ws.title] = s
@@ -123,6 +129,9 @@ def read(path):
         out["names"][dn.name] = dn.attr_text
     with zipfile.ZipFile(path) as z:
         out["anchors"] = {n: anchors(z, n) for n in sorted(z.namelist()) if re.match(r"xl/drawings/drawing\d+\.xml$", n)}
+        out["notes"] = {n: [[int(r), int(c)] for r, c in re.findall(
+            r"<(?:\w+:)?Row>(\d+)</(?:\w+:)?Row>\s*<(?:\w+:)?Column>(\d+)</(?:\w+:)?Column>", z.read(n).decode("utf-8", "replace"))]
+            for n in sorted(z.namelist()) if n.endswith(".vml")}
         out["chartRefs"] = {n: re.findall(r"<(?:c:)?f>(.*?)</(?:c:)?f>", z.read(n).decode("utf-8"))
                             for n in sorted(z.namelist()) if re.match(r"xl/charts/chart\d+\.xml$", n)}
     json.dump(out, sys.stdout, default=str, ensure_ascii=False)

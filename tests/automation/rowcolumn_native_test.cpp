@@ -125,6 +125,9 @@ TEST_F(RowColumnEngine, DeletingARowMovesAndAdjustsEverythingThatPointsIntoTheSh
     EXPECT_EQ(data["dv"].toArray(), json(R"([["B2:B9", "$A$1:$A$9"]])"));
     EXPECT_EQ(text(data["tables"]["Stock"]), "J1:L5");
     EXPECT_EQ(data["hyperlinks"].toArray(), json(R"([["F5", "Other!A1"]])"));
+    // A4's comment went with its row; F8's moved up with its note.
+    EXPECT_EQ(data["comments"].toArray(), json(R"([["F7", "stays"]])"));
+    EXPECT_EQ(book["notes"].toObject().begin().value().toArray(), json("[[6, 5]]"));
     EXPECT_EQ(strings(data["printArea"]), QStringList{"$A$1:$E$9"});
     EXPECT_EQ(text(data["printRows"]), "1:1");
     EXPECT_EQ(text(data["dimension"]), "A1:L9");
@@ -165,6 +168,8 @@ TEST_F(RowColumnEngine, DeletingAColumnLosesItsReferencesAndMovesTheRest)
     EXPECT_EQ(text(f["K2"]), "=J2*3");
     EXPECT_EQ(strings(data["merges"]), (QStringList{"C2:D4", "C6:D6", "C9:C10"}));
     EXPECT_EQ(text(data["tables"]["Stock"]), "I1:K6");
+    EXPECT_EQ(data["comments"].toArray(), json(R"([["E8", "stays"]])"));
+    EXPECT_EQ(book["notes"].toObject().begin().value().toArray(), json("[[7, 4]]"));
     // The conditional format lived in column A only; F4's moved to E4.
     EXPECT_EQ(data["cf"].toArray(), json(R"([["E4", ["E4>1"]]])"));
     EXPECT_EQ(text(book["sheets"]["Other"]["formulas"]["A1"]), "=Data!#REF!");
