@@ -57,6 +57,25 @@ public:
     virtual bool insertRow(int row) = 0;
     virtual bool insertColumn(int column) = 0;
 
+    // The drawing layer, as the picture insertion uses it. Positions and sizes are in points,
+    // measured from the top-left corner of the sheet (the top-left corner of A1).
+    // The left and top edges of a cell, from the column widths and row heights; none for a
+    // cell outside the sheet or a sheet without cells.
+    virtual std::optional<double> cellLeft(const CellAddress& cell) = 0;
+    virtual std::optional<double> cellTop(const CellAddress& cell) = 0;
+    // The sheet's drawing objects (pictures, charts, shapes; a group counts as one object),
+    // numbered from 1 in the order of the drawing.
+    virtual int shapeCount() = 0;
+    // The cell under the top-left corner of drawing object `index`; none when there is no such
+    // object.
+    virtual std::optional<CellAddress> shapeTopLeftCell(int index) = 0;
+    // Deletes drawing object `index`; the objects after it move down one number.
+    virtual bool deleteShape(int index) = 0;
+    // Embeds the picture file at (left, top) with the given width and height; -1 in a dimension
+    // takes the picture's own size there (its pixels at 96 dpi). False with lastError when the
+    // file is no picture the server can read or the sheet cannot hold drawings.
+    virtual bool addPicture(const QString& file, double left, double top, double width, double height) = 0;
+
     // Why the last call that failed failed, for messages.
     virtual QString lastError() const = 0;
 };

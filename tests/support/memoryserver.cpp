@@ -1,6 +1,7 @@
 #include "memoryserver.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -247,6 +248,67 @@ bool MemorySheet::insertColumn(int column)
     return shift(false, column, 1, false, QStringLiteral("insert column %1").arg(column));
 }
 
+std::optional<double> MemorySheet::cellLeft(const CellAddress& cell)
+{
+    if (m_chart || !cell.isValid()) {
+        m_lastError = QStringLiteral("no such cell");
+        return std::nullopt;
+    }
+    return (cell.column - 1) * m_columnWidth;
+}
+
+std::optional<double> MemorySheet::cellTop(const CellAddress& cell)
+{
+    if (m_chart || !cell.isValid()) {
+        m_lastError = QStringLiteral("no such cell");
+        return std::nullopt;
+    }
+    return (cell.row - 1) * m_rowHeight;
+}
+
+std::optional<CellAddress> MemorySheet::shapeTopLeftCell(int index)
+{
+    if (index < 1 || index > int(m_shapes.size())) {
+        m_lastError = QStringLiteral("there is no shape %1").arg(index);
+        return std::nullopt;
+    }
+    const Shape& s = m_shapes[size_t(index - 1)];
+    return CellAddress{s.row, s.column};
+}
+
+bool MemorySheet::deleteShape(int index)
+{
+    if (index < 1 || index > int(m_shapes.size())) {
+        m_lastError = QStringLiteral("there is no shape %1").arg(index);
+        return false;
+    }
+    m_shapes.erase(m_shapes.begin() + (index - 1));
+    return true;
+}
+
+bool MemorySheet::addPicture(const QString& file, double left, double top, double width, double height)
+{
+    if (m_chart) {
+        m_lastError = QStringLiteral("the sheet has no drawing layer");
+        return false;
+    }
+    const QFileInfo info(file);
+    if (!info.isFile() || !info.isReadable() || info.size() == 0) {
+        m_lastError = QStringLiteral("cannot read the picture %1").arg(file);
+        return false;
+    }
+    Shape s;
+    s.row = std::max(1, int(top / m_rowHeight) + 1);
+    s.column = std::max(1, int(left / m_columnWidth) + 1);
+    s.left = left;
+    s.top = top;
+    s.width = width;
+    s.height = height;
+    s.file = file;
+    m_shapes.push_back(s);
+    return true;
+}
+
 bool MemoryWorkbook::load()
 {
     m_journal->noteThread();
@@ -274,6 +336,25 @@ bool MemoryWorkbook::load()
             const auto r = automation::parseRangeAddress(it.key());
             if (r)
                 sheet->cells()[{r->firstRow, r->firstColumn}] = it.value().toString();
+        }
+        sheet->setGeometry(o.value("rowHeight").toDouble(15), o.value("columnWidth").toDouble(48));
+        for (const QJsonValue& v : o.value("shapes").toArray()) {
+            const QJsonObject so = v.toObject();
+            MemorySheet::Shape shape;
+            shape.left = so.value("left").toDouble();
+            shape.top = so.value("top").toDouble();
+            shape.width = so.value("width").toDouble();
+            shape.height = so.value("height").toDouble();
+            shape.file = so.value("file").toString();
+            const auto at = automation::parseRangeAddress(so.value("cell").toString());
+            if (at) {
+                shape.row = at->firstRow;
+                shape.column = at->firstColumn;
+            } else {
+                shape.row = std::max(1, int(shape.top / sheet->rowHeight()) + 1);
+                shape.column = std::max(1, int(shape.left / sheet->columnWidth()) + 1);
+            }
+            sheet->shapes().push_back(shape);
         }
         m_sheets.push_back(std::move(sheet));
     }
@@ -317,14 +398,28 @@ bool MemoryWorkbook::save()
         o.insert("name", s->name());
         if (s->isChart())
             o.insert("chart", true);
-        if (s->isHidden())
-            o.insert("hidden", true);
         if (s->isLocked())
             o.insert("locked", true);
+        if (s->isHidden())
+            o.insert("hidden", true);
         QJsonObject cells;
         for (const auto& [key, text] : s->cells())
             cells.insert(automation::cellName({key.first, key.second}), text);
         o.insert("cells", cells);
+        if (!s->shapes().empty() || s->rowHeight() != 15 || s->columnWidth() != 48) {
+            o.insert("rowHeight", s->rowHeight());
+            o.insert("columnWidth", s->columnWidth());
+            QJsonArray shapes;
+            for (const MemorySheet::Shape& shape : s->shapes()) {
+                shapes.append(QJsonObject{{"cell", automation::cellName({shape.row, shape.column})},
+                                          {"left", shape.left},
+                                          {"top", shape.top},
+                                          {"width", shape.width},
+                                          {"height", shape.height},
+                                          {"file", shape.file}});
+            }
+            o.insert("shapes", shapes);
+        }
         sheets.append(o);
     }
     QSaveFile file(m_path);
@@ -416,6 +511,14 @@ QJsonObject readMemorySheet(const QString& path, int index)
         return {};
     const QJsonArray sheets = QJsonDocument::fromJson(file.readAll()).object().value("sheets").toArray();
     return sheets.at(index).toObject().value("cells").toObject();
+}
+
+QJsonObject readMemorySheetObject(const QString& path, int index)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object().value("sheets").toArray().at(index).toObject();
 }
 
 } // namespace corvane::testsupport

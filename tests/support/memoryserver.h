@@ -9,6 +9,10 @@
 //                        {"name": "Locked", "locked": true}],   <- refuses row and column
 //                                                edits, as a protected sheet does
 //             "saveError": "disk full"}      <- optional: every save fails with this reason
+// A sheet may add a drawing layer: "rowHeight" and "columnWidth" in points (15 and 48 when
+// absent, the same for every row and column) and "shapes": [{"cell": "B2"} or
+// {"left": 10, "top": 20, "width": -1, "height": 50, "file": "/p/a.png"}]; a shape's top-left
+// cell is its "cell", or the cell under (left, top).
 // A file that is not such a JSON object cannot be opened.
 #pragma once
 
@@ -71,28 +75,53 @@ public:
     bool deleteColumn(int column) override;
     bool insertRow(int row) override;
     bool insertColumn(int column) override;
+    std::optional<double> cellLeft(const automation::CellAddress& cell) override;
+    std::optional<double> cellTop(const automation::CellAddress& cell) override;
+    int shapeCount() override { return int(m_shapes.size()); }
+    std::optional<automation::CellAddress> shapeTopLeftCell(int index) override;
+    bool deleteShape(int index) override;
+    // Takes any readable, non-empty file for a picture and records the arguments as passed.
+    bool addPicture(const QString& file, double left, double top, double width, double height) override;
     QString lastError() const override { return m_lastError; }
 
+    struct Shape
+    {
+        int row = 1, column = 1; // top-left cell
+        double left = 0, top = 0, width = 0, height = 0;
+        QString file; // empty for a shape that was in the workbook before
+    };
+    std::vector<Shape>& shapes() { return m_shapes; }
+    double rowHeight() const { return m_rowHeight; }
+    double columnWidth() const { return m_columnWidth; }
+    void setGeometry(double rowHeight, double columnWidth)
+    {
+        m_rowHeight = rowHeight;
+        m_columnWidth = columnWidth;
+    }
+
     bool isChart() const { return m_chart; }
-    bool isHidden() const { return m_hidden; }
     void setLocked(bool locked) { m_locked = locked; }
     bool isLocked() const { return m_locked; }
     // Row and column edits made, in order ("delete row 3", "insert column 2").
     const QStringList& edits() const { return m_edits; }
+    bool isHidden() const { return m_hidden; }
     // Cells keyed by (row, column), so iteration runs by rows.
     std::map<std::pair<int, int>, QString>& cells() { return m_cells; }
 
 private:
-    QString m_name;
     // Moves every cell at or after `from` along rows (or columns) by `delta`; cells at `from`
     // are dropped first when `drop` is set.
     bool shift(bool rows, int from, int delta, bool drop, const QString& edit);
 
+    QString m_name;
     bool m_chart = false;
     bool m_hidden = false;
     bool m_locked = false;
     std::map<std::pair<int, int>, QString> m_cells;
     QStringList m_edits;
+    std::vector<Shape> m_shapes;
+    double m_rowHeight = 15;
+    double m_columnWidth = 48;
     QString m_lastError;
 };
 
@@ -145,5 +174,7 @@ void writeMemoryWorkbook(const QString& path, const std::vector<std::pair<QStrin
                          const QString& saveError = {});
 // Reads back the cells of sheet `index` (0-based) as {address: text}; empty when unreadable.
 QJsonObject readMemorySheet(const QString& path, int index);
+// The whole JSON object of sheet `index` (0-based), shapes and geometry included.
+QJsonObject readMemorySheetObject(const QString& path, int index);
 
 } // namespace corvane::testsupport
