@@ -63,7 +63,9 @@ Operation::WorkbookOutcome SheetRemovalOperation::endWorkbook()
     case Result::Deleted:
         return {true, ResultList::Matched};
     case Result::Refused:
-        return {false, std::nullopt};
+        // The window shows no per-workbook failures; the open-failed list is where the user
+        // finds the workbooks the run could not change, as with a failed save.
+        return {false, ResultList::OpenFailed};
     case Result::NothingPicked:
         break;
     }

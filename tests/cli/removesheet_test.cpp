@@ -127,6 +127,7 @@ TEST(CliRemoveSheet, ARefusedDeletionIsPrintedAndNotCounted)
     EXPECT_EQ(r.err, r.native("solo.xlsx") + ": a workbook must keep at least one visible sheet\n");
     EXPECT_EQ(r.sheets("solo.xlsx"), QStringList{"Only"});
     EXPECT_EQ(r.list(kMatchedList), r.native("pair.xlsx") + '\n');
+    EXPECT_EQ(r.list(QStringLiteral("无法打开修改的文件目录(文件格式有误).txt")), r.native("solo.xlsx") + '\n');
     EXPECT_TRUE(r.out.split('\n', Qt::SkipEmptyParts)
                     .last()
                     .startsWith(QStringLiteral("查找2个Excel文件,删除1个Sheet,")));
