@@ -12,6 +12,10 @@ public:
     std::string contentType(const std::string& partName) const;
     // Drops the override of a part that is removed from the package.
     void removeOverride(const std::string& partName);
+    // Declares the content type of every part with this extension, unless one is declared.
+    void ensureDefault(const std::string& extension, const std::string& contentType);
+    // Declares the content type of one new part.
+    void addOverride(const std::string& partName, const std::string& contentType);
 };
 
 } // namespace corvane::automation::native

@@ -32,6 +32,13 @@ public:
     bool deleteColumn(int column) override;
     bool insertRow(int row) override;
     bool insertColumn(int column) override;
+    // The drawing layer and cell geometry (nativesheetdrawing.cpp).
+    std::optional<double> cellLeft(const CellAddress& cell) override;
+    std::optional<double> cellTop(const CellAddress& cell) override;
+    int shapeCount() override;
+    std::optional<CellAddress> shapeTopLeftCell(int index) override;
+    bool deleteShape(int index) override;
+    bool addPicture(const QString& file, double left, double top, double width, double height) override;
     QString lastError() const override { return m_lastError; }
 
 private:

@@ -126,7 +126,39 @@ void Package::buildIndex()
 
 bool Package::contains(const std::string& name) const
 {
-    return m_removed.count(key(name)) == 0 && m_index.count(key(name)) != 0;
+    return m_removed.count(key(name)) == 0 &&
+           (m_index.count(key(name)) != 0 || m_added.count(key(name)) != 0);
+}
+
+void Package::noteAdded(const std::string& name)
+{
+    m_removed.erase(key(name));
+    if (!m_index.count(key(name)))
+        m_added[key(name)] = name;
+}
+
+std::vector<std::string> Package::relationshipParts() const
+{
+    const auto isRels = [](const std::string& k) {
+        return k.size() > 5 && k.compare(k.size() - 5, 5, ".rels") == 0;
+    };
+    std::vector<std::string> names;
+    for (const auto& [k, entry] : m_index) {
+        if (isRels(k) && !m_removed.count(k))
+            names.push_back(entry.first);
+    }
+    for (const auto& [k, name] : m_added) {
+        if (isRels(k) && !m_index.count(k))
+            names.push_back(name);
+    }
+    return names;
+}
+
+void Package::addEntry(const std::string& name, std::string data)
+{
+    m_parts.erase(key(name));
+    noteAdded(name);
+    m_addedData[key(name)] = std::move(data);
 }
 
 bool Package::read(const std::string& name, std::string& out)
@@ -204,11 +236,13 @@ void Package::removeEntry(const std::string& name)
     if (m_index.count(key(name)))
         m_removed.insert(key(name));
     m_parts.erase(key(name));
+    m_added.erase(key(name));
+    m_addedData.erase(key(name));
 }
 
 bool Package::hasChanges() const
 {
-    if (!m_removed.empty())
+    if (!m_removed.empty() || !m_addedData.empty())
         return true;
     return std::any_of(m_parts.begin(), m_parts.end(), [](const auto& p) { return p.second->isDirty(); });
 }
@@ -243,6 +277,17 @@ bool Package::save()
         const std::string& data = contents.back();
         zip_source_t* src = zip_source_buffer(m_zip, data.data(), data.size(), 0);
         const auto it = m_index.find(k);
+        const auto added = m_added.find(k);
+        if (src && it == m_index.end() && added != m_added.end()) {
+            const zip_int64_t at = zip_file_add(m_zip, added->second.c_str(), src, ZIP_FL_ENC_UTF_8);
+            if (at < 0) {
+                zip_source_free(src);
+                ok = false;
+                break;
+            }
+            zip_set_file_compression(m_zip, static_cast<zip_uint64_t>(at), ZIP_CM_DEFLATE, 0);
+            continue;
+        }
         if (!src || it == m_index.end() || zip_file_replace(m_zip, it->second.second, src, 0) != 0) {
             if (src)
                 zip_source_free(src);
@@ -250,6 +295,17 @@ bool Package::save()
             break;
         }
         zip_set_file_compression(m_zip, it->second.second, ZIP_CM_DEFLATE, 0);
+    }
+    for (const auto& [k, data] : m_addedData) {
+        if (!ok)
+            break;
+        zip_source_t* src = zip_source_buffer(m_zip, data.data(), data.size(), 0);
+        const zip_int64_t at = src ? zip_file_add(m_zip, m_added[k].c_str(), src, ZIP_FL_ENC_UTF_8) : -1;
+        if (at < 0) {
+            if (src)
+                zip_source_free(src);
+            ok = false;
+        }
     }
     for (const auto& k : m_removed) {
         const auto it = m_index.find(k);
@@ -269,6 +325,8 @@ bool Package::save()
     for (auto& p : m_parts)
         p.second->setDirty(false);
     m_removed.clear();
+    m_added.clear();
+    m_addedData.clear();
     // Go on working on the file as it now is.
     if (!openArchive()) {
         m_error = QStringLiteral("saved, but could not be reopened: %1").arg(m_error);

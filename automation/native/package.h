@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 struct zip;
 
@@ -68,6 +69,20 @@ public:
         return raw;
     }
 
+    // Adds a new XML part parsed from `data` (written on saving); null with error() when it
+    // does not parse.
+    template <class T> T* addPart(const std::string& name, std::string data)
+    {
+        T* raw = replacePart<T>(name, std::move(data));
+        if (raw)
+            noteAdded(name);
+        return raw;
+    }
+    // The relationships parts (*.rels) the package holds, added ones included, removed ones left out.
+    std::vector<std::string> relationshipParts() const;
+    // Adds a new entry holding `data` as it is (a picture, for example).
+    void addEntry(const std::string& name, std::string data);
+
     void removeEntry(const std::string& name);
     bool hasChanges() const;
     // Writes the changed parts and drops removed entries through a temporary file in the same
@@ -91,6 +106,11 @@ private:
     std::map<std::string, std::unique_ptr<XmlPart>> m_parts;
     std::set<std::string> m_removed;
     bool m_looksLikeZip = false;
+    // Entries that are not in the archive yet, by lower-case name: their names as written, and
+    // the bytes of those that are not parts.
+    void noteAdded(const std::string& name);
+    std::map<std::string, std::string> m_added;
+    std::map<std::string, std::string> m_addedData;
 };
 
 } // namespace corvane::automation::native

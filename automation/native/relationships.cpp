@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QUrl>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace corvane::automation::native {
@@ -112,6 +114,70 @@ void Relationships::remove(const std::string& id)
             return;
         }
     }
+}
+
+const char* const Relationships::kEmpty =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+    "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"></Relationships>";
+
+std::string Relationships::sourceOfRels(const std::string& relsPart)
+{
+    const std::string marker = "_rels/";
+    const size_t at = relsPart.rfind(marker);
+    if (at == std::string::npos || relsPart.size() < 5 ||
+        relsPart.compare(relsPart.size() - 5, 5, ".rels") != 0)
+        return {};
+    return relsPart.substr(0, at) +
+           relsPart.substr(at + marker.size(), relsPart.size() - 5 - at - marker.size());
+}
+
+std::string Relationships::relativeTarget(const std::string& sourcePart, const std::string& targetPart)
+{
+    const auto folders = [](const std::string& path) {
+        std::vector<std::string> out;
+        size_t pos = 0;
+        for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', pos)) {
+            out.push_back(path.substr(pos, slash - pos));
+            pos = slash + 1;
+        }
+        return out;
+    };
+    const std::vector<std::string> from = folders(sourcePart);
+    const std::vector<std::string> to = folders(targetPart);
+    size_t common = 0;
+    while (common < from.size() && common < to.size() && from[common] == to[common])
+        ++common;
+    std::string out;
+    for (size_t i = common; i < from.size(); ++i)
+        out += "../";
+    for (size_t i = common; i < to.size(); ++i)
+        out += to[i] + '/';
+    const size_t slash = targetPart.rfind('/');
+    return out + (slash == std::string::npos ? targetPart : targetPart.substr(slash + 1));
+}
+
+std::string Relationships::add(const std::string& type, const std::string& targetPart)
+{
+    // The next free "rIdN".
+    int next = 1;
+    for (pugi::xml_node n = child(root(), "Relationship"); n; n = n.next_sibling(n.name())) {
+        const char* id = n.attribute("Id").value();
+        if (std::strncmp(id, "rId", 3) == 0)
+            next = std::max(next, std::atoi(id + 3) + 1);
+    }
+    std::string id = "rId" + std::to_string(next);
+    pugi::xml_node last;
+    for (pugi::xml_node n = root().first_child(); n; n = n.next_sibling()) {
+        if (n.type() == pugi::node_element)
+            last = n;
+    }
+    pugi::xml_node e = last ? root().insert_child_after(name("Relationship").c_str(), last)
+                            : root().append_child(name("Relationship").c_str());
+    e.append_attribute("Id") = id.c_str();
+    e.append_attribute("Type") = type.c_str();
+    e.append_attribute("Target") = relativeTarget(m_source, targetPart).c_str();
+    setDirty();
+    return id;
 }
 
 } // namespace corvane::automation::native

@@ -27,11 +27,19 @@ public:
     bool findByType(const char* typeSuffix, Relationship& out) const;
     bool findById(const std::string& id, Relationship& out) const;
     void remove(const std::string& id);
+    // Adds an internal relationship to `targetPart` (a zip entry name) and returns its new id.
+    std::string add(const std::string& type, const std::string& targetPart);
 
     // The part name a relationship target points to, from the folder of `sourcePart`.
     static std::string resolveTarget(const std::string& sourcePart, const std::string& target);
     // The relationships part name that belongs to `part`.
     static std::string relsPartFor(const std::string& part);
+    // The part a relationships part belongs to ("" for the package's own).
+    static std::string sourceOfRels(const std::string& relsPart);
+    // The relative target that leads from `sourcePart` to `targetPart`.
+    static std::string relativeTarget(const std::string& sourcePart, const std::string& targetPart);
+    // An empty relationships part, to start one with.
+    static const char* const kEmpty;
 
 private:
     Relationship make(pugi::xml_node n) const;
