@@ -18,6 +18,7 @@
 #include <com/sun/star/graphic/XGraphic.hpp>
 #include <com/sun/star/graphic/XGraphicProvider.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/sheet/CellFlags.hpp>
 #include <com/sun/star/sheet/FormulaResult.hpp>
 #include <com/sun/star/sheet/XCellAddressable.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
@@ -304,14 +305,12 @@ std::optional<CellAddress> LibreOfficeSheet::find(const RangeAddress& in, const 
         const Reference<css::uno::XInterface> startCell(
             range->getCellByPosition(start.column - r->firstColumn, start.row - r->firstRow),
             UNO_QUERY_THROW);
-        // Calc passes over cells that show an error; with "values" those are matched here.
-        const std::vector<CellAddress> errors =
-            query.lookIn == LookIn::Values ? matchingErrorCells(range, query) : std::vector<CellAddress>();
+        const std::vector<CellAddress> extra = extraMatches(range, query);
         std::optional<CellAddress> best;
         const Reference<css::uno::XInterface> next = searchable->findNext(startCell, desc);
         if (next.is())
             best = topLeftOf(next);
-        for (const CellAddress& e : errors)
+        for (const CellAddress& e : extra)
             if (rowMajorLess(start, e) && (!best || rowMajorLess(e, *best)))
                 best = e;
         if (best)
@@ -319,7 +318,7 @@ std::optional<CellAddress> LibreOfficeSheet::find(const RangeAddress& in, const 
         const Reference<css::uno::XInterface> first = searchable->findFirst(desc);
         if (first.is())
             best = topLeftOf(first);
-        for (const CellAddress& e : errors)
+        for (const CellAddress& e : extra)
             if (!best || rowMajorLess(e, *best))
                 best = e;
         return best;
@@ -329,25 +328,33 @@ std::optional<CellAddress> LibreOfficeSheet::find(const RangeAddress& in, const 
     }
 }
 
-std::vector<CellAddress> LibreOfficeSheet::matchingErrorCells(const Reference<css::table::XCellRange>& range,
-                                                              const FindQuery& query)
+std::vector<CellAddress> LibreOfficeSheet::extraMatches(const Reference<css::table::XCellRange>& range,
+                                                        const FindQuery& query)
 {
     std::vector<CellAddress> found;
+    const bool values = query.lookIn == LookIn::Values;
+    // Calc's search passes over cells showing an error, and it sees references to other sheets
+    // in its own form ("$Data.A1"); those cells are matched here against what Excel shows.
+    if (!values && !query.what.contains(QLatin1Char('!')))
+        return found;
     const Reference<css::sheet::XCellRangesQuery> cells(range, UNO_QUERY);
     if (!cells.is())
         return found;
-    const Reference<css::sheet::XSheetCellRanges> errors =
-        cells->queryFormulaCells(css::sheet::FormulaResult::ERROR);
-    if (!errors.is())
+    const Reference<css::sheet::XSheetCellRanges> candidates =
+        values ? cells->queryFormulaCells(css::sheet::FormulaResult::ERROR)
+               : cells->queryContentCells(css::sheet::CellFlags::FORMULA);
+    if (!candidates.is())
         return found;
     const QRegularExpression re = wildcardExpression(query.what, query.lookAt == LookAt::Whole);
-    const auto addresses = errors->getRangeAddresses();
+    const auto addresses = candidates->getRangeAddresses();
     for (const css::table::CellRangeAddress& a : addresses) {
         for (sal_Int32 row = a.StartRow; row <= a.EndRow; ++row) {
             for (sal_Int32 column = a.StartColumn; column <= a.EndColumn; ++column) {
-                const Reference<css::text::XTextRange> cell(m_sheet->getCellByPosition(column, row),
-                                                            UNO_QUERY_THROW);
-                if (re.match(toQString(cell->getString())).hasMatch())
+                const Reference<css::table::XCell> cell = m_sheet->getCellByPosition(column, row);
+                const QString text =
+                    values ? toQString(Reference<css::text::XTextRange>(cell, UNO_QUERY_THROW)->getString())
+                           : cellFormula(cell);
+                if (re.match(text).hasMatch())
                     found.push_back({row + 1, column + 1});
             }
         }
@@ -382,6 +389,8 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
                 for (int column = a.StartColumn + 1; column <= a.EndColumn + 1; ++column)
                     cells.insert({row, column});
         }
+        for (const CellAddress& extra : extraMatches(rangeAt(*r), {what, LookIn::Formulas, LookAt::Part}))
+            cells.insert(extra);
 
         bool changed = false;
         QString failures;

@@ -55,8 +55,9 @@ private:
     bool reachable(const CellAddress& address);
     css::uno::Reference<css::table::XCell> cellAt(const CellAddress& cell);
     css::uno::Reference<css::table::XCellRange> rangeAt(const RangeAddress& range);
-    std::vector<CellAddress> matchingErrorCells(const css::uno::Reference<css::table::XCellRange>& range,
-                                                const FindQuery& query);
+    // Matches Calc's own search misses (see the definition).
+    std::vector<CellAddress> extraMatches(const css::uno::Reference<css::table::XCellRange>& range,
+                                          const FindQuery& query);
     QString cellFormula(const css::uno::Reference<css::table::XCell>& cell);
     // The cell position in 1/100 mm, Calc's unit for the drawing layer.
     std::optional<css::awt::Point> cellPosition(const CellAddress& cell);

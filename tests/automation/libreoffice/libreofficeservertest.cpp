@@ -407,6 +407,13 @@ TEST_F(LibreOfficeServerEdits, RowsAndColumnsMoveCellsAndReferences)
     EXPECT_EQ(data->formula(at("E1")), QStringLiteral("=SUM(A1:A4)"));
     EXPECT_EQ(m_book->sheet(2)->formula(at("A1")), QStringLiteral("=Data!A2"));
     EXPECT_EQ(m_book->sheet(2)->formula(at("A2")), QStringLiteral("=SUM('My data'!A1:B2,\"x.A1\")"));
+    // References to other sheets are searched and replaced in Excel's form.
+    Sheet* ref = m_book->sheet(2);
+    const RangeAddress refCells = area("A1:A2");
+    EXPECT_EQ(ref->find(refCells, {QStringLiteral("data!a?"), LookIn::Formulas, LookAt::Part}), at("A1"));
+    EXPECT_EQ(ref->find(refCells, {QStringLiteral("'my data'!"), LookIn::Formulas, LookAt::Part}), at("A2"));
+    EXPECT_TRUE(ref->replace(refCells, QStringLiteral("Data!A2"), QStringLiteral("Data!A4")));
+    EXPECT_EQ(ref->formula(at("A1")), QStringLiteral("=Data!A4"));
     ASSERT_TRUE(data->insertColumn(1));
     EXPECT_DOUBLE_EQ(data->value(at("B1")).number, 10);
     EXPECT_EQ(data->formula(at("F1")), QStringLiteral("=SUM(B1:B4)"));
