@@ -250,6 +250,43 @@ TEST_F(RowColumnEngine, SharedFormulasAreKeptOrWrittenOutAsTheEditRequires)
     EXPECT_FALSE(f.contains("B6"));
 }
 
+TEST_F(RowColumnEngine, LibreOfficeComputesTheSameAfterMakingTheSameEditItself)
+{
+    if (qEnvironmentVariable("CORVANE_SOFFICE").isEmpty())
+        GTEST_SKIP() << "no headless LibreOffice (CORVANE_SOFFICE)";
+    const QString original = make();
+    struct Edit
+    {
+        const char* kind;
+        int index;
+        std::function<bool(Sheet&)> apply;
+    };
+    const std::vector<Edit> edits = {
+        {"delete-row", 4, [](Sheet& s) { return s.deleteRow(4); }},
+        {"delete-column", 1, [](Sheet& s) { return s.deleteColumn(1); }},
+        {"insert-row", 3, [](Sheet& s) { return s.insertRow(3); }},
+        {"insert-column", 2, [](Sheet& s) { return s.insertColumn(2); }},
+    };
+    QStringList arguments{QStringLiteral(CORVANE_ROWCOLUMN_OFFICE), path(QStringLiteral("office")),
+                          QStringLiteral("Data")};
+    for (const Edit& e : edits) {
+        const QString edited = path(QStringLiteral("%1.xlsx").arg(QLatin1String(e.kind)));
+        ASSERT_TRUE(QFile::copy(original, edited));
+        ASSERT_TRUE(edit(edited, 1, e.apply)) << e.kind;
+        arguments.append(
+            QStringLiteral("%1:%2:%3:%4").arg(QLatin1String(e.kind)).arg(e.index).arg(original, edited));
+    }
+    const QList<QByteArray> lines = python(arguments).trimmed().split('\n');
+    ASSERT_EQ(lines.size(), int(edits.size()));
+    for (const QByteArray& line : lines) {
+        const QJsonObject result = QJsonDocument::fromJson(line).object();
+        EXPECT_GT(result["cells"].toInt(), 30) << line.toStdString();
+        EXPECT_TRUE(result["differences"].toArray().isEmpty())
+            << result["edit"].toString().toStdString() << ":\n"
+            << strings(result["differences"]).join('\n').toStdString();
+    }
+}
+
 TEST_F(RowColumnEngine, CorpusWorkbooksStayReadableAfterARowAndAColumnGo)
 {
     const QString corpus = qEnvironmentVariable("CORVANE_CORPUS_DIR");

@@ -1,0 +1,111 @@
+"""LibreOffice as a second opinion on row and column edits: it makes the same edit on the original
+workbook itself, recalculates, and the values it shows are compared with those it computes for
+the workbook the engine edited.
+
+    rowcolumn_office.py WORKDIR SHEET EDIT...     EDIT is KIND:INDEX:ORIGINAL:EDITED with KIND one
+                                                  of delete-row, delete-column, insert-row,
+                                                  insert-column
+
+Prints one JSON object per EDIT: {"edit": ..., "cells": N, "differences": ["Sheet!B3: office 4 | engine 5", ...]}.
+Error values compare equal whatever their code: the engine writes a lost reference the way Excel
+does (Sheet!#REF!), which LibreOffice reads as #NAME? rather than #REF!.
+"""
+import json
+import os
+import subprocess
+import sys
+import time
+
+
+class Office:
+    def __init__(self, workdir):
+        import uno
+        from com.sun.star.beans import PropertyValue
+        self.uno, self.PropertyValue = uno, PropertyValue
+        pipe = "corvane_rowcol_%d" % os.getpid()
+        soffice = os.environ.get("CORVANE_SOFFICE") or "soffice"
+        self.proc = subprocess.Popen([soffice, "--headless", "--invisible", "--norestore", "--nologo",
+                                      "-env:UserInstallation=file://" + os.path.join(workdir, "profile"),
+                                      "--accept=pipe,name=%s;urp;" % pipe],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        local = uno.getComponentContext()
+        resolver = local.ServiceManager.createInstanceWithContext("com.sun.star.bridge.UnoUrlResolver", local)
+        ctx = None
+        for _ in range(240):
+            try:
+                ctx = resolver.resolve("uno:pipe,name=%s;urp;StarOffice.ComponentContext" % pipe)
+                break
+            except Exception:
+                if self.proc.poll() is not None:
+                    break
+                time.sleep(0.5)
+        if ctx is None:
+            self.close()
+            raise RuntimeError("LibreOffice did not answer")
+        self.desktop = ctx.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", ctx)
+
+    def load(self, path):
+        p = self.PropertyValue()
+        p.Name, p.Value = "Hidden", True
+        return self.desktop.loadComponentFromURL(self.uno.systemPathToFileUrl(os.path.abspath(path)),
+                                                 "_blank", 0, (p,))
+
+    def close(self):
+        try:
+            self.desktop.terminate()
+        except Exception:
+            pass
+        try:
+            self.proc.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def shown(doc):
+    doc.calculateAll()
+    out = {}
+    for i in range(doc.Sheets.Count):
+        sheet = doc.Sheets.getByIndex(i)
+        cursor = sheet.createCursor()
+        cursor.gotoEndOfUsedArea(False)
+        end = cursor.RangeAddress
+        for r in range(end.EndRow + 1):
+            for c in range(end.EndColumn + 1):
+                text = sheet.getCellByPosition(c, r).getString()
+                if not text:
+                    continue
+                if text.startswith("#") or text.startswith("Err:"):
+                    text = "#ERROR"
+                out["%s!R%dC%d" % (sheet.Name, r + 1, c + 1)] = text
+    return out
+
+
+def main(argv):
+    workdir, sheet_name = argv[1], argv[2]
+    office = Office(workdir)
+    try:
+        for edit in argv[3:]:
+            kind, index, original, edited = edit.split(":", 3)
+            index = int(index) - 1
+            doc = office.load(original)
+            sheet = doc.Sheets.getByName(sheet_name)
+            lines = sheet.Rows if kind.endswith("row") else sheet.Columns
+            if kind.startswith("delete"):
+                lines.removeByIndex(index, 1)
+            else:
+                lines.insertByIndex(index, 1)
+            expected = shown(doc)
+            doc.close(True)
+            doc = office.load(edited)
+            got = shown(doc)
+            doc.close(True)
+            diffs = ["%s: office %s | engine %s" % (k, expected.get(k), got.get(k))
+                     for k in sorted(set(expected) | set(got)) if expected.get(k) != got.get(k)]
+            print(json.dumps({"edit": "%s:%d" % (kind, index + 1), "cells": len(expected), "differences": diffs}))
+    finally:
+        office.close()
+
+
+if __name__ == "__main__":
+    main(sys.argv)
