@@ -18,6 +18,11 @@ bool MessageBoxAsker::confirm(const QString& title, const QString& text)
            QMessageBox::Yes;
 }
 
+bool MessageBoxAsker::ask(QWidget* parent, const QString& title, const QString& text)
+{
+    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
 bool confirmedServerSweep(Asker& asker)
 {
     return jobs::ServerSweep(platform::spreadsheetServerProcessNames(), [&asker](int count) {

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QWidget;
+
 namespace corvane::app {
 
 class Asker
@@ -14,6 +16,12 @@ public:
     virtual void inform(const QString& title, const QString& text) = 0;
     // A Yes/No question without parent window; true for Yes.
     virtual bool confirm(const QString& title, const QString& text) = 0;
+    // A Yes/No question over `parent`, with no default button; true for Yes.
+    virtual bool ask(QWidget* parent, const QString& title, const QString& text)
+    {
+        (void)parent;
+        return confirm(title, text);
+    }
 };
 
 class MessageBoxAsker : public Asker
@@ -21,6 +29,7 @@ class MessageBoxAsker : public Asker
 public:
     void inform(const QString& title, const QString& text) override;
     bool confirm(const QString& title, const QString& text) override;
+    bool ask(QWidget* parent, const QString& title, const QString& text) override;
 };
 
 // Ends the running spreadsheet servers before a job that must not share workbooks with them,

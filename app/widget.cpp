@@ -323,7 +323,30 @@ void Widget::on_pBtn_MustRead_clicked()
                        "</p>"));
 }
 
-void Widget::on_pBtn_RemoveSheet_clicked() {}
+void Widget::on_pBtn_RemoveSheet_clicked()
+{
+    // The deletion cannot be undone: nothing happens, not even the old lists' deletion, unless
+    // the user says Yes.
+    if (!asker->ask(this, QStringLiteral("Message:"),
+                    QStringLiteral("该功能将删除勾选的指定Sheet,操作不可逆,建议先备份,是否继续？")))
+        return;
+    jobs::JobOptions& options = jobs::jobOptions();
+    options.sourcePath = ui->lEdt_SourcePath->text();
+    readSheetChoice(options);
+    options.openLists = true;
+
+    if (!jobs::prepareRun(options)) {
+        ui->lb_ShowDisposingFile->setText(jobs::folderMissingMessage());
+        return;
+    }
+
+    SetSetting("sourcePath", options.sourcePath.toLocal8Bit());
+    SaveSettings(SaveMode::CreateOrTruncate);
+
+    ui->lb_ShowDisposingFile->setText(QString());
+    enterBusyState();
+    startJob(&Widget::pBtn_RemoveSheet_HasClicked, &jobs::ThreadObject::RemoveSheet);
+}
 
 void Widget::closeEvent(QCloseEvent* /*event*/) {}
 
