@@ -2,8 +2,11 @@
 // deleting them with what only they used, and embedding pictures. What the engine wrote is read
 // back with openpyxl's drawing reader and, for a sample, re-exported by LibreOffice.
 #include "automation/native/nativeserver.h"
+#include "automation/pictureinsertion.h"
+#include "automation/runskeleton.h"
 #include "automation/sheet.h"
 #include "automation/workbook.h"
+#include "tests/support/recordingsink.h"
 #include "workbookfixture.h"
 
 #include <QDir>
@@ -328,4 +331,52 @@ TEST_F(NativePictures, CorpusWorkbooksWithDrawingsTakeAndLoseObjects)
         EXPECT_FALSE(findAnchor(first, "pic", "C3").isEmpty()) << name;
     }
     EXPECT_GT(tried, 0) << "none of the sample workbooks is in the corpus";
+}
+
+TEST_F(NativePictures, RunPlacesPicturesAtFoundCellsAndDeletesThoseAboveThem)
+{
+    // "Plain" holds "logo" in C4; "Pics" holds the numbers 1 to 7 in A1:A7 and, at B2, a
+    // picture just above B3.
+    QDir().mkpath(path("run"));
+    const QString file = path("run/r.xlsx");
+    tool({"make", file, path("red.png")});
+    corvane::automation::PictureInsertionOptions o;
+    o.locating.findText = "logo";
+    o.picPath = path("red.png");
+    o.picDown = 2;
+    o.picRight = 1;
+    o.picDeleteOld = true;
+    corvane::testsupport::RecordingSink sink;
+    {
+        PictureInsertionOperation op(o);
+        ASSERT_EQ(runOperation(
+                      {path("run/"), false, false, {}},
+                      [] { return std::make_unique<native::NativeServer>(); }, op, sink),
+                  RunEnd::Completed);
+        EXPECT_EQ(op.cellCount(), 1);
+    }
+    QJsonObject after = inspect(file);
+    EXPECT_TRUE(after.value("problems").toArray().isEmpty());
+    const QJsonObject placed = findAnchor(anchors(after, "Plain"), "pic", "C4");
+    EXPECT_EQ(placed.value("off").toArray(), (QJsonArray{97, 47})); // C4 at (96, 45), 1 right, 2 down
+    EXPECT_EQ(placed.value("ext").toArray(), (QJsonArray{30, 15}));
+
+    // Appointed B3 on every sheet with delete-old and no picture: the B2 picture goes.
+    corvane::automation::PictureInsertionOptions del;
+    del.locating.appointCellOn = true;
+    del.locating.appointCells = "B3";
+    del.picDeleteOld = true;
+    {
+        PictureInsertionOperation op(del);
+        ASSERT_EQ(runOperation(
+                      {path("run/"), false, false, {}},
+                      [] { return std::make_unique<native::NativeServer>(); }, op, sink),
+                  RunEnd::Completed);
+        EXPECT_EQ(op.cellCount(), 2);
+    }
+    after = inspect(file);
+    EXPECT_TRUE(after.value("problems").toArray().isEmpty());
+    EXPECT_TRUE(findAnchor(anchors(after, "Pics"), "pic", "B2").isEmpty());
+    EXPECT_FALSE(findAnchor(anchors(after, "Pics"), "pic", "D5").isEmpty());
+    EXPECT_EQ(anchors(after, "Pics").size(), 4);
 }
