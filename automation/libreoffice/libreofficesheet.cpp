@@ -18,6 +18,7 @@
 #include <com/sun/star/graphic/XGraphic.hpp>
 #include <com/sun/star/graphic/XGraphicProvider.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/lang/XServiceInfo.hpp>
 #include <com/sun/star/sheet/CellFlags.hpp>
 #include <com/sun/star/sheet/FormulaResult.hpp>
 #include <com/sun/star/sheet/XCellAddressable.hpp>
@@ -674,10 +675,25 @@ Reference<css::drawing::XShapes> LibreOfficeSheet::shapes()
 #pragma GCC diagnostic pop
 }
 
+std::vector<Reference<css::drawing::XShape>> LibreOfficeSheet::drawingObjects()
+{
+    // Form controls live on the draw page too, but the shape collection holds drawings only.
+    std::vector<Reference<css::drawing::XShape>> objects;
+    const Reference<css::drawing::XShapes> all = shapes();
+    const sal_Int32 count = all->getCount();
+    for (sal_Int32 i = 0; i < count; ++i) {
+        Reference<css::drawing::XShape> shape(all->getByIndex(i), UNO_QUERY);
+        const Reference<css::lang::XServiceInfo> info(shape, UNO_QUERY);
+        if (shape.is() && !(info.is() && info->supportsService("com.sun.star.drawing.ControlShape")))
+            objects.push_back(shape);
+    }
+    return objects;
+}
+
 int LibreOfficeSheet::shapeCount()
 {
     try {
-        return shapes()->getCount();
+        return static_cast<int>(drawingObjects().size());
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);
         return 0;
@@ -687,12 +703,12 @@ int LibreOfficeSheet::shapeCount()
 std::optional<CellAddress> LibreOfficeSheet::shapeTopLeftCell(int index)
 {
     try {
-        const Reference<css::drawing::XShapes> all = shapes();
-        if (index < 1 || index > all->getCount()) {
+        const auto objects = drawingObjects();
+        if (index < 1 || index > static_cast<int>(objects.size())) {
             m_lastError = QStringLiteral("there is no drawing object %1").arg(index);
             return std::nullopt;
         }
-        const Reference<css::drawing::XShape> shape(all->getByIndex(index - 1), UNO_QUERY_THROW);
+        const Reference<css::drawing::XShape>& shape = objects[static_cast<size_t>(index - 1)];
         // Anchored to a cell: that cell, as Calc keeps it while rows and columns move.
         const Reference<css::beans::XPropertySet> props(shape, UNO_QUERY);
         if (props.is()) {
@@ -713,12 +729,12 @@ std::optional<CellAddress> LibreOfficeSheet::shapeTopLeftCell(int index)
 bool LibreOfficeSheet::deleteShape(int index)
 {
     try {
-        const Reference<css::drawing::XShapes> all = shapes();
-        if (index < 1 || index > all->getCount()) {
+        const auto objects = drawingObjects();
+        if (index < 1 || index > static_cast<int>(objects.size())) {
             m_lastError = QStringLiteral("there is no drawing object %1").arg(index);
             return false;
         }
-        all->remove(Reference<css::drawing::XShape>(all->getByIndex(index - 1), UNO_QUERY_THROW));
+        shapes()->remove(objects[static_cast<size_t>(index - 1)]);
         return true;
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);

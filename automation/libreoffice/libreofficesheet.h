@@ -7,6 +7,7 @@
 #include "unoutil.h"
 
 #include <com/sun/star/awt/Point.hpp>
+#include <com/sun/star/drawing/XShape.hpp>
 #include <com/sun/star/drawing/XShapes.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/table/XCell.hpp>
@@ -64,6 +65,7 @@ private:
     // The cell whose area holds the point (1/100 mm from the sheet's top-left corner).
     CellAddress cellAtPoint(const css::awt::Point& point);
     css::uno::Reference<css::drawing::XShapes> shapes();
+    std::vector<css::uno::Reference<css::drawing::XShape>> drawingObjects();
     // Deletes or inserts one whole row or column; Calc adjusts the references itself.
     bool editLine(bool row, int index, bool insert);
     // Writes `text` as typed input; restores the old content when a formula does not parse.

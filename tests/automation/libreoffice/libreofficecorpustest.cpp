@@ -218,3 +218,35 @@ TEST(LibreOfficeCorpus, MacroWorkbookKeepsItsVbaProject)
 }
 
 } // namespace
+
+namespace {
+
+TEST(LibreOfficeCorpus, DrawingObjectsAreDrawingsNotFormControlsOrComments)
+{
+    REQUIRE_CORPUS();
+    QTemporaryDir dir;
+    struct Expect
+    {
+        const char* file;
+        int sheet;
+        int shapes;
+    };
+    for (const Expect& e :
+         {Expect{"poi__WithCheckBoxes.xls", 1, 0}, Expect{"poi__DrawingAndComments.xls", 1, 2},
+          Expect{"poi__44010-TwoCharts.xls", 2, 1}}) {
+        SCOPED_TRACE(e.file);
+        auto book = sharedOffice().open(copyOf(QString::fromLatin1(e.file), dir));
+        ASSERT_TRUE(book) << sharedOffice().lastError().toStdString();
+        Sheet* sheet = book->sheet(e.sheet);
+        ASSERT_NE(sheet, nullptr);
+        EXPECT_EQ(sheet->shapeCount(), e.shapes);
+        for (int i = 1; i <= e.shapes; ++i)
+            EXPECT_TRUE(sheet->shapeTopLeftCell(i)) << i;
+        if (e.shapes > 0) {
+            EXPECT_TRUE(sheet->deleteShape(1));
+            EXPECT_EQ(sheet->shapeCount(), e.shapes - 1);
+        }
+    }
+}
+
+} // namespace
