@@ -89,8 +89,12 @@ bool NativeWorkbook::open(const QString& path)
         Relationship rel;
         if (!m_workbookRels->findById(e.relationshipId, rel) || rel.external)
             return fail(QStringLiteral("damaged: sheet \"%1\" has no part").arg(e.name));
-        const bool grid =
-            rel.type.size() >= 10 && rel.type.compare(rel.type.size() - 10, 10, "/worksheet") == 0;
+        const auto typeEndsWith = [&rel](const std::string& suffix) {
+            return rel.type.size() >= suffix.size() &&
+                   rel.type.compare(rel.type.size() - suffix.size(), suffix.size(), suffix) == 0;
+        };
+        // Macro sheets hold cells as worksheets do; chart and dialog sheets hold none.
+        const bool grid = typeEndsWith("/worksheet") || typeEndsWith("/xlMacrosheet");
         if (grid && !m_package.contains(rel.target))
             return fail(QStringLiteral("damaged: the part of sheet \"%1\" is missing").arg(e.name));
         m_sheets.push_back(std::make_unique<NativeSheet>(*this, e.name, rel.target, grid));

@@ -184,6 +184,29 @@ bool Worksheet::load(const std::string& partName, std::string data)
             const size_t colon = rootName.find(':');
             if (colon != std::string::npos)
                 prefix = rootName.substr(0, colon + 1);
+            // As the tree will see it: the prefix bound to SpreadsheetML on the root, if any.
+            bool closed = false;
+            const size_t te = tagEnd(data, i, closed);
+            const std::string_view tag =
+                std::string_view(data).substr(i, te == std::string::npos ? 0 : te - i);
+            const std::string needle = std::string("\"") + kSpreadsheetNamespace + '"';
+            for (size_t at = tag.find(needle); at != std::string_view::npos; at = tag.find(needle, at + 1)) {
+                size_t n = at;
+                while (n > 0 && (tag[n - 1] == '=' || isSpace(tag[n - 1])))
+                    --n;
+                size_t b = n;
+                while (b > 0 && !isSpace(tag[b - 1]))
+                    --b;
+                const std::string_view attr = tag.substr(b, n - b);
+                if (attr == "xmlns") {
+                    prefix.clear();
+                    break;
+                }
+                if (attr.substr(0, 6) == "xmlns:") {
+                    prefix = std::string(attr.substr(6)) + ':';
+                    break;
+                }
+            }
         }
     }
     m_rowName = prefix + "row";

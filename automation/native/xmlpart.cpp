@@ -105,9 +105,13 @@ bool XmlPart::load(const std::string& partName, std::string data)
         m_error = QStringLiteral("damaged: %1 has no root element").arg(QString::fromStdString(partName));
         return false;
     }
-    const char* rootName = root().name();
-    if (const char* colon = std::strchr(rootName, ':'))
-        m_prefix.assign(rootName, static_cast<size_t>(colon - rootName) + 1);
+    // SpreadsheetML elements carry the prefix bound to its namespace; a macro sheet's root is in
+    // another namespace than its children.
+    if (!prefixFor(kSpreadsheetNamespace, m_prefix)) {
+        const char* rootName = root().name();
+        if (const char* colon = std::strchr(rootName, ':'))
+            m_prefix.assign(rootName, static_cast<size_t>(colon - rootName) + 1);
+    }
     return afterLoad();
 }
 

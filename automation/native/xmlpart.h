@@ -10,6 +10,8 @@
 
 namespace corvane::automation::native {
 
+constexpr const char* kSpreadsheetNamespace = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+
 class XmlPart
 {
 public:
