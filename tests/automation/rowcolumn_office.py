@@ -70,14 +70,19 @@ def shown(doc):
         cursor = sheet.createCursor()
         cursor.gotoEndOfUsedArea(False)
         end = cursor.RangeAddress
-        for r in range(end.EndRow + 1):
-            for c in range(end.EndColumn + 1):
-                text = sheet.getCellByPosition(c, r).getString()
-                if not text:
+        # One call per sheet: cell by cell is far too slow for big sheets.
+        area = sheet.getCellRangeByPosition(0, 0, end.EndColumn, end.EndRow)
+        for r, row in enumerate(area.getDataArray()):
+            for c, value in enumerate(row):
+                if value == "":
                     continue
-                if text.startswith("#") or text.startswith("Err:"):
-                    text = "#ERROR"
-                out["%s!R%dC%d" % (sheet.Name, r + 1, c + 1)] = text
+                if value is None:  # an error result
+                    value = "#ERROR"
+                elif isinstance(value, float):
+                    value = round(value, 9)
+                elif value.startswith("#") or value.startswith("Err:"):
+                    value = "#ERROR"
+                out["%s!R%dC%d" % (sheet.Name, r + 1, c + 1)] = value
     return out
 
 
