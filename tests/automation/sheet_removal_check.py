@@ -6,6 +6,7 @@
     formulas    {sheet: {address: formula text}} of every formula cell
     names       [[name, text, localSheetId or null], ...] from workbook.xml
     activeTab, firstSheet, selected (names of sheets whose first view has tabSelected)
+    titles      the TitlesOfParts of docProps/app.xml
     problems    package faults: relationship targets that are missing, parts without a content
                 type, content-type overrides for missing parts, app.xml counts that disagree
 """
@@ -107,6 +108,12 @@ def main(path):
                 selected.append(s.get("name"))
         out["selected"] = selected
         out["problems"] = package_problems(z)
+        titles = []
+        if "docProps/app.xml" in z.namelist():
+            tp = ET.fromstring(z.read("docProps/app.xml")).find(EP + "TitlesOfParts/" + VT + "vector")
+            if tp is not None:
+                titles = [t.text or "" for t in tp]
+        out["titles"] = titles
         out["entries"] = sorted(z.namelist())
     json.dump(out, sys.stdout)
 

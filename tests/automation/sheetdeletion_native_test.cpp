@@ -121,6 +121,11 @@ QString makeCrossSheetBook(const QString& file)
     return fx::writeZip(file, entries) ? file : QString();
 }
 
+QString sheetNameOf(const char* name)
+{
+    return QString::fromUtf8(name);
+}
+
 QStringList names(const QJsonArray& a)
 {
     QStringList out;
@@ -218,6 +223,12 @@ TEST_F(SheetDeletion, CorpusWorkbooksOpenCleanlyAfterwards)
         {"poi__dataValidationTableRange.xlsx", 2, "xdropdown", {"xl/worksheets/sheet2.xml"}},
         {"poi__56644.xlsx", 2, "lists", {"xl/worksheets/sheet2.xml", "xl/drawings/drawing1.xml"}},
         {"poi__45544.xlsx", 3, "Top Six Functions", {"xl/worksheets/sheet3.xml"}},
+        // A chart sheet: its drawing and chart go with it.
+        {"poi__57181.xlsm",
+         5,
+         "Detailed_graph",
+         {"xl/chartsheets/sheet1.xml", "xl/drawings/drawing3.xml",
+          "xl/printerSettings/printerSettings4.bin"}},
     };
     int officeChecks = 0;
     for (const Case& c : cases) {
@@ -227,7 +238,7 @@ TEST_F(SheetDeletion, CorpusWorkbooksOpenCleanlyAfterwards)
             ADD_FAILURE() << "missing from the corpus";
             continue;
         }
-        const QString file = path(QLatin1String(c.file));
+        const QString file = path(QString::number(c.index) + QLatin1String(c.file));
         ASSERT_TRUE(QFile::copy(source, file));
         const QJsonObject before = inspect(file);
         const auto rawBefore = fx::readRawEntries(file);
@@ -240,6 +251,14 @@ TEST_F(SheetDeletion, CorpusWorkbooksOpenCleanlyAfterwards)
         EXPECT_EQ(names(after["sheets"].toArray()), expectedSheets);
         EXPECT_EQ(after["problems"].toArray(), QJsonArray());
         EXPECT_EQ(after["selected"].toArray().size(), 1);
+        // The document properties list the sheet no more, and no fewer of the others.
+        const QStringList titlesBefore = names(before["titles"].toArray());
+        const QStringList titlesAfter = names(after["titles"].toArray());
+        if (titlesBefore.contains(sheetNameOf(c.sheet))) {
+            EXPECT_FALSE(titlesAfter.contains(sheetNameOf(c.sheet)));
+            for (const QString& s : expectedSheets)
+                EXPECT_TRUE(titlesAfter.contains(s)) << s.toStdString();
+        }
         for (const char* gone : c.goneParts)
             EXPECT_EQ(rawAfter.count(gone), 0u) << gone;
 
