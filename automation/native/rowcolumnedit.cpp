@@ -1021,9 +1021,13 @@ bool RowColumnEdit::preparePivotCaches()
         const pugi::xml_node source = firstChild(firstChild(cache.root(), "cacheSource"), "worksheetSource");
         if (!source)
             continue;
-        if (source.attribute("name") && !source.attribute("sheet"))
-            return refuse(QStringLiteral("a pivot table takes its data from the named range %1")
-                              .arg(attributeText(source.attribute("name").value())));
+        if (source.attribute("name") && !source.attribute("sheet")) {
+            if (!namedSourceHit(*workbook, toUtf8(attributeText(source.attribute("name").value()))))
+                continue;
+            return refuse(
+                QStringLiteral("the edit would change the range %1 that a pivot table takes its data from")
+                    .arg(attributeText(source.attribute("name").value())));
+        }
         if (!formula::sheetNamesEqual(toUtf8(attributeText(source.attribute("sheet").value())), m_editedName))
             continue;
         const auto ref = plainRange(source.attribute("ref").value());
@@ -1031,6 +1035,38 @@ bool RowColumnEdit::preparePivotCaches()
             return refuse(QStringLiteral("the edit would change the source range of a pivot table"));
     }
     return true;
+}
+
+bool RowColumnEdit::namedSourceHit(XmlPart& workbook, const std::string& name)
+{
+    // A defined name: hit when the edit changes what it refers to.
+    for (pugi::xml_node n : children(firstChild(workbook.root(), "definedNames"), "definedName")) {
+        if (!formula::sheetNamesEqual(toUtf8(attributeText(n.attribute("name").value())), name))
+            continue;
+        std::string out;
+        return adjustRaw(n.child_value(), std::string(), out);
+    }
+    // Otherwise a table: hit when it lies on the edited sheet at or after the edit.
+    const std::string relsName = Relationships::relsPartFor(m_sheets[m_edited].part);
+    if (!m_package.contains(relsName))
+        return false;
+    auto* rels = m_package.part<Relationships>(relsName);
+    if (!rels)
+        return true;
+    rels->setSource(m_sheets[m_edited].part);
+    for (const Relationship& r : rels->all()) {
+        if (r.external || r.type.find("/table") == std::string::npos || !m_package.contains(r.target))
+            continue;
+        XmlPart table;
+        if (!loadCopy(r.target, table))
+            return true;
+        if (!formula::sheetNamesEqual(toUtf8(attributeText(table.root().attribute("displayName").value())),
+                                      name))
+            continue;
+        const auto ref = plainRange(table.root().attribute("ref").value());
+        return !ref || touchesLine(m_edit.axis == SheetEdit::Axis::Rows ? ref->lastRow : ref->lastColumn);
+    }
+    return false;
 }
 
 bool RowColumnEdit::prepareCharts()

@@ -72,6 +72,9 @@ private:
     bool prepareComments(const std::string& partName);
     bool prepareVml(const std::string& partName);
     bool preparePivotCaches();
+    // Whether the edit changes the range behind a pivot cache's named source (a defined name or
+    // a table).
+    bool namedSourceHit(XmlPart& workbook, const std::string& name);
     bool prepareCharts();
     bool prepareDefinedNames();
 
