@@ -338,15 +338,18 @@ bool NativeWorkbook::deleteSheet(int index)
         order.push_back(s->name().toStdString());
     const std::string sheetRelId = m_workbook->sheets()[pos].relationshipId;
 
-    // Parse every other worksheet that may refer to the deleted one before anything changes.
+    // Parse every other worksheet that may refer to the deleted one before anything changes;
+    // note on the way which tabs are selected, so no part is inflated twice.
     std::vector<size_t> referring;
+    std::vector<bool> tabSelected(parts.size(), false);
     for (size_t i = 0; i < parts.size(); ++i) {
-        if (i == pos || !parts[i].grid)
+        if (i == pos)
             continue;
         std::string raw;
         if (!m_package.read(parts[i].name, raw))
             return refuse(m_package.error());
-        if (!mayMention(raw, deletedQName))
+        tabSelected[i] = rawTabSelected(raw);
+        if (!parts[i].grid || !mayMention(raw, deletedQName))
             continue;
         if (!m_sheets[i]->usedRange())
             return refuse(m_sheets[i]->lastError());
@@ -465,11 +468,8 @@ bool NativeWorkbook::deleteSheet(int index)
     for (size_t i = 0, after = 0; i < parts.size(); ++i) {
         if (i == pos)
             continue;
-        std::string raw;
-        if (!m_package.read(parts[i].name, raw))
-            return refuse(m_package.error());
         const bool want = int(after) == active;
-        if (rawTabSelected(raw) != want)
+        if (tabSelected[i] != want)
             tabChanges.push_back({i, want});
         ++after;
     }
