@@ -1,11 +1,13 @@
 #include "libreofficeserver.h"
 
+#include "deadline.h"
 #include "libreofficeworkbook.h"
 #include "officeprocess.h"
 #include "unoutil.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 #include <QUrl>
@@ -45,6 +47,8 @@ namespace {
 // takes several seconds.
 constexpr int kConnectTimeoutMs = 60000;
 constexpr int kConnectRetryMs = 100;
+// How long one workbook may take to load.
+constexpr int kOpenTimeoutMs = 180000;
 // How long a terminated office may take to go away before it is ended.
 constexpr int kQuitGraceMs = 10000;
 
@@ -60,7 +64,6 @@ public:
         const rtl::OUString type = request->getRequest().getValueTypeName();
         if (type.indexOf("PasswordRequest") >= 0)
             m_passwordAsked = true;
-        m_asked = true;
         const auto continuations = request->getContinuations();
         for (const auto& continuation : continuations) {
             const Reference<css::task::XInteractionAbort> abort(continuation, UNO_QUERY);
@@ -75,7 +78,6 @@ public:
 
 private:
     std::atomic<bool> m_passwordAsked{false};
-    std::atomic<bool> m_asked{false};
 };
 
 // A package name promises a package: .xlsx and .xlsm must be Office Open XML. Web pages and
@@ -87,6 +89,31 @@ bool acceptsFilter(const QString& suffix, const QString& filter)
         return filter.startsWith(QLatin1String("Calc MS Excel 2007")) ||
                filter == QLatin1String("Calc Office Open XML");
     return !filter.isEmpty();
+}
+
+QByteArray fileStart(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.read(4096) : QByteArray();
+}
+
+bool fileHasTabs(const QString& path)
+{
+    return fileStart(path).contains('\t');
+}
+
+// The Calc import filter for a web page or text export, from its first bytes; empty for
+// anything else (binary files are left to LibreOffice's detection).
+QString guessExportFilter(const QString& path)
+{
+    QByteArray start = fileStart(path);
+    if (start.startsWith("\xEF\xBB\xBF"))
+        start = start.mid(3);
+    if (start.isEmpty() || start.contains('\0'))
+        return {};
+    if (start.trimmed().startsWith('<'))
+        return QStringLiteral("HTML (StarCalc)");
+    return QStringLiteral("Text - txt - csv (StarCalc)");
 }
 
 } // namespace
@@ -218,15 +245,47 @@ std::unique_ptr<Workbook> LibreOfficeServer::open(const QString& path)
     args[6] = makeProperty("Silent", Any(true));
 
     Reference<css::lang::XComponent> document;
+    // A file that makes LibreOffice loop must not stop the run: past the limit the office is
+    // ended, the load fails, and the next open starts a fresh office.
+    auto deadline = std::make_unique<Deadline>(d->process.pid(), kOpenTimeoutMs);
     try {
         document = d->loader->loadComponentFromURL(url, "_blank", 0, args);
     } catch (const css::uno::Exception& e) {
-        d->lastError = handler->passwordAsked()
-                           ? QStringLiteral("LibreOffice cannot open %1: it is password protected").arg(path)
-                           : QStringLiteral("LibreOffice cannot open %1: %2").arg(path, describe(e));
-        if (!d->process.isRunning())
+        const bool late = deadline->expired();
+        deadline.reset();
+        if (late)
+            d->lastError = QStringLiteral("LibreOffice cannot open %1: it did not finish loading within %2 s")
+                               .arg(path)
+                               .arg(kOpenTimeoutMs / 1000);
+        else if (handler->passwordAsked())
+            d->lastError = QStringLiteral("LibreOffice cannot open %1: it is password protected").arg(path);
+        else
+            d->lastError = QStringLiteral("LibreOffice cannot open %1: %2").arg(path, describe(e));
+        if (!late && !d->process.isRunning())
             d->lastError += QStringLiteral(" (LibreOffice %1)").arg(d->process.exitDescription());
         return nullptr;
+    }
+    deadline.reset();
+    if (!document.is() && !handler->passwordAsked()) {
+        // Web pages and text exports saved under a workbook name are not always recognised by
+        // LibreOffice's detection; name the filter their first bytes suggest and try once more.
+        const QString filter = guessExportFilter(info.absoluteFilePath());
+        if (!filter.isEmpty()) {
+            css::uno::Sequence<css::beans::PropertyValue> retry(args.getLength() + 2);
+            for (sal_Int32 i = 0; i < args.getLength(); ++i)
+                retry[i] = args[i];
+            retry[args.getLength()] = makeProperty("FilterName", Any(toOUString(filter)));
+            const bool tabs =
+                filter.startsWith(QLatin1String("Text")) && fileHasTabs(info.absoluteFilePath());
+            retry[args.getLength() + 1] = makeProperty(
+                "FilterOptions", Any(rtl::OUString::createFromAscii(tabs ? "9,34,76,1" : "44,34,76,1")));
+            try {
+                const Deadline again(d->process.pid(), kOpenTimeoutMs);
+                document = d->loader->loadComponentFromURL(url, "_blank", 0, retry);
+            } catch (const css::uno::Exception&) {
+                document.clear();
+            }
+        }
     }
     if (!document.is()) {
         d->lastError = handler->passwordAsked()

@@ -26,6 +26,9 @@ public:
     // Creates the profile and starts the process. False with `error` set when it cannot start.
     bool start(QString* error);
 
+    // The process (and process group) id; -1 when not running.
+    pid_t pid() const { return m_pid; }
+
     // The name of the pipe the process accepts UNO connections on.
     QString pipeName() const { return m_pipeName; }
 

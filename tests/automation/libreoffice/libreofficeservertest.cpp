@@ -492,6 +492,35 @@ print(len(media), *ext[0])
     EXPECT_NEAR(parts[2].trimmed().toDouble(), 28575, 360);
 }
 
+TEST(LibreOfficeServerDisguised, WebAndTextExportsNamedXlsOpenAndKeepTheirFormat)
+{
+    QTemporaryDir dir;
+    const QString web = dir.filePath(QStringLiteral("web.xls"));
+    const QString text = dir.filePath(QStringLiteral("text.xls"));
+    {
+        QFile f(web);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("<html><body><table><tr><td>name</td><td>old value</td></tr></table></body></html>\n");
+        QFile g(text);
+        ASSERT_TRUE(g.open(QIODevice::WriteOnly));
+        g.write("name,old value\n1,2\n");
+    }
+    for (const QString& path : {web, text}) {
+        SCOPED_TRACE(path.toStdString());
+        auto book = sharedOffice().open(path);
+        ASSERT_TRUE(book) << sharedOffice().lastError().toStdString();
+        Sheet* s = book->sheet(1);
+        ASSERT_TRUE(s->replace(*s->usedRange(), QStringLiteral("old"), QStringLiteral("new")));
+        ASSERT_TRUE(book->save()) << book->lastError().toStdString();
+        book->close();
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray saved = f.readAll();
+        EXPECT_TRUE(saved.contains("new value")) << saved.constData();
+        EXPECT_FALSE(corvane::testing::isCompoundFile(path));
+    }
+}
+
 TEST(LibreOfficeServerLifetime, MissingLibreOfficeIsReportedByName)
 {
     LibreOfficeServer server(QStringLiteral("/nonexistent/soffice"));
