@@ -200,6 +200,20 @@ TEST_F(SheetDeletion, TheLastVisibleSheetIsRefusedAndNothingChanges)
     EXPECT_EQ(names(inspect(file)["sheets"].toArray()), QStringList{"Shown"});
 }
 
+TEST_F(SheetDeletion, AProtectedStructureIsRefused)
+{
+    const QString file = path("locked.xlsx");
+    ASSERT_TRUE(fx::writeWorkbook(file, {sheet("A", ""), sheet("B", "")}));
+    std::map<std::string, std::string> entries;
+    for (const auto& [name, raw] : fx::readRawEntries(file))
+        entries[name] = fx::readEntry(file, name);
+    std::string& wb = entries["xl/workbook.xml"];
+    wb.insert(wb.find("<sheets>"), "<workbookProtection lockStructure=\"1\"/>");
+    ASSERT_TRUE(fx::writeZip(file, entries));
+    EXPECT_EQ(deleteSheet(file, 2), "the workbook's structure is protected");
+    EXPECT_EQ(names(inspect(file)["sheets"].toArray()), (QStringList{"A", "B"}));
+}
+
 // Real workbooks: the sheet goes with its parts, every other part that neither mentions it nor
 // changes its tab selection keeps its bytes, and both readers open the result.
 TEST_F(SheetDeletion, CorpusWorkbooksOpenCleanlyAfterwards)
