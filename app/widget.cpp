@@ -80,6 +80,9 @@ Widget::Widget(QWidget* parent)
 
     ui->lEdt_SourcePath->setText(QString::fromLocal8Bit(GetSetting("sourcePath")));
     ui->lEdt_PicPath->setText(QString::fromLocal8Bit(GetSetting("picPath")));
+    // A missing or unknown value leaves the first choice, "auto".
+    if (const auto server = automation::parseServerChoice(QString::fromLatin1(GetSetting("server"))))
+        ui->comboBox_Server->setCurrentText(automation::serverChoiceName(*server));
 
     if (!startsHidden(startupPaths().startArgument))
         show();
@@ -147,6 +150,13 @@ void Widget::enterBusyState()
 
 void Widget::startJob(RequestSignal request, WorkerSlot slot)
 {
+    // Every launch takes the server choice along and remembers it, as it does the folder.
+    jobs::JobOptions& options = jobs::jobOptions();
+    options.server = automation::parseServerChoice(ui->comboBox_Server->currentText())
+                         .value_or(automation::ServerChoice::Auto);
+    SetSetting("server", automation::serverChoiceName(options.server).toLatin1());
+    SaveSettings(SaveMode::UpdateExisting);
+
     // The previous run may still be writing its lists; its slot must return before its
     // worker goes.
     jobs::retireWorker(workerThread, worker);
@@ -236,13 +246,89 @@ void Widget::on_ShowDisposingFile(QString filePath)
     ui->lb_ShowDisposingFile->setText(filePath);
 }
 
-void Widget::on_pBtn_CellFillText_clicked() {}
+void Widget::setCellMode(bool jobs::JobOptions::*mode)
+{
+    // Before anything can refuse the launch, so that a refused click leaves no flag behind.
+    jobs::JobOptions& options = jobs::jobOptions();
+    jobs::clearCellModes(options);
+    options.*mode = true;
+}
 
-void Widget::on_pBtn_CellChangeText_clicked() {}
+void Widget::launchCellJob()
+{
+    // A running spreadsheet application could hold the workbooks open that the job rewrites.
+    if (!confirmedServerSweep(*asker))
+        return;
 
-void Widget::on_pBtn_CellFillFormula_clicked() {}
+    jobs::JobOptions& options = jobs::jobOptions();
+    options.sourcePath = ui->lEdt_SourcePath->text();
+    readSheetChoice(options);
+    options.openLists = true;
+    options.cellFindText = ui->lEdt_CellFindText->text();
+    options.cellRight = ui->sBox_CellRight->value();
+    options.cellLeft = ui->sBox_CellLeft->value();
+    options.cellDown = ui->sBox_CellDown->value();
+    options.cellUp = ui->sBox_CellUp->value();
+    options.textFullMatch = ui->cBox_TextFullMatch->checkState() == Qt::Checked;
+    options.findInFormula = ui->cBox_FindFomula->checkState() == Qt::Checked;
+    options.workbookFillOnce = ui->cBox_WbFillOnce->checkState() == Qt::Checked;
+    options.sheetFillOnce = ui->cBox_ShtFillOnce->checkState() == Qt::Checked;
+    options.findRangeOn = ui->cBox_FindRange->checkState() == Qt::Checked;
+    if (options.findRangeOn)
+        options.findRange = ui->lEdt_FindRange->text().trimmed();
+    options.appointCellOn = ui->cBox_AppointCell->checkState() == Qt::Checked;
+    if (options.appointCellOn)
+        options.appointCells = ui->lEdt_AppointCell->text().trimmed();
+    options.cellFillText = ui->lEdt_CellFillText->text();
 
-void Widget::on_pBtn_CellChangeFormula_clicked() {}
+    if (jobs::appointedCellsMissing(options)) {
+        asker->inform(QStringLiteral("注意"), jobs::appointedCellsMissingMessage());
+        return;
+    }
+    if (!jobs::prepareRun(options)) {
+        ui->lb_ShowDisposingFile->setText(jobs::folderMissingMessage());
+        return;
+    }
+    if (jobs::nothingToLocate(options)) {
+        asker->inform(QStringLiteral("注意"), jobs::nothingToLocateMessage());
+        return;
+    }
+
+    SetSetting("sourcePath", options.sourcePath.toLocal8Bit());
+    SaveSettings(SaveMode::UpdateExisting);
+
+    ui->lb_ShowDisposingFile->setText(QString());
+    enterBusyState();
+    options.insertDownOrRight = ui->cBox_DownOrRightInsert->checkState() == Qt::Checked;
+    startJob(&Widget::pBtn_CellFillText_HasClicked, &jobs::ThreadObject::CellFillText);
+}
+
+void Widget::on_pBtn_CellFillText_clicked()
+{
+    setCellMode(&jobs::JobOptions::fillTextMode);
+    launchCellJob();
+}
+
+void Widget::on_pBtn_CellChangeText_clicked()
+{
+    // Replacing inside a cell only makes sense when the find text may be part of it.
+    ui->cBox_TextFullMatch->setChecked(false);
+    setCellMode(&jobs::JobOptions::changeTextMode);
+    launchCellJob();
+}
+
+void Widget::on_pBtn_CellFillFormula_clicked()
+{
+    setCellMode(&jobs::JobOptions::fillFormulaMode);
+    launchCellJob();
+}
+
+void Widget::on_pBtn_CellChangeFormula_clicked()
+{
+    ui->cBox_TextFullMatch->setChecked(false);
+    setCellMode(&jobs::JobOptions::changeFormulaMode);
+    launchCellJob();
+}
 
 void Widget::on_pBtn_DeleteRow_clicked() {}
 

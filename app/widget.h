@@ -83,6 +83,10 @@ private:
 
     void readSheetChoice(jobs::JobOptions& options) const;
     void enterBusyState();
+    // The launch the eight cell buttons share, once the button has set its mode flag.
+    void launchCellJob();
+    // What each cell button does first: clear the eight mode flags, then set its own.
+    static void setCellMode(bool jobs::JobOptions::*mode);
     // Replaces the worker pair, connects it and sends the request: the last steps of a launch.
     void startJob(RequestSignal request, WorkerSlot slot);
     void showProgress(int done, int total);

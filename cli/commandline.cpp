@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "automation/routingserver.h"
+
 #include <QCoreApplication>
 #include <QTextStream>
 
@@ -36,6 +38,10 @@ std::vector<OptionSpec> commonJobOptions()
         {QStringLiteral("sheet"), QStringLiteral("NAME"), false,
          QStringLiteral("only sheets with exactly this name")},
         {QStringLiteral("open-lists"), {}, false, QStringLiteral("open the result lists when the run ends")},
+        {QStringLiteral("server"), QStringLiteral("auto|native|libreoffice"), false,
+         QStringLiteral("what opens the workbooks: auto (default: .xlsx/.xlsm the built-in engine, "
+                        ".xls and other kinds LibreOffice), native (the engine only) or libreoffice "
+                        "(LibreOffice for all)")},
     };
 }
 
@@ -61,8 +67,8 @@ QString usage(const std::vector<CommandSpec>& commands)
                                   "       corvane-cli COMMAND --help\n\n"
                                   "Changes every workbook below a folder, in place: back up first.\n"
                                   "Status lines go to standard output, workbooks that failed to standard\n"
-                                  "error as \"path: reason\". Exit status: 0 the run completed, 1 refused\n"
-                                  "or no spreadsheet server, 2 usage error.\n\nCommands:\n");
+                                  "error as \"path: reason\". Exit status: 0 the run completed, 1 refused,\n"
+                                  "cut short or no spreadsheet server, 2 usage error.\n\nCommands:\n");
     for (const CommandSpec& c : commands)
         text += QStringLiteral("  ") + c.name.leftJustified(22) + QLatin1Char(' ') + c.summary +
                 QLatin1Char('\n');
@@ -141,6 +147,12 @@ const CommandSpec* parseCommandLine(const QStringList& arguments, const std::vec
             error = QStringLiteral("missing option '--%1'").arg(o.name);
             return nullptr;
         }
+    if (options.isSet(QStringLiteral("server")) &&
+        !automation::parseServerChoice(options.value(QStringLiteral("server")))) {
+        error = QStringLiteral("unknown server '%1' (auto, native or libreoffice)")
+                    .arg(options.value(QStringLiteral("server")));
+        return nullptr;
+    }
     if (command->check)
         error = command->check(options);
     return error.isEmpty() ? command : nullptr;

@@ -36,7 +36,7 @@ private:
 enum ExitStatus
 {
     ExitCompleted = 0, // the run went through (single workbooks may have failed)
-    ExitRefused = 1,   // the launch was refused, or no server could be started
+    ExitRefused = 1,   // the launch was refused, the run was cut short, or no server could be started
     ExitUsage = 2      // unknown option, missing value, missing required option
 };
 

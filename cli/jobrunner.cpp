@@ -8,8 +8,18 @@
 namespace corvane::cli {
 
 int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
-           const std::function<void(jobs::JobOptions&)>& fill, WorkerSlot slot)
+           const std::function<void(jobs::JobOptions&)>& fill, WorkerSlot slot, const LaunchChecks& checks)
 {
+    const auto refused = [&err](const std::function<QString(const jobs::JobOptions&)>& check,
+                                const jobs::JobOptions& job) {
+        const QString message = check ? check(job) : QString();
+        if (!message.isEmpty()) {
+            err << message << '\n';
+            err.flush();
+        }
+        return !message.isEmpty();
+    };
+
     jobs::JobOptions& job = jobs::jobOptions();
     job.sourcePath = options.value(QStringLiteral("folder"));
     job.onlyFirstSheet = options.isSet(QStringLiteral("first-sheet"));
@@ -17,13 +27,19 @@ int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
     if (job.appointedSheet)
         job.appointedSheetName = options.value(QStringLiteral("sheet"));
     job.openLists = options.isSet(QStringLiteral("open-lists"));
+    job.server = automation::parseServerChoice(options.value(QStringLiteral("server")))
+                     .value_or(automation::ServerChoice::Auto);
     fill(job);
+    if (refused(checks.beforeLists, job))
+        return ExitRefused;
 
     if (!jobs::prepareRun(job)) {
         err << jobs::folderMissingMessage() << '\n';
         err.flush();
         return ExitRefused;
     }
+    if (refused(checks.afterFolder, job))
+        return ExitRefused;
 
     // The command line is its own worker thread: the server is made and used right here.
     jobs::ThreadObject worker;
@@ -43,8 +59,10 @@ int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
             err << reason << '\n';
         err.flush();
     });
+    bool cutShort = false;
+    QObject::connect(worker.monitor(), &jobs::RunMonitor::runCutShort, [&cutShort] { cutShort = true; });
     (worker.*slot)();
-    return serverMissing ? ExitRefused : ExitCompleted;
+    return serverMissing || cutShort ? ExitRefused : ExitCompleted;
 }
 
 } // namespace corvane::cli

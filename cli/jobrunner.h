@@ -15,8 +15,18 @@ namespace corvane::cli {
 
 using WorkerSlot = void (jobs::ThreadObject::*)();
 
+// A launch's own refusals, as the window makes them: each returns the message to print, or ""
+// to go on. `beforeLists` runs before the old result lists are deleted, `afterFolder` after
+// the folder test.
+struct LaunchChecks
+{
+    std::function<QString(const jobs::JobOptions&)> beforeLists;
+    std::function<QString(const jobs::JobOptions&)> afterFolder;
+};
+
 // `fill` writes the command's own fields. Returns the exit status.
 int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
-           const std::function<void(jobs::JobOptions&)>& fill, WorkerSlot slot);
+           const std::function<void(jobs::JobOptions&)>& fill, WorkerSlot slot,
+           const LaunchChecks& checks = {});
 
 } // namespace corvane::cli

@@ -23,4 +23,50 @@ automation::ReplaceOptions replaceOptions(const JobOptions& options)
     return {options.findText, options.replaceText, options.justShow};
 }
 
+automation::CellLocating cellLocating(const JobOptions& options)
+{
+    automation::CellLocating locating;
+    locating.findText = options.cellFindText;
+    locating.lookAt = options.textFullMatch ? automation::LookAt::Whole : automation::LookAt::Part;
+    locating.findInFormula = options.findInFormula;
+    locating.rowOffset = options.cellDown - options.cellUp;
+    locating.columnOffset = options.cellRight - options.cellLeft;
+    locating.sheetFillOnce = options.sheetFillOnce;
+    locating.workbookFillOnce = options.workbookFillOnce;
+    locating.findRangeOn = options.findRangeOn;
+    locating.findRange = options.findRange;
+    locating.appointCellOn = options.appointCellOn;
+    locating.appointCells = options.appointCells;
+    return locating;
+}
+
+std::optional<automation::CellRewriteOptions> cellRewriteOptions(const JobOptions& options)
+{
+    using automation::CellRewriteMode;
+    std::optional<CellRewriteMode> mode;
+    if (options.fillTextMode)
+        mode = CellRewriteMode::FillText;
+    else if (options.changeTextMode)
+        mode = CellRewriteMode::ChangeText;
+    else if (options.fillFormulaMode)
+        mode = CellRewriteMode::FillFormula;
+    else if (options.changeFormulaMode)
+        mode = CellRewriteMode::ChangeFormula;
+    if (!mode)
+        return std::nullopt;
+    return automation::CellRewriteOptions{*mode, cellLocating(options), options.cellFillText};
+}
+
+void clearCellModes(JobOptions& options)
+{
+    options.fillTextMode = false;
+    options.changeTextMode = false;
+    options.fillFormulaMode = false;
+    options.changeFormulaMode = false;
+    options.deleteRowMode = false;
+    options.deleteColumnMode = false;
+    options.addRowMode = false;
+    options.addColumnMode = false;
+}
+
 } // namespace corvane::jobs

@@ -3,10 +3,14 @@
 // reads them. Fields of other operations keep the values of earlier launches.
 #pragma once
 
+#include "automation/cellrewrite.h"
 #include "automation/findreplace.h"
+#include "automation/routingserver.h"
 #include "automation/runskeleton.h"
 
 #include <QString>
+
+#include <optional>
 
 namespace corvane::jobs {
 
@@ -22,6 +26,9 @@ struct JobOptions
     QString unmatchedListPath;
     // The window shows the lists it writes; the command line only when asked to.
     bool openLists = true;
+    // Which server opens the workbooks; the server factory of the program reads it when a run
+    // starts.
+    automation::ServerChoice server = automation::ServerChoice::Auto;
 
     // Find and replace.
     bool justShow = false;
@@ -73,5 +80,11 @@ JobOptions& jobOptions();
 // What the automation layer takes from the record.
 automation::RunSettings runSettings(const JobOptions& options);
 automation::ReplaceOptions replaceOptions(const JobOptions& options);
+// The cell-locating fields as every cell operation takes them.
+automation::CellLocating cellLocating(const JobOptions& options);
+// The rewrite that the set mode flag asks for; none when no rewrite mode is set.
+std::optional<automation::CellRewriteOptions> cellRewriteOptions(const JobOptions& options);
+// Clears the eight mode flags of the cell job, so that the next cell launch finds only its own.
+void clearCellModes(JobOptions& options);
 
 } // namespace corvane::jobs

@@ -21,6 +21,26 @@ bool prepareRun(JobOptions& options)
     return platform::FolderExists(options.sourcePath);
 }
 
+QString appointedCellsMissingMessage()
+{
+    return QStringLiteral("指定单元格时需填写单元格名称,如：B3");
+}
+
+bool appointedCellsMissing(const JobOptions& options)
+{
+    return options.appointCellOn && options.appointCells.isEmpty();
+}
+
+QString nothingToLocateMessage()
+{
+    return QStringLiteral("查找内容不能为空!");
+}
+
+bool nothingToLocate(const JobOptions& options)
+{
+    return options.cellFindText.isEmpty() && !options.appointCellOn;
+}
+
 void retireWorker(std::unique_ptr<QThread>& thread, std::unique_ptr<ThreadObject>& worker)
 {
     if (thread) {

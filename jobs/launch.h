@@ -21,6 +21,15 @@ QString folderMissingMessage();
 // means the launch must stop with folderMissingMessage(); the old lists are gone by then.
 bool prepareRun(JobOptions& options);
 
+// The refusals of the cell and picture launches. The first comes before the old lists are
+// deleted, the second after the folder test.
+// "指定单元格时需填写单元格名称,如：B3": the appointed-cell list is switched on but empty.
+QString appointedCellsMissingMessage();
+bool appointedCellsMissing(const JobOptions& options);
+// "查找内容不能为空!": no find text and no appointed cells, so nothing can be located.
+QString nothingToLocateMessage();
+bool nothingToLocate(const JobOptions& options);
+
 // Quits the previous job's thread, waits for its last slot to return, then destroys the
 // worker and the thread. Nothing happens when there is no previous pair.
 void retireWorker(std::unique_ptr<QThread>& thread, std::unique_ptr<ThreadObject>& worker);

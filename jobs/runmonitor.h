@@ -22,6 +22,9 @@ signals:
     void fileFailed(QString path, QString reason);
     // No server could be started.
     void serverFailed(QString reason);
+    // The operation stopped the run before its end (an invalid find range); no summary and no
+    // result list follow.
+    void runCutShort();
 };
 
 } // namespace corvane::jobs

@@ -5,12 +5,15 @@
 #include "runmonitor.h"
 #include "serverregistry.h"
 
+#include "automation/cellrewrite.h"
 #include "automation/findreplace.h"
 #include "automation/runskeleton.h"
 #include "automation/sheetremoval.h"
 #include "platform/textopener.h"
 
 #include <QDir>
+
+#include <memory>
 
 namespace corvane::jobs {
 
@@ -47,6 +50,43 @@ private:
     const JobOptions& m_options;
 };
 
+// Clears the cell job's mode flags just before the window may take the next launch, however
+// the run ends.
+class CellJobSink : public automation::RunSink
+{
+public:
+    CellJobSink(automation::RunSink& inner, JobOptions& options) : m_inner(inner), m_options(options) {}
+
+    void status(const QString& text) override { m_inner.status(text); }
+    void runEnded() override
+    {
+        clearCellModes(m_options);
+        m_inner.runEnded();
+    }
+    void progress(int done, int total) override { m_inner.progress(done, total); }
+    void workbookFailed(const QString& path, const QString& reason) override
+    {
+        m_inner.workbookFailed(path, reason);
+    }
+    void serverFailed(const QString& reason) override { m_inner.serverFailed(reason); }
+    void writeList(automation::ResultList list, const QString& text) override
+    {
+        m_inner.writeList(list, text);
+    }
+
+private:
+    automation::RunSink& m_inner;
+    JobOptions& m_options;
+};
+
+// The operation of the set mode flag; null for a mode that has no operation here.
+std::unique_ptr<automation::CellJobOperation> cellJobOperation(const JobOptions& options)
+{
+    if (const std::optional<automation::CellRewriteOptions> rewrite = cellRewriteOptions(options))
+        return std::make_unique<automation::CellRewriteOperation>(*rewrite);
+    return nullptr;
+}
+
 } // namespace
 
 ThreadObject::ThreadObject(QObject* parent) : QObject(parent), m_monitor(new RunMonitor(this)) {}
@@ -57,6 +97,23 @@ void ThreadObject::ReplaceExcelText()
     WorkerSink sink(*this, options);
     automation::FindReplaceOperation operation(replaceOptions(options));
     automation::runOperation(runSettings(options), installedServerFactory(), operation, sink);
+}
+
+void ThreadObject::CellFillText()
+{
+    JobOptions& options = jobOptions();
+    WorkerSink workerSink(*this, options);
+    CellJobSink sink(workerSink, options);
+    const std::unique_ptr<automation::CellJobOperation> operation = cellJobOperation(options);
+    if (!operation) {
+        // No launch sends a mode without an operation; should one arrive, the window must not
+        // stay busy for it.
+        sink.runEnded();
+        return;
+    }
+    if (automation::runOperation(runSettings(options), installedServerFactory(), *operation, sink) ==
+        automation::RunEnd::CutShort)
+        emit monitor()->runCutShort();
 }
 
 void ThreadObject::RemoveSheet()

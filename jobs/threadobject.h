@@ -28,6 +28,9 @@ public slots:
     void ReplaceExcelText();
     // Deletes the first or the appointed sheet of every workbook below the folder.
     void RemoveSheet();
+    // The cell job that the set mode flag of jobOptions() names; clears the eight mode flags
+    // before it ends the busy state, also when the run is cut short.
+    void CellFillText();
 
 private:
     RunMonitor* m_monitor;

@@ -1,0 +1,121 @@
+#!/usr/bin/python3
+"""corvane-cli cells over real workbooks, made and checked with openpyxl.
+
+1. fill-text with offsets: the cell next to each match takes the new text (a number-like text
+   becomes a number), matches keep theirs, other cells and sheets are unchanged, the untouched
+   workbook is byte-identical and listed as unchanged.
+2. change-formula: the find text is replaced, with exact letter case, inside every formula
+   that holds it; the values elsewhere stay.
+3. --cells with a full-width comma and an empty item: exactly the named cells change.
+4. An invalid --range: exit status 1, the message with the path last on standard output, no
+   workbook changed, no list written.
+
+Usage: cells_oracle.py CORVANE_CLI
+"""
+import hashlib
+import os
+import subprocess
+import sys
+import tempfile
+import warnings
+
+import openpyxl
+
+warnings.simplefilter("ignore")
+MATCHED = "包含内容并成功修改的文件目录.txt"
+UNMATCHED = "不包含内容无修改的文件目录.txt"
+failures = []
+
+
+def check(ok, message):
+    if not ok:
+        failures.append(message)
+        print("FAIL:", message)
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def make(path, sheets):
+    book = openpyxl.Workbook()
+    book.remove(book.active)
+    for name, cells in sheets.items():
+        sheet = book.create_sheet(name)
+        for address, value in cells.items():
+            sheet[address] = value
+    book.save(path)
+
+
+def cells(path):
+    book = openpyxl.load_workbook(path)
+    return {s.title: {c.coordinate: c.value for row in s.iter_rows() for c in row if c.value is not None}
+            for s in book.worksheets}
+
+
+def run(cli, folder, *args):
+    p = subprocess.run([cli, "cells", "--folder", folder + os.sep] + list(args),
+                       capture_output=True, text=True, timeout=300)
+    return p.returncode, p.stdout.splitlines(), p.stderr
+
+
+def main():
+    cli = sys.argv[1]
+    with tempfile.TemporaryDirectory() as folder:
+        a = os.path.join(folder, "a.xlsx")
+        b = os.path.join(folder, "b.xlsx")
+        make(a, {"Data": {"A1": "Name", "B1": "Total", "A2": "x", "B2": 5, "A3": "total", "C3": "=B2*2"},
+                 "Other": {"A1": "total"}})
+        make(b, {"Data": {"A1": "nothing here"}})
+        b_before = digest(b)
+
+        status, out, err = run(cli, folder, "--mode", "fill-text", "--text", "42", "--find", "total",
+                               "--right", "3", "--left", "1", "--sheet", "Data")
+        check(status == 0, f"fill-text exit status {status}: {err}")
+        check(out and out[-1].startswith("成功查找2个Excel文件,修改1个Excel文件,修改2个单元格。"),
+              f"fill-text summary: {out[-1:]}")
+        got = cells(a)
+        check(got["Data"] == {"A1": "Name", "B1": "Total", "D1": 42, "A2": "x", "B2": 5, "A3": "total",
+                              "C3": 42}, f"fill-text cells: {got['Data']}")
+        check(got["Other"] == {"A1": "total"}, f"fill-text touched another sheet: {got['Other']}")
+        check(digest(b) == b_before, "the workbook without a match was rewritten")
+        with open(os.path.join(folder, UNMATCHED), "rb") as f:
+            check(f.read() == b.encode() + b"\r\n", "unmatched list")
+        with open(os.path.join(folder, MATCHED), "rb") as f:
+            check(f.read() == a.encode() + b"\r\n", "matched list")
+
+        make(a, {"Data": {"A1": 1, "A2": 2, "B1": "=SUM(A1:A2)", "B2": "=sum(A1)+SUM(A2)", "C1": "SUM"}})
+        status, out, err = run(cli, folder, "--mode", "change-formula", "--text", "MAX", "--find", "SUM")
+        check(status == 0, f"change-formula exit status {status}: {err}")
+        got = cells(a)["Data"]
+        check(got.get("B1") == "=MAX(A1:A2)", f"change-formula B1: {got.get('B1')}")
+        check(got.get("B2") == "=sum(A1)+MAX(A2)", f"change-formula B2: {got.get('B2')}")
+        check(got.get("C1") == "MAX" and got.get("A1") == 1, f"change-formula others: {got}")
+
+        make(a, {"Data": {"B3": "keep"}, "Two": {}})
+        status, out, err = run(cli, folder, "--mode", "fill-text", "--text", "v", "--cells", "B3，D5,,F2")
+        check(status == 0, f"appointed exit status {status}: {err}")
+        got = cells(a)
+        for sheet in ("Data", "Two"):
+            check(got[sheet] == {"B3": "v", "D5": "v", "F2": "v"}, f"appointed cells of {sheet}: {got[sheet]}")
+
+        a_before, b_before = digest(a), digest(b)
+        status, out, err = run(cli, folder, "--mode", "fill-text", "--text", "v", "--find", "v", "--range",
+                               "A1:B")
+        check(status == 1, f"invalid range exit status {status}")
+        check(out and out[-1].startswith("此文件指定区域无效,请重新设置!") and out[-1].endswith(".xlsx"),
+              f"invalid range message: {out[-1:]}")
+        check(digest(a) == a_before and digest(b) == b_before, "a cut-short run changed a workbook")
+        check(not os.path.exists(os.path.join(folder, MATCHED)) and
+              not os.path.exists(os.path.join(folder, UNMATCHED)), "a cut-short run wrote a list")
+
+    if failures:
+        print(f"{len(failures)} failure(s)")
+        return 1
+    print("ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
