@@ -829,6 +829,75 @@ void RowColumnEdit::moveCells(WorksheetWork& work)
     }
     for (pugi::xml_node row : dropRows)
         work.sheetData.remove_child(row);
+    if (m_edit.insert && m_edit.first > 1)
+        copyFormats(work, newRow);
+}
+
+void RowColumnEdit::copyFormats(WorksheetWork& work, const std::map<pugi::xml_node_struct*, int>& rowNumbers)
+{
+    // The application's insertion takes the formats of the row above (column to the left):
+    // the new cells get their styles, the new row its height and style, the new column its width.
+    const bool rows = m_edit.axis == SheetEdit::Axis::Rows;
+    const int source = m_edit.first - 1;
+    const auto styledCell = [](pugi::xml_node after, const std::string& ref, const char* style) {
+        pugi::xml_node c = after.parent().insert_child_after(pugi::node_element, after);
+        c.set_name(after.name());
+        c.append_attribute("r").set_value(ref.c_str());
+        c.append_attribute("s").set_value(style);
+    };
+    const auto styled = [](pugi::xml_node cell) {
+        const char* s = cell.attribute("s").value();
+        return *s && std::strcmp(s, "0") != 0;
+    };
+    if (rows) {
+        for (pugi::xml_node row = work.sheetData.first_child(); row; row = row.next_sibling()) {
+            const auto it = rowNumbers.find(row.internal_object());
+            if (it == rowNumbers.end() || it->second != source)
+                continue;
+            pugi::xml_node copy = work.sheetData.insert_child_after(pugi::node_element, row);
+            copy.set_name(row.name());
+            for (pugi::xml_attribute a = row.first_attribute(); a; a = a.next_attribute())
+                copy.append_attribute(a.name()).set_value(a.value());
+            copy.attribute("r").set_value(m_edit.first);
+            for (pugi::xml_node c : children(row, "c")) {
+                if (!styled(c))
+                    continue;
+                int r = 0, column = 0;
+                if (!parseCellReference(c.attribute("r").value(), r, column))
+                    continue;
+                pugi::xml_node last = copy.last_child();
+                pugi::xml_node n = last ? copy.insert_child_after(pugi::node_element, last)
+                                        : copy.append_child(pugi::node_element);
+                n.set_name(c.name());
+                n.append_attribute("r").set_value(cellReference(m_edit.first, column).c_str());
+                n.append_attribute("s").set_value(c.attribute("s").value());
+            }
+            return;
+        }
+        return;
+    }
+    for (const WorksheetWork::CellAt& c : work.cells) {
+        if (c.column != source || !styled(c.node))
+            continue;
+        const auto it = rowNumbers.find(c.node.parent().internal_object());
+        if (it != rowNumbers.end())
+            styledCell(c.node, cellReference(it->second, m_edit.first), c.node.attribute("s").value());
+    }
+    pugi::xml_node cols = firstChild(work.copy.root(), "cols");
+    for (pugi::xml_node col : children(cols, "col")) {
+        if (intAttribute(col, "max", 0) != source)
+            continue;
+        pugi::xml_node next = col.next_sibling();
+        if (next && is(next, "col") && intAttribute(next, "min", 0) <= m_edit.first)
+            return;
+        pugi::xml_node copy = cols.insert_child_after(pugi::node_element, col);
+        copy.set_name(col.name());
+        for (pugi::xml_attribute a = col.first_attribute(); a; a = a.next_attribute())
+            copy.append_attribute(a.name()).set_value(a.value());
+        copy.attribute("min").set_value(m_edit.first);
+        copy.attribute("max").set_value(m_edit.first);
+        return;
+    }
 }
 
 bool RowColumnEdit::prepareTables(WorksheetWork& work)

@@ -19,7 +19,8 @@
 
 namespace pugi {
 class xml_node;
-}
+struct xml_node_struct;
+} // namespace pugi
 
 namespace corvane::automation::native {
 
@@ -62,6 +63,7 @@ private:
     bool prepareWorksheet(std::size_t index);
     bool checkEditedSheet(WorksheetWork& work);
     void moveCells(WorksheetWork& work);
+    void copyFormats(WorksheetWork& work, const std::map<pugi::xml_node_struct*, int>& rowNumbers);
     void adjustFormulas(WorksheetWork& work);
     void adjustSharedGroups(WorksheetWork& work);
     void adjustSheetRanges(WorksheetWork& work);

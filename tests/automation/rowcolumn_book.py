@@ -16,7 +16,7 @@ from openpyxl.comments import Comment
 from openpyxl.chart import BarChart, Reference
 from openpyxl.drawing.spreadsheet_drawing import AnchorMarker, TwoCellAnchor
 from openpyxl.formatting.rule import FormulaRule
-from openpyxl.styles import PatternFill
+from openpyxl.styles import Font, PatternFill
 from openpyxl.workbook.defined_name import DefinedName
 from openpyxl.worksheet.datavalidation import DataValidation
 from openpyxl.worksheet.hyperlink import Hyperlink
@@ -31,6 +31,9 @@ def make(path):
     for r in range(1, 11):
         data.cell(r, 1, r)
         data.cell(r, 2, "=A%d*2" % r)
+    data.row_dimensions[2].height = 30
+    data["A2"].font = Font(bold=True)
+    data.column_dimensions["A"].width = 20
     data["C1"] = "=SUM(A1:A10)"
     data["C2"] = "=A5"
     data["C3"] = "=$A$7+A$8"
@@ -118,6 +121,9 @@ def read(path):
         for name, table in ws.tables.items():
             s["tables"][name] = table.ref if hasattr(table, "ref") else table
         s["comments"] = []
+        s["heights"] = {str(k): d.height for k, d in ws.row_dimensions.items() if d.height}
+        s["widths"] = {k: d.width for k, d in ws.column_dimensions.items() if d.customWidth}
+        s["bold"] = sorted(c.coordinate for row in ws.iter_rows() for c in row if c.font and c.font.b)
         for row in ws.iter_rows():
             for c in row:
                 if c.comment is not None:

@@ -194,6 +194,21 @@ TEST_F(RowColumnEngine, InsertingARowGrowsRangesThatSpanIt)
     EXPECT_EQ(text(data["tables"]["Stock"]), "J1:L7");
     EXPECT_EQ(text(book["sheets"]["Other"]["formulas"]["A2"]), "=SUM(Data!A1:A11)");
     EXPECT_EQ(text(book["names"]["Fifth"]), "Data!$A$6");
+    // The new row takes the formats of the row above: its height and A2's bold font.
+    EXPECT_EQ(data["heights"].toObject(), QJsonObject({{"2", 30}, {"3", 30}}));
+    EXPECT_EQ(strings(data["bold"]), (QStringList{"A2", "A3"}));
+}
+
+TEST_F(RowColumnEngine, AnInsertedColumnTakesTheFormatsOfTheColumnToItsLeft)
+{
+    const QString file = make();
+    ASSERT_TRUE(edit(file, 1, [](Sheet& s) { return s.insertColumn(2); }));
+    const QJsonObject data = read(file)["sheets"].toObject()["Data"].toObject();
+    EXPECT_EQ(data["widths"].toObject()["A"].toDouble(), 20);
+    EXPECT_EQ(data["widths"].toObject()["B"].toDouble(), 20);
+    EXPECT_EQ(strings(data["bold"]), (QStringList{"A2", "B2"}));
+    EXPECT_EQ(text(data["formulas"].toObject()["C2"]), "=A2*2");
+    EXPECT_EQ(text(data["tables"].toObject()["Stock"]), "K1:M6");
 }
 
 TEST_F(RowColumnEngine, RefusedEditsLeaveTheWorkbookAsItWas)
