@@ -593,7 +593,8 @@ bool RowColumnEdit::adjustFormulaTexts(pugi::xml_node node, const std::string& h
 {
     bool changed = false;
     for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
-        if (!(is(c, "formula") || is(c, "formula1") || is(c, "formula2") || is(c, "f")))
+        if (!(is(c, "formula") || is(c, "formula1") || is(c, "formula2") || is(c, "f") ||
+              is(c, "calculatedColumnFormula") || is(c, "totalsRowFormula")))
             continue;
         std::string out;
         if (adjustRaw(c.child_value(), home, out)) {
@@ -943,8 +944,16 @@ bool RowColumnEdit::prepareTables(WorksheetWork& work)
         const auto ref = plainRange(root.attribute("ref").value());
         if (!ref)
             return refuse(QStringLiteral("table %1 has no readable range").arg(tableName));
-        if (!touchesLine(rows ? ref->lastRow : ref->lastColumn))
+        // Column formulas (their cell references, beside the structured ones) follow the edit
+        // wherever the table lies.
+        bool formulasChanged = false;
+        for (pugi::xml_node column : children(firstChild(root, "tableColumns"), "tableColumn"))
+            formulasChanged |= adjustFormulaTexts(column, m_editedName);
+        if (!touchesLine(rows ? ref->lastRow : ref->lastColumn)) {
+            if (formulasChanged)
+                m_partTexts[r.target] = table.serialize();
             continue;
+        }
         if (std::strcmp(root.attribute("tableType").value(), "queryTable") == 0)
             return refuse(QStringLiteral("table %1 holds external data (a query table)").arg(tableName));
         if (rows) {

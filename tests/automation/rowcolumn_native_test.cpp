@@ -229,6 +229,42 @@ TEST_F(RowColumnEngine, RefusedEditsLeaveTheWorkbookAsItWas)
     EXPECT_EQ(corvane::testing::fileBytes(file), before);
 }
 
+TEST_F(RowColumnEngine, ProtectionAndArrayFormulasRefuseAsTheApplicationDoes)
+{
+    const std::string rows =
+        "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"
+        "<row r=\"2\"><c r=\"A2\"><v>2</v></c>"
+        "<c r=\"B2\"><f t=\"array\" ref=\"B2:B4\">A2:A4*2</f><v>4</v></c></row>"
+        "<row r=\"3\"><c r=\"B3\"><v>0</v></c></row><row r=\"4\"><c r=\"B4\"><v>0</v></c></row>";
+    const QString locked = path(QStringLiteral("locked.xlsx"));
+    ASSERT_TRUE(corvane::testing::writeWorkbook(
+        locked, {{"S", rows, "<sheetProtection sheet=\"1\" deleteColumns=\"0\"/>"}}));
+    QString error;
+    EXPECT_FALSE(edit(
+        locked, 1, [](Sheet& s) { return s.deleteRow(1); }, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("protected"))) << error.toStdString();
+    EXPECT_FALSE(edit(
+        locked, 1, [](Sheet& s) { return s.insertColumn(1); }, &error));
+    // The protection allows deleting columns.
+    EXPECT_TRUE(edit(
+        locked, 1, [](Sheet& s) { return s.deleteColumn(3); }, &error))
+        << error.toStdString();
+
+    const QString array = path(QStringLiteral("array.xlsx"));
+    ASSERT_TRUE(corvane::testing::writeWorkbook(array, {{"S", rows}}));
+    EXPECT_FALSE(edit(
+        array, 1, [](Sheet& s) { return s.deleteRow(3); }, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("array formula in B2:B4"))) << error.toStdString();
+    EXPECT_FALSE(edit(
+        array, 1, [](Sheet& s) { return s.insertRow(4); }, &error));
+    // Above the array it moves whole.
+    ASSERT_TRUE(edit(
+        array, 1, [](Sheet& s) { return s.deleteRow(1); }, &error))
+        << error.toStdString();
+    const QJsonObject f = read(array)["sheets"].toObject()["S"].toObject()["formulas"].toObject();
+    EXPECT_EQ(text(f["B1"]), "=A1:A3*2");
+}
+
 TEST_F(RowColumnEngine, SharedFormulasAreKeptOrWrittenOutAsTheEditRequires)
 {
     // B: a plain fill-down group; C: a running total whose anchored start makes the members
