@@ -26,6 +26,14 @@ public:
     virtual void quit() = 0;
 
     virtual QString lastError() const = 0;
+
+    // After open() failed: whether the file is not of a kind this server reads at all (another
+    // format), so that another server may take it; false when it is of the server's own kind
+    // but damaged, encrypted or unreadable.
+    virtual bool lastOpenWasForeign() const { return false; }
+
+    // The status line to show when isAvailable() is false; empty for the common message.
+    virtual QString missingMessage() const { return {}; }
 };
 
 } // namespace corvane::automation

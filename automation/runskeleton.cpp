@@ -58,7 +58,8 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
         sink.status(QStringLiteral("WorkBooks OK!"));
     if (!available) {
         // Without the end signal the window would stay busy until it is restarted.
-        sink.status(serverMissingMessage());
+        const QString own = server ? server->missingMessage() : QString();
+        sink.status(own.isEmpty() ? serverMissingMessage() : own);
         sink.serverFailed(server ? server->lastError()
                                  : QStringLiteral("no spreadsheet server is installed"));
         quitServer(server);

@@ -9,9 +9,11 @@ std::unique_ptr<Workbook> NativeServer::open(const QString& path)
     auto workbook = std::make_unique<NativeWorkbook>();
     if (!workbook->open(path)) {
         m_lastError = workbook->lastError();
+        m_lastOpenWasForeign = workbook->foreignFormat();
         return nullptr;
     }
     m_lastError.clear();
+    m_lastOpenWasForeign = false;
     return workbook;
 }
 

@@ -15,9 +15,11 @@ public:
     std::unique_ptr<Workbook> open(const QString& path) override;
     void quit() override {}
     QString lastError() const override { return m_lastError; }
+    bool lastOpenWasForeign() const override { return m_lastOpenWasForeign; }
 
 private:
     QString m_lastError;
+    bool m_lastOpenWasForeign = false;
 };
 
 } // namespace corvane::automation::native

@@ -35,6 +35,8 @@ public:
     QString lastError() const override { return m_lastError; }
 
     Package& package() { return m_package; }
+    // After open() failed: the file is not a zip package at all (see Package::foreignFormat).
+    bool foreignFormat() const { return m_package.foreignFormat(); }
     // The shared strings table, loaded on first use; null when the workbook has none.
     SharedStrings* sharedStrings(QString& error);
     // Called once cell contents changed: full recalculation on load, calculation chain dropped.

@@ -67,6 +67,7 @@ std::string Package::key(const std::string& name)
 bool Package::open(const QString& path)
 {
     m_path = path;
+    m_foreignFormat = false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         m_error = QStringLiteral("not opened: %1").arg(file.errorString());
@@ -78,8 +79,10 @@ bool Package::open(const QString& path)
     }
     const QByteArray magic = file.read(8);
     if (magic == QByteArray::fromRawData("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8)) {
+        const bool encrypted = compoundFileHoldsEncryptedPackage(file);
+        m_foreignFormat = !encrypted;
         m_error =
-            compoundFileHoldsEncryptedPackage(file)
+            encrypted
                 ? QStringLiteral("encrypted: the workbook is protected by a password")
                 : QStringLiteral("unsupported: a binary (Excel 97-2003) workbook or another compound file");
         return false;
@@ -95,10 +98,12 @@ bool Package::openArchive()
     const QByteArray native = QFile::encodeName(m_path);
     m_zip = zip_open(native.constData(), 0, &code);
     if (!m_zip) {
-        if (code == ZIP_ER_NOZIP && !m_looksLikeZip)
+        if (code == ZIP_ER_NOZIP && !m_looksLikeZip) {
+            m_foreignFormat = true;
             m_error = QStringLiteral("not a workbook: the file is neither a zip package nor a compound file");
-        else
+        } else {
             m_error = QStringLiteral("damaged: the zip archive is broken (%1)").arg(zipErrorText(code));
+        }
         return false;
     }
     const zip_int64_t count = zip_get_num_entries(m_zip, 0);

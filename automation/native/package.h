@@ -91,6 +91,9 @@ public:
     bool save();
 
     const QString& error() const { return m_error; }
+    // After open() failed: the file is no zip package at all but a compound file without an
+    // encrypted package (an Excel 97-2003 workbook) or a file of another kind (a web page or text).
+    bool foreignFormat() const { return m_foreignFormat; }
     const QString& path() const { return m_path; }
 
 private:
@@ -106,6 +109,7 @@ private:
     std::map<std::string, std::unique_ptr<XmlPart>> m_parts;
     std::set<std::string> m_removed;
     bool m_looksLikeZip = false;
+    bool m_foreignFormat = false;
     // Entries that are not in the archive yet, by lower-case name: their names as written, and
     // the bytes of those that are not parts.
     void noteAdded(const std::string& name);
