@@ -3,6 +3,8 @@
 #include "app/startup.h"
 #include "app/widget.h"
 #include "automation/native/nativeserver.h"
+#include "automation/routingserver.h"
+#include "jobs/joboptions.h"
 #include "jobs/serverregistry.h"
 #include "platform/processes.h"
 
@@ -11,6 +13,10 @@
 #include <QStandardPaths>
 
 #include <memory>
+
+#ifdef CORVANE_HAVE_LIBREOFFICE
+#include "automation/libreoffice/libreofficeserver.h"
+#endif
 
 int main(int argc, char* argv[])
 {
@@ -29,8 +35,17 @@ int main(int argc, char* argv[])
 
     app::startupPaths() = paths;
 
-    // Each run makes its server on its own worker thread through this.
-    jobs::installServerFactory([] { return std::make_unique<automation::native::NativeServer>(); });
+    // Each run makes its server on its own worker thread through this, with the server choice
+    // of the launch; LibreOffice is started only when a workbook of the run needs it.
+    jobs::installServerFactory([] {
+        automation::ServerFactory office;
+#ifdef CORVANE_HAVE_LIBREOFFICE
+        office = [] { return std::make_unique<automation::libreoffice::LibreOfficeServer>(); };
+#endif
+        return std::make_unique<automation::RoutingServer>(
+            jobs::jobOptions().server, [] { return std::make_unique<automation::native::NativeServer>(); },
+            office);
+    });
 
     QApplication application(argc, argv);
     auto window = std::make_unique<app::Widget>();

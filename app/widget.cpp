@@ -80,6 +80,9 @@ Widget::Widget(QWidget* parent)
 
     ui->lEdt_SourcePath->setText(QString::fromLocal8Bit(GetSetting("sourcePath")));
     ui->lEdt_PicPath->setText(QString::fromLocal8Bit(GetSetting("picPath")));
+    // A missing or unknown value leaves the first choice, "auto".
+    if (const auto server = automation::parseServerChoice(QString::fromLatin1(GetSetting("server"))))
+        ui->comboBox_Server->setCurrentText(automation::serverChoiceName(*server));
 
     if (!startsHidden(startupPaths().startArgument))
         show();
@@ -147,6 +150,13 @@ void Widget::enterBusyState()
 
 void Widget::startJob(RequestSignal request, WorkerSlot slot)
 {
+    // Every launch takes the server choice along and remembers it, as it does the folder.
+    jobs::JobOptions& options = jobs::jobOptions();
+    options.server = automation::parseServerChoice(ui->comboBox_Server->currentText())
+                         .value_or(automation::ServerChoice::Auto);
+    SetSetting("server", automation::serverChoiceName(options.server).toLatin1());
+    SaveSettings(SaveMode::UpdateExisting);
+
     // The previous run may still be writing its lists; its slot must return before its
     // worker goes.
     jobs::retireWorker(workerThread, worker);

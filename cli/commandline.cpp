@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "automation/routingserver.h"
+
 #include <QCoreApplication>
 #include <QTextStream>
 
@@ -36,6 +38,10 @@ std::vector<OptionSpec> commonJobOptions()
         {QStringLiteral("sheet"), QStringLiteral("NAME"), false,
          QStringLiteral("only sheets with exactly this name")},
         {QStringLiteral("open-lists"), {}, false, QStringLiteral("open the result lists when the run ends")},
+        {QStringLiteral("server"), QStringLiteral("auto|native|libreoffice"), false,
+         QStringLiteral("what opens the workbooks: auto (default: .xlsx/.xlsm the built-in engine, "
+                        ".xls and other kinds LibreOffice), native (the engine only) or libreoffice "
+                        "(LibreOffice for all)")},
     };
 }
 
@@ -141,6 +147,12 @@ const CommandSpec* parseCommandLine(const QStringList& arguments, const std::vec
             error = QStringLiteral("missing option '--%1'").arg(o.name);
             return nullptr;
         }
+    if (options.isSet(QStringLiteral("server")) &&
+        !automation::parseServerChoice(options.value(QStringLiteral("server")))) {
+        error = QStringLiteral("unknown server '%1' (auto, native or libreoffice)")
+                    .arg(options.value(QStringLiteral("server")));
+        return nullptr;
+    }
     if (command->check)
         error = command->check(options);
     return error.isEmpty() ? command : nullptr;

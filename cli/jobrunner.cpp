@@ -27,6 +27,8 @@ int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
     if (job.appointedSheet)
         job.appointedSheetName = options.value(QStringLiteral("sheet"));
     job.openLists = options.isSet(QStringLiteral("open-lists"));
+    job.server = automation::parseServerChoice(options.value(QStringLiteral("server")))
+                     .value_or(automation::ServerChoice::Auto);
     fill(job);
     if (refused(checks.beforeLists, job))
         return ExitRefused;

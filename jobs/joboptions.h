@@ -5,6 +5,7 @@
 
 #include "automation/cellrewrite.h"
 #include "automation/findreplace.h"
+#include "automation/routingserver.h"
 #include "automation/runskeleton.h"
 
 #include <QString>
@@ -25,6 +26,9 @@ struct JobOptions
     QString unmatchedListPath;
     // The window shows the lists it writes; the command line only when asked to.
     bool openLists = true;
+    // Which server opens the workbooks; the server factory of the program reads it when a run
+    // starts.
+    automation::ServerChoice server = automation::ServerChoice::Auto;
 
     // Find and replace.
     bool justShow = false;

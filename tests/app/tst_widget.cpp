@@ -5,9 +5,14 @@
 #include "app/startup.h"
 #include "app/systemtray.h"
 #include "app/widget.h"
+#include "automation/automationserver.h"
+#include "automation/workbook.h"
+#include "jobs/joboptions.h"
+#include "jobs/serverregistry.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -49,6 +54,16 @@ const QStringList kStartButtons = {
     QStringLiteral("pBtn_DeleteRow"),        QStringLiteral("pBtn_DeleteColumn"),
     QStringLiteral("pBtn_AddRow"),           QStringLiteral("pBtn_AddColumn"),
     QStringLiteral("pBtn_RemoveSheet")};
+
+// A server that never starts: the launch goes through and the run ends at once.
+class AbsentServer : public corvane::automation::AutomationServer
+{
+public:
+    bool isAvailable() override { return false; }
+    std::unique_ptr<corvane::automation::Workbook> open(const QString&) override { return nullptr; }
+    void quit() override {}
+    QString lastError() const override { return QStringLiteral("absent"); }
+};
 
 } // namespace
 
@@ -214,7 +229,7 @@ private slots:
         QCOMPARE(
             rowOrder("widget_6"),
             (QStringList{"pBtn_SourcePath", "lEdt_SourcePath", "cBox_OnlyFirstSheet", "cBox_AppointedSheet",
-                         "lEdt_AppointedSheetName", "pBtn_MustRead", "pBtn_RemoveSheet"}));
+                         "lEdt_AppointedSheetName", "pBtn_MustRead", "pBtn_RemoveSheet", "comboBox_Server"}));
         QCOMPARE(rowOrder("widget_4"),
                  (QStringList{"label_2", "lEdt_CellFindText", "label_3", "sBox_CellRight", "label_4",
                               "sBox_CellLeft", "label_9", "sBox_CellDown", "label_10", "sBox_CellUp",
@@ -422,6 +437,44 @@ private slots:
         QCOMPARE(control<QLineEdit>(*window, "lEdt_SourcePath")->text(), QStringLiteral("/home/u/数据/"));
         QCOMPARE(control<QLineEdit>(*window, "lEdt_PicPath")->text(), QStringLiteral("/home/u/p.png"));
         QCOMPARE(corvane::app::GetSetting("other"), QByteArray("1"));
+    }
+
+    void serverChoiceIsOfferedAndRemembered()
+    {
+        {
+            auto window = makeWindow();
+            auto* box = control<QComboBox>(*window, "comboBox_Server");
+            QVERIFY(box);
+            QStringList items;
+            for (int i = 0; i < box->count(); ++i)
+                items << box->itemText(i);
+            QCOMPARE(items, (QStringList{"auto", "native", "libreoffice"}));
+            QCOMPARE(box->currentText(), QStringLiteral("auto"));
+            QVERIFY(box->toolTip().contains(QStringLiteral("LibreOffice")));
+        }
+        writeSettings("sourcePath=/x/\r\nserver=libreoffice\r\n");
+        QCOMPARE(control<QComboBox>(*makeWindow(), "comboBox_Server")->currentText(),
+                 QStringLiteral("libreoffice"));
+        writeSettings("server=excel\r\n");
+        QCOMPARE(control<QComboBox>(*makeWindow(), "comboBox_Server")->currentText(), QStringLiteral("auto"));
+
+        // A launch hands the choice to the run and writes it beside the folder.
+        writeSettings("server=libreoffice\r\n");
+        corvane::jobs::installServerFactory([] { return std::make_unique<AbsentServer>(); });
+        auto window = makeWindow();
+        QTemporaryDir folder;
+        control<QLineEdit>(*window, "lEdt_SourcePath")->setText(folder.path() + QLatin1Char('/'));
+        control<QLineEdit>(*window, "lEdt_FindText")->setText(QStringLiteral("a"));
+        control<QComboBox>(*window, "comboBox_Server")->setCurrentText(QStringLiteral("native"));
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "on_pBtn_ReplaceExcelText_clicked"));
+        QCOMPARE(corvane::jobs::jobOptions().server, corvane::automation::ServerChoice::Native);
+        QTRY_VERIFY_WITH_TIMEOUT(control<QPushButton>(*window, "pBtn_ReplaceExcelText")->isEnabled(), 10000);
+        QFile settings(m_dir.filePath(QStringLiteral("Corvane.qrt")));
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        const QByteArray text = settings.readAll();
+        QVERIFY2(text.contains("server=native\r\n"), text.constData());
+        QVERIFY2(!text.contains("libreoffice"), text.constData());
+        corvane::jobs::installServerFactory({});
     }
 
     void autorunLeavesTheWindowHiddenUntilTheTrayIsUsed()
