@@ -330,13 +330,30 @@ void Widget::on_pBtn_CellChangeFormula_clicked()
     launchCellJob();
 }
 
-void Widget::on_pBtn_DeleteRow_clicked() {}
+void Widget::on_pBtn_DeleteRow_clicked()
+{
+    setCellMode(&jobs::JobOptions::deleteRowMode);
+    launchCellJob();
+}
 
-void Widget::on_pBtn_DeleteColumn_clicked() {}
+void Widget::on_pBtn_DeleteColumn_clicked()
+{
+    setCellMode(&jobs::JobOptions::deleteColumnMode);
+    launchCellJob();
+}
 
-void Widget::on_pBtn_AddColumn_clicked() {}
+// The two add buttons stay hidden; their handlers work all the same.
+void Widget::on_pBtn_AddColumn_clicked()
+{
+    setCellMode(&jobs::JobOptions::addColumnMode);
+    launchCellJob();
+}
 
-void Widget::on_pBtn_AddRow_clicked() {}
+void Widget::on_pBtn_AddRow_clicked()
+{
+    setCellMode(&jobs::JobOptions::addRowMode);
+    launchCellJob();
+}
 
 void Widget::on_Set_pBtn_Enable()
 {

@@ -57,6 +57,23 @@ std::optional<automation::CellRewriteOptions> cellRewriteOptions(const JobOption
     return automation::CellRewriteOptions{*mode, cellLocating(options), options.cellFillText};
 }
 
+std::optional<automation::RowColumnOptions> rowColumnOptions(const JobOptions& options)
+{
+    using automation::RowColumnMode;
+    std::optional<RowColumnMode> mode;
+    if (options.deleteRowMode)
+        mode = RowColumnMode::DeleteRow;
+    else if (options.deleteColumnMode)
+        mode = RowColumnMode::DeleteColumn;
+    else if (options.addRowMode)
+        mode = RowColumnMode::AddRow;
+    else if (options.addColumnMode)
+        mode = RowColumnMode::AddColumn;
+    if (!mode)
+        return std::nullopt;
+    return automation::RowColumnOptions{*mode, cellLocating(options), options.insertDownOrRight};
+}
+
 void clearCellModes(JobOptions& options)
 {
     options.fillTextMode = false;

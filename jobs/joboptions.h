@@ -5,6 +5,7 @@
 
 #include "automation/cellrewrite.h"
 #include "automation/findreplace.h"
+#include "automation/rowcolumn.h"
 #include "automation/routingserver.h"
 #include "automation/runskeleton.h"
 
@@ -84,6 +85,8 @@ automation::ReplaceOptions replaceOptions(const JobOptions& options);
 automation::CellLocating cellLocating(const JobOptions& options);
 // The rewrite that the set mode flag asks for; none when no rewrite mode is set.
 std::optional<automation::CellRewriteOptions> cellRewriteOptions(const JobOptions& options);
+// The row or column operation of the set mode flag; none when a rewrite mode (or none) is set.
+std::optional<automation::RowColumnOptions> rowColumnOptions(const JobOptions& options);
 // Clears the eight mode flags of the cell job, so that the next cell launch finds only its own.
 void clearCellModes(JobOptions& options);
 

@@ -84,6 +84,8 @@ std::unique_ptr<automation::CellJobOperation> cellJobOperation(const JobOptions&
 {
     if (const std::optional<automation::CellRewriteOptions> rewrite = cellRewriteOptions(options))
         return std::make_unique<automation::CellRewriteOperation>(*rewrite);
+    if (const std::optional<automation::RowColumnOptions> lines = rowColumnOptions(options))
+        return std::make_unique<automation::RowColumnOperation>(*lines);
     return nullptr;
 }
 
