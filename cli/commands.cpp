@@ -12,293 +12,250 @@ namespace corvane::cli {
 
 namespace {
 
-CommandSpec replaceCommand() {
-  CommandSpec c;
-  c.name = QStringLiteral("replace");
-  c.summary = QStringLiteral(
-      "find a text on the selected sheets and replace it, or only list the "
-      "workbooks that hold it");
-  c.options = commonJobOptions();
-  c.options.push_back(
-      {QStringLiteral("find"), QStringLiteral("TEXT"), true,
-       QStringLiteral(
-           "text to find (* ? ~ are wildcards; letter case is ignored)")});
-  c.options.push_back(
-      {QStringLiteral("replace"), QStringLiteral("TEXT"), false,
-       QStringLiteral("text put in its place (required unless --list-only)")});
-  c.options.push_back(
-      {QStringLiteral("list-only"),
-       {},
-       false,
-       QStringLiteral(
-           "change nothing; only list the workbooks that hold the text")});
-  c.check = [](const ParsedOptions &o) {
-    if (!o.isSet(QStringLiteral("replace")) &&
-        !o.isSet(QStringLiteral("list-only")))
-      return QStringLiteral("missing option '--replace' (or give --list-only)");
-    return QString();
-  };
-  c.run = [](const ParsedOptions &o, QTextStream &out, QTextStream &err) {
-    return runJob(
-        o, out, err,
-        [&o](jobs::JobOptions &job) {
-          job.justShow = o.isSet(QStringLiteral("list-only"));
-          job.findText = o.value(QStringLiteral("find"));
-          job.replaceText = o.value(QStringLiteral("replace"));
-        },
-        &jobs::ThreadObject::ReplaceExcelText);
-  };
-  return c;
+CommandSpec replaceCommand()
+{
+    CommandSpec c;
+    c.name = QStringLiteral("replace");
+    c.summary = QStringLiteral("find a text on the selected sheets and replace it, or only list the "
+                               "workbooks that hold it");
+    c.options = commonJobOptions();
+    c.options.push_back({QStringLiteral("find"), QStringLiteral("TEXT"), true,
+                         QStringLiteral("text to find (* ? ~ are wildcards; letter case is ignored)")});
+    c.options.push_back({QStringLiteral("replace"), QStringLiteral("TEXT"), false,
+                         QStringLiteral("text put in its place (required unless --list-only)")});
+    c.options.push_back({QStringLiteral("list-only"),
+                         {},
+                         false,
+                         QStringLiteral("change nothing; only list the workbooks that hold the text")});
+    c.check = [](const ParsedOptions& o) {
+        if (!o.isSet(QStringLiteral("replace")) && !o.isSet(QStringLiteral("list-only")))
+            return QStringLiteral("missing option '--replace' (or give --list-only)");
+        return QString();
+    };
+    c.run = [](const ParsedOptions& o, QTextStream& out, QTextStream& err) {
+        return runJob(
+            o, out, err,
+            [&o](jobs::JobOptions& job) {
+                job.justShow = o.isSet(QStringLiteral("list-only"));
+                job.findText = o.value(QStringLiteral("find"));
+                job.replaceText = o.value(QStringLiteral("replace"));
+            },
+            &jobs::ThreadObject::ReplaceExcelText);
+    };
+    return c;
 }
 
 // The window's four rewrite buttons by name, with the flag each sets.
-const std::vector<std::pair<QString, bool jobs::JobOptions::*>> &
-rewriteModes() {
-  static const std::vector<std::pair<QString, bool jobs::JobOptions::*>> modes =
-      {
-          {QStringLiteral("fill-text"), &jobs::JobOptions::fillTextMode},
-          {QStringLiteral("change-text"), &jobs::JobOptions::changeTextMode},
-          {QStringLiteral("fill-formula"), &jobs::JobOptions::fillFormulaMode},
-          {QStringLiteral("change-formula"),
-           &jobs::JobOptions::changeFormulaMode},
-      };
-  return modes;
+const std::vector<std::pair<QString, bool jobs::JobOptions::*>>& rewriteModes()
+{
+    static const std::vector<std::pair<QString, bool jobs::JobOptions::*>> modes = {
+        {QStringLiteral("fill-text"), &jobs::JobOptions::fillTextMode},
+        {QStringLiteral("change-text"), &jobs::JobOptions::changeTextMode},
+        {QStringLiteral("fill-formula"), &jobs::JobOptions::fillFormulaMode},
+        {QStringLiteral("change-formula"), &jobs::JobOptions::changeFormulaMode},
+    };
+    return modes;
 }
 
 // The row and column operations, then every mode the cells command knows.
-const std::vector<std::pair<QString, bool jobs::JobOptions::*>> &
-rowColumnModes() {
-  static const std::vector<std::pair<QString, bool jobs::JobOptions::*>> modes =
-      {
-          {QStringLiteral("delete-row"), &jobs::JobOptions::deleteRowMode},
-          {QStringLiteral("delete-column"),
-           &jobs::JobOptions::deleteColumnMode},
-          {QStringLiteral("insert-row"), &jobs::JobOptions::addRowMode},
-          {QStringLiteral("insert-column"), &jobs::JobOptions::addColumnMode},
-      };
-  return modes;
+const std::vector<std::pair<QString, bool jobs::JobOptions::*>>& rowColumnModes()
+{
+    static const std::vector<std::pair<QString, bool jobs::JobOptions::*>> modes = {
+        {QStringLiteral("delete-row"), &jobs::JobOptions::deleteRowMode},
+        {QStringLiteral("delete-column"), &jobs::JobOptions::deleteColumnMode},
+        {QStringLiteral("insert-row"), &jobs::JobOptions::addRowMode},
+        {QStringLiteral("insert-column"), &jobs::JobOptions::addColumnMode},
+    };
+    return modes;
 }
 
-bool isMode(
-    const std::vector<std::pair<QString, bool jobs::JobOptions::*>> &modes,
-    const QString &mode) {
-  for (const auto &[name, field] : modes) {
-    (void)field;
-    if (name == mode)
-      return true;
-  }
-  return false;
+bool isMode(const std::vector<std::pair<QString, bool jobs::JobOptions::*>>& modes, const QString& mode)
+{
+    for (const auto& [name, field] : modes) {
+        (void)field;
+        if (name == mode)
+            return true;
+    }
+    return false;
 }
 
 // The offset options and their fields; the window's spin boxes hold 0 to 99.
-const std::vector<std::pair<QString, int jobs::JobOptions::*>> &
-offsetOptions() {
-  static const std::vector<std::pair<QString, int jobs::JobOptions::*>>
-      offsets = {
-          {QStringLiteral("right"), &jobs::JobOptions::cellRight},
-          {QStringLiteral("left"), &jobs::JobOptions::cellLeft},
-          {QStringLiteral("down"), &jobs::JobOptions::cellDown},
-          {QStringLiteral("up"), &jobs::JobOptions::cellUp},
-      };
-  return offsets;
+const std::vector<std::pair<QString, int jobs::JobOptions::*>>& offsetOptions()
+{
+    static const std::vector<std::pair<QString, int jobs::JobOptions::*>> offsets = {
+        {QStringLiteral("right"), &jobs::JobOptions::cellRight},
+        {QStringLiteral("left"), &jobs::JobOptions::cellLeft},
+        {QStringLiteral("down"), &jobs::JobOptions::cellDown},
+        {QStringLiteral("up"), &jobs::JobOptions::cellUp},
+    };
+    return offsets;
 }
 
 constexpr int kMaxOffset = 99;
 
-CommandSpec cellsCommand() {
-  CommandSpec c;
-  c.name = QStringLiteral("cells");
-  c.summary = QStringLiteral(
-      "locate cells by a search or by their addresses and write a new text or "
-      "formula into them, replace the found text inside them, or delete "
-      "or insert their rows or columns");
-  c.options = commonJobOptions();
-  c.options.push_back(
-      {QStringLiteral("mode"), QStringLiteral("MODE"), true,
-       QStringLiteral(
-           "fill-text, change-text, fill-formula or change-formula; or "
-           "delete-row, delete-column, insert-row or insert-column: the "
-           "whole row or column of each located cell (offsets ignored)")});
-  c.options.push_back(
-      {QStringLiteral("text"), QStringLiteral("TEXT"), false,
-       QStringLiteral(
-           "the new text or formula; with change-*, what replaces the find "
-           "text (letter case must match there); the rewrite modes "
-           "need it")});
-  c.options.push_back(
-      {QStringLiteral("below-or-right"),
-       {},
-       false,
-       QStringLiteral(
-           "insert-row and insert-column: insert below or right of each "
-           "located cell instead of above or left")});
-  c.options.push_back(
-      {QStringLiteral("find"), QStringLiteral("TEXT"), false,
-       QStringLiteral(
-           "locate the cells holding this text (* ? ~ are wildcards; letter "
-           "case is ignored); the text modes search values, the formula "
-           "modes formulas")});
-  c.options.push_back({QStringLiteral("whole-cell"),
-                       {},
-                       false,
-                       QStringLiteral("the find text must be the whole cell")});
-  c.options.push_back(
-      {QStringLiteral("in-formulas"),
-       {},
-       false,
-       QStringLiteral(
-           "search formulas (used by the row and column operations only)")});
-  c.options.push_back(
-      {QStringLiteral("range"), QStringLiteral("A1:C7"), false,
-       QStringLiteral(
-           "search this range of each sheet instead of its used range")});
-  for (const auto &[name, field] : offsetOptions()) {
-    (void)field;
+CommandSpec cellsCommand()
+{
+    CommandSpec c;
+    c.name = QStringLiteral("cells");
+    c.summary = QStringLiteral("locate cells by a search or by their addresses and write a new text or "
+                               "formula into them, replace the found text inside them, or delete "
+                               "or insert their rows or columns");
+    c.options = commonJobOptions();
+    c.options.push_back({QStringLiteral("mode"), QStringLiteral("MODE"), true,
+                         QStringLiteral("fill-text, change-text, fill-formula or change-formula; or "
+                                        "delete-row, delete-column, insert-row or insert-column: the "
+                                        "whole row or column of each located cell (offsets ignored)")});
+    c.options.push_back({QStringLiteral("text"), QStringLiteral("TEXT"), false,
+                         QStringLiteral("the new text or formula; with change-*, what replaces the find "
+                                        "text (letter case must match there); the rewrite modes "
+                                        "need it")});
+    c.options.push_back({QStringLiteral("below-or-right"),
+                         {},
+                         false,
+                         QStringLiteral("insert-row and insert-column: insert below or right of each "
+                                        "located cell instead of above or left")});
+    c.options.push_back({QStringLiteral("find"), QStringLiteral("TEXT"), false,
+                         QStringLiteral("locate the cells holding this text (* ? ~ are wildcards; letter "
+                                        "case is ignored); the text modes search values, the formula "
+                                        "modes formulas")});
     c.options.push_back(
-        {name, QStringLiteral("N"), false,
-         QStringLiteral("move the target N cells %1 of each match (0 to 99)")
-             .arg(name)});
-  }
-  c.options.push_back(
-      {QStringLiteral("cells"), QStringLiteral("B3,D5,F2"), false,
-       QStringLiteral("work these cells instead of searching (no offsets)")});
-  c.options.push_back(
-      {QStringLiteral("once-per-sheet"),
-       {},
-       false,
-       QStringLiteral("with --find: at most one cell per sheet")});
-  c.options.push_back(
-      {QStringLiteral("once-per-workbook"),
-       {},
-       false,
-       QStringLiteral(
-           "at most one cell per workbook; with --cells: skip a workbook's "
-           "later sheets once a list ending in a cell is done")});
-  c.check = [](const ParsedOptions &o) {
-    const QString mode = o.value(QStringLiteral("mode"));
-    const bool rewrite = isMode(rewriteModes(), mode);
-    if (!rewrite && !isMode(rowColumnModes(), mode))
-      return QStringLiteral(
-                 "unknown mode '%1' (fill-text, change-text, fill-formula, "
-                 "change-formula, delete-row, delete-column, insert-row or "
-                 "insert-column)")
-          .arg(mode);
-    if (rewrite && !o.isSet(QStringLiteral("text")))
-      return QStringLiteral("mode '%1' needs '--text'").arg(mode);
-    if (!rewrite && o.isSet(QStringLiteral("text")))
-      return QStringLiteral("mode '%1' writes no text: leave out '--text'")
-          .arg(mode);
-    if (o.isSet(QStringLiteral("below-or-right")) &&
-        !mode.startsWith(QLatin1String("insert-")))
-      return QStringLiteral(
-          "'--below-or-right' goes with insert-row and insert-column");
-    const bool find = o.isSet(QStringLiteral("find"));
-    const bool cells = o.isSet(QStringLiteral("cells"));
-    if (find == cells)
-      return QStringLiteral("give either '--find' or '--cells'");
-    if (cells) {
-      for (const QString &searchOnly :
-           {QStringLiteral("whole-cell"), QStringLiteral("in-formulas"),
-            QStringLiteral("range"), QStringLiteral("right"),
-            QStringLiteral("left"), QStringLiteral("down"),
-            QStringLiteral("up")})
-        if (o.isSet(searchOnly))
-          return QStringLiteral(
-                     "option '--%1' goes with '--find', not '--cells'")
-              .arg(searchOnly);
+        {QStringLiteral("whole-cell"), {}, false, QStringLiteral("the find text must be the whole cell")});
+    c.options.push_back({QStringLiteral("in-formulas"),
+                         {},
+                         false,
+                         QStringLiteral("search formulas (used by the row and column operations only)")});
+    c.options.push_back({QStringLiteral("range"), QStringLiteral("A1:C7"), false,
+                         QStringLiteral("search this range of each sheet instead of its used range")});
+    for (const auto& [name, field] : offsetOptions()) {
+        (void)field;
+        c.options.push_back({name, QStringLiteral("N"), false,
+                             QStringLiteral("move the target N cells %1 of each match (0 to 99)").arg(name)});
     }
-    for (const auto &[name, field] : offsetOptions()) {
-      (void)field;
-      if (!o.isSet(name))
-        continue;
-      bool number = false;
-      const int n = o.value(name).toInt(&number);
-      if (!number || n < 0 || n > kMaxOffset)
-        return QStringLiteral("option '--%1' needs a whole number from 0 to %2")
-            .arg(name)
-            .arg(kMaxOffset);
-    }
-    return QString();
-  };
-  c.run = [](const ParsedOptions &o, QTextStream &out, QTextStream &err) {
-    LaunchChecks checks;
-    checks.beforeLists = [](const jobs::JobOptions &job) {
-      return jobs::appointedCellsMissing(job)
-                 ? jobs::appointedCellsMissingMessage()
-                 : QString();
+    c.options.push_back({QStringLiteral("cells"), QStringLiteral("B3,D5,F2"), false,
+                         QStringLiteral("work these cells instead of searching (no offsets)")});
+    c.options.push_back({QStringLiteral("once-per-sheet"),
+                         {},
+                         false,
+                         QStringLiteral("with --find: at most one cell per sheet")});
+    c.options.push_back({QStringLiteral("once-per-workbook"),
+                         {},
+                         false,
+                         QStringLiteral("at most one cell per workbook; with --cells: skip a workbook's "
+                                        "later sheets once a list ending in a cell is done")});
+    c.check = [](const ParsedOptions& o) {
+        const QString mode = o.value(QStringLiteral("mode"));
+        const bool rewrite = isMode(rewriteModes(), mode);
+        if (!rewrite && !isMode(rowColumnModes(), mode))
+            return QStringLiteral("unknown mode '%1' (fill-text, change-text, fill-formula, "
+                                  "change-formula, delete-row, delete-column, insert-row or "
+                                  "insert-column)")
+                .arg(mode);
+        if (rewrite && !o.isSet(QStringLiteral("text")))
+            return QStringLiteral("mode '%1' needs '--text'").arg(mode);
+        if (!rewrite && o.isSet(QStringLiteral("text")))
+            return QStringLiteral("mode '%1' writes no text: leave out '--text'").arg(mode);
+        if (o.isSet(QStringLiteral("below-or-right")) && !mode.startsWith(QLatin1String("insert-")))
+            return QStringLiteral("'--below-or-right' goes with insert-row and insert-column");
+        const bool find = o.isSet(QStringLiteral("find"));
+        const bool cells = o.isSet(QStringLiteral("cells"));
+        if (find == cells)
+            return QStringLiteral("give either '--find' or '--cells'");
+        if (cells) {
+            for (const QString& searchOnly :
+                 {QStringLiteral("whole-cell"), QStringLiteral("in-formulas"), QStringLiteral("range"),
+                  QStringLiteral("right"), QStringLiteral("left"), QStringLiteral("down"),
+                  QStringLiteral("up")})
+                if (o.isSet(searchOnly))
+                    return QStringLiteral("option '--%1' goes with '--find', not '--cells'").arg(searchOnly);
+        }
+        for (const auto& [name, field] : offsetOptions()) {
+            (void)field;
+            if (!o.isSet(name))
+                continue;
+            bool number = false;
+            const int n = o.value(name).toInt(&number);
+            if (!number || n < 0 || n > kMaxOffset)
+                return QStringLiteral("option '--%1' needs a whole number from 0 to %2")
+                    .arg(name)
+                    .arg(kMaxOffset);
+        }
+        return QString();
     };
-    checks.afterFolder = [](const jobs::JobOptions &job) {
-      return jobs::nothingToLocate(job) ? jobs::nothingToLocateMessage()
-                                        : QString();
+    c.run = [](const ParsedOptions& o, QTextStream& out, QTextStream& err) {
+        LaunchChecks checks;
+        checks.beforeLists = [](const jobs::JobOptions& job) {
+            return jobs::appointedCellsMissing(job) ? jobs::appointedCellsMissingMessage() : QString();
+        };
+        checks.afterFolder = [](const jobs::JobOptions& job) {
+            return jobs::nothingToLocate(job) ? jobs::nothingToLocateMessage() : QString();
+        };
+        return runJob(
+            o, out, err,
+            [&o](jobs::JobOptions& job) {
+                jobs::clearCellModes(job);
+                for (const auto* modes : {&rewriteModes(), &rowColumnModes()})
+                    for (const auto& [name, field] : *modes)
+                        if (name == o.value(QStringLiteral("mode")))
+                            job.*field = true;
+                job.cellFindText = o.value(QStringLiteral("find"));
+                job.cellFillText = o.value(QStringLiteral("text"));
+                for (const auto& [name, field] : offsetOptions())
+                    job.*field = o.value(name).toInt();
+                job.textFullMatch = o.isSet(QStringLiteral("whole-cell"));
+                job.findInFormula = o.isSet(QStringLiteral("in-formulas"));
+                job.sheetFillOnce = o.isSet(QStringLiteral("once-per-sheet"));
+                job.workbookFillOnce = o.isSet(QStringLiteral("once-per-workbook"));
+                job.findRangeOn = o.isSet(QStringLiteral("range"));
+                if (job.findRangeOn)
+                    job.findRange = o.value(QStringLiteral("range")).trimmed();
+                job.appointCellOn = o.isSet(QStringLiteral("cells"));
+                if (job.appointCellOn)
+                    job.appointCells = o.value(QStringLiteral("cells")).trimmed();
+                job.insertDownOrRight = o.isSet(QStringLiteral("below-or-right"));
+            },
+            &jobs::ThreadObject::CellFillText, checks);
     };
-    return runJob(
-        o, out, err,
-        [&o](jobs::JobOptions &job) {
-          jobs::clearCellModes(job);
-          for (const auto *modes : {&rewriteModes(), &rowColumnModes()})
-            for (const auto &[name, field] : *modes)
-              if (name == o.value(QStringLiteral("mode")))
-                job.*field = true;
-          job.cellFindText = o.value(QStringLiteral("find"));
-          job.cellFillText = o.value(QStringLiteral("text"));
-          for (const auto &[name, field] : offsetOptions())
-            job.*field = o.value(name).toInt();
-          job.textFullMatch = o.isSet(QStringLiteral("whole-cell"));
-          job.findInFormula = o.isSet(QStringLiteral("in-formulas"));
-          job.sheetFillOnce = o.isSet(QStringLiteral("once-per-sheet"));
-          job.workbookFillOnce = o.isSet(QStringLiteral("once-per-workbook"));
-          job.findRangeOn = o.isSet(QStringLiteral("range"));
-          if (job.findRangeOn)
-            job.findRange = o.value(QStringLiteral("range")).trimmed();
-          job.appointCellOn = o.isSet(QStringLiteral("cells"));
-          if (job.appointCellOn)
-            job.appointCells = o.value(QStringLiteral("cells")).trimmed();
-          job.insertDownOrRight = o.isSet(QStringLiteral("below-or-right"));
-        },
-        &jobs::ThreadObject::CellFillText, checks);
-  };
-  return c;
+    return c;
 }
 
 // The command line is the confirmation the window asks for.
-CommandSpec removeSheetCommand() {
-  CommandSpec c;
-  c.name = QStringLiteral("remove-sheet");
-  c.summary = QStringLiteral(
-      "delete one sheet from every workbook: the first sheet, or the first one "
-      "named exactly as --sheet says (with --first-sheet too, only if sheet 1 "
-      "has that name); this cannot be undone");
-  c.options = commonJobOptions();
-  c.run = [](const ParsedOptions &o, QTextStream &out, QTextStream &err) {
-    return runJob(
-        o, out, err, [](jobs::JobOptions &) {},
-        &jobs::ThreadObject::RemoveSheet);
-  };
-  return c;
+CommandSpec removeSheetCommand()
+{
+    CommandSpec c;
+    c.name = QStringLiteral("remove-sheet");
+    c.summary = QStringLiteral("delete one sheet from every workbook: the first sheet, or the first one "
+                               "named exactly as --sheet says (with --first-sheet too, only if sheet 1 "
+                               "has that name); this cannot be undone");
+    c.options = commonJobOptions();
+    c.run = [](const ParsedOptions& o, QTextStream& out, QTextStream& err) {
+        return runJob(
+            o, out, err, [](jobs::JobOptions&) {}, &jobs::ThreadObject::RemoveSheet);
+    };
+    return c;
 }
 
 } // namespace
 
-std::vector<CommandSpec> jobCommands() {
-  return {replaceCommand(), removeSheetCommand(), cellsCommand()};
+std::vector<CommandSpec> jobCommands()
+{
+    return {replaceCommand(), removeSheetCommand(), cellsCommand()};
 }
 
-int runCommandLine(const QStringList &arguments, QTextStream &out,
-                   QTextStream &err) {
-  const std::vector<CommandSpec> commands = jobCommands();
-  ParsedOptions options;
-  QString error;
-  const CommandSpec *command =
-      parseCommandLine(arguments, commands, options, error, out);
-  out.flush();
-  if (!command) {
-    if (error.isEmpty())
-      return ExitCompleted;
-    err << "corvane-cli: " << error << "\nTry 'corvane-cli --help'.\n";
-    err.flush();
-    return ExitUsage;
-  }
-  return command->run(options, out, err);
+int runCommandLine(const QStringList& arguments, QTextStream& out, QTextStream& err)
+{
+    const std::vector<CommandSpec> commands = jobCommands();
+    ParsedOptions options;
+    QString error;
+    const CommandSpec* command = parseCommandLine(arguments, commands, options, error, out);
+    out.flush();
+    if (!command) {
+        if (error.isEmpty())
+            return ExitCompleted;
+        err << "corvane-cli: " << error << "\nTry 'corvane-cli --help'.\n";
+        err.flush();
+        return ExitUsage;
+    }
+    return command->run(options, out, err);
 }
 
 } // namespace corvane::cli
