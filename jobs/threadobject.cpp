@@ -1,17 +1,20 @@
 #include "threadobject.h"
 
 #include "joboptions.h"
+#include "picturejob.h"
 #include "resultlists.h"
 #include "runmonitor.h"
 #include "serverregistry.h"
 
 #include "automation/cellrewrite.h"
 #include "automation/findreplace.h"
+#include "automation/pictureinsertion.h"
 #include "automation/runskeleton.h"
 #include "automation/sheetremoval.h"
 #include "platform/textopener.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <memory>
 
@@ -124,6 +127,18 @@ void ThreadObject::RemoveSheet()
     WorkerSink sink(*this, options);
     automation::SheetRemovalOperation operation;
     automation::runOperation(runSettings(options), installedServerFactory(), operation, sink);
+}
+
+void ThreadObject::PicInsert()
+{
+    JobOptions& options = jobOptions();
+    WorkerSink sink(*this, options);
+    automation::PictureInsertionOperation operation(pictureInsertionOptions(options));
+    automation::runOperation(runSettings(options), installedServerFactory(), operation, sink);
+    // The run deletes the transparent copy at its end; a run that never got there (no server
+    // could be started) must not leave it behind either.
+    if (wantsTransparentCopy(options))
+        QFile::remove(options.picPath);
 }
 
 } // namespace corvane::jobs

@@ -31,6 +31,9 @@ public slots:
     // The cell job that the set mode flag of jobOptions() names; clears the eight mode flags
     // before it ends the busy state, also when the run is cut short.
     void CellFillText();
+    // Inserts the picture of jobOptions() at the located cells of every workbook below the
+    // folder, deleting the drawing objects above them first when asked.
+    void PicInsert();
 
 private:
     RunMonitor* m_monitor;
