@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "app/systemtray.h"
 #include "jobs/launch.h"
+#include "jobs/picturejob.h"
 #include "jobs/runmonitor.h"
 #include "platform/screen.h"
 #include "ui_widget.h"
@@ -254,16 +255,8 @@ void Widget::setCellMode(bool jobs::JobOptions::*mode)
     options.*mode = true;
 }
 
-void Widget::launchCellJob()
+void Widget::readCellLocating(jobs::JobOptions& options) const
 {
-    // A running spreadsheet application could hold the workbooks open that the job rewrites.
-    if (!confirmedServerSweep(*asker))
-        return;
-
-    jobs::JobOptions& options = jobs::jobOptions();
-    options.sourcePath = ui->lEdt_SourcePath->text();
-    readSheetChoice(options);
-    options.openLists = true;
     options.cellFindText = ui->lEdt_CellFindText->text();
     options.cellRight = ui->sBox_CellRight->value();
     options.cellLeft = ui->sBox_CellLeft->value();
@@ -279,6 +272,19 @@ void Widget::launchCellJob()
     options.appointCellOn = ui->cBox_AppointCell->checkState() == Qt::Checked;
     if (options.appointCellOn)
         options.appointCells = ui->lEdt_AppointCell->text().trimmed();
+}
+
+void Widget::launchCellJob()
+{
+    // A running spreadsheet application could hold the workbooks open that the job rewrites.
+    if (!confirmedServerSweep(*asker))
+        return;
+
+    jobs::JobOptions& options = jobs::jobOptions();
+    options.sourcePath = ui->lEdt_SourcePath->text();
+    readSheetChoice(options);
+    options.openLists = true;
+    readCellLocating(options);
     options.cellFillText = ui->lEdt_CellFillText->text();
 
     if (jobs::appointedCellsMissing(options)) {
@@ -384,7 +390,59 @@ void Widget::on_pBtn_PicPath_clicked()
         ui->lEdt_PicPath->setText(chosen);
 }
 
-void Widget::on_pBtn_PicInsert_clicked() {}
+void Widget::on_pBtn_PicInsert_clicked()
+{
+    // A running spreadsheet application could hold the workbooks open that the job changes.
+    if (!confirmedServerSweep(*asker))
+        return;
+
+    jobs::JobOptions& options = jobs::jobOptions();
+    options.sourcePath = ui->lEdt_SourcePath->text();
+    readSheetChoice(options);
+    options.openLists = true;
+    options.picPath = ui->lEdt_PicPath->text().trimmed();
+    options.picTransparent = ui->cBox_PicTransparent->checkState() == Qt::Checked;
+    options.picDeleteOld = ui->cBox_PicDelOld->checkState() == Qt::Checked;
+    options.picRight = ui->sBox_PicRight->value();
+    options.picLeft = ui->sBox_PicLeft->value();
+    options.picDown = ui->sBox_PicDown->value();
+    options.picUp = ui->sBox_PicUp->value();
+    options.picWidth = ui->sBox_PicWidth->value();
+    options.picHeight = ui->sBox_PicHeight->value();
+    readCellLocating(options);
+
+    if (jobs::appointedCellsMissing(options)) {
+        asker->inform(QStringLiteral("注意"), jobs::appointedCellsMissingMessage());
+        return;
+    }
+    if (!jobs::prepareRun(options)) {
+        ui->lb_ShowDisposingFile->setText(jobs::folderMissingMessage());
+        return;
+    }
+    if (jobs::picturePathWrong(options)) {
+        ui->lb_ShowDisposingFile->setText(jobs::picturePathWrongMessage());
+        return;
+    }
+    if (jobs::nothingToLocate(options)) {
+        asker->inform(QStringLiteral("注意"), jobs::nothingToLocateMessage());
+        return;
+    }
+
+    // The chosen picture, not its transparent copy, is what the next start shows again.
+    SetSetting("sourcePath", options.sourcePath.toLocal8Bit());
+    SetSetting("picPath", options.picPath.toLocal8Bit());
+    SaveSettings(SaveMode::UpdateExisting);
+
+    ui->lb_ShowDisposingFile->setText(QString());
+    enterBusyState();
+    if (jobs::wantsTransparentCopy(options)) {
+        // The copy is made here, before the worker starts; the window waits for it.
+        ui->lb_ShowDisposingFile->setText(jobs::convertingPictureMessage());
+        ui->lb_ShowDisposingFile->repaint();
+        jobs::makeTransparentCopy(options);
+    }
+    startJob(&Widget::pBtn_PicInsert_HasClicked, &jobs::ThreadObject::PicInsert);
+}
 
 void Widget::on_cBox_AppointedSheet_clicked()
 {

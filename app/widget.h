@@ -82,6 +82,8 @@ private:
     using WorkerSlot = void (jobs::ThreadObject::*)();
 
     void readSheetChoice(jobs::JobOptions& options) const;
+    // The search or the appointed cells, as the cell and picture launches take them.
+    void readCellLocating(jobs::JobOptions& options) const;
     void enterBusyState();
     // The launch the eight cell buttons share, once the button has set its mode flag.
     void launchCellJob();
