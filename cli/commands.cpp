@@ -3,6 +3,7 @@
 #include "jobrunner.h"
 
 #include "jobs/launch.h"
+#include "jobs/picturejob.h"
 
 #include <QTextStream>
 
@@ -93,6 +94,188 @@ const std::vector<std::pair<QString, int jobs::JobOptions::*>>& offsetOptions()
 
 constexpr int kMaxOffset = 99;
 
+// The options that locate cells, shared by the cell and picture commands. `findNote` says what
+// the command searches; `formulasHelp` what --in-formulas does for it.
+void addLocatingOptions(CommandSpec& c, const QString& findNote, const QString& formulasHelp)
+{
+    c.options.push_back({QStringLiteral("find"), QStringLiteral("TEXT"), false,
+                         QStringLiteral("locate the cells holding this text (* ? ~ are wildcards; letter "
+                                        "case is ignored); ") +
+                             findNote});
+    c.options.push_back(
+        {QStringLiteral("whole-cell"), {}, false, QStringLiteral("the find text must be the whole cell")});
+    c.options.push_back({QStringLiteral("in-formulas"), {}, false, formulasHelp});
+    c.options.push_back({QStringLiteral("range"), QStringLiteral("A1:C7"), false,
+                         QStringLiteral("search this range of each sheet instead of its used range")});
+    for (const auto& [name, field] : offsetOptions()) {
+        (void)field;
+        c.options.push_back({name, QStringLiteral("N"), false,
+                             QStringLiteral("move the target N cells %1 of each match (0 to 99)").arg(name)});
+    }
+    c.options.push_back({QStringLiteral("cells"), QStringLiteral("B3,D5,F2"), false,
+                         QStringLiteral("work these cells instead of searching (no offsets)")});
+    c.options.push_back({QStringLiteral("once-per-sheet"),
+                         {},
+                         false,
+                         QStringLiteral("with --find: at most one cell per sheet")});
+    c.options.push_back({QStringLiteral("once-per-workbook"),
+                         {},
+                         false,
+                         QStringLiteral("at most one cell per workbook; with --cells: skip a workbook's "
+                                        "later sheets once a list ending in a cell is done")});
+}
+
+// A whole number from `low` to `high` in option `name` when it is given; an error text or "".
+QString checkNumber(const ParsedOptions& o, const QString& name, int low, int high)
+{
+    if (!o.isSet(name))
+        return QString();
+    bool number = false;
+    const int n = o.value(name).toInt(&number);
+    if (!number || n < low || n > high)
+        return QStringLiteral("option '--%1' needs a whole number from %2 to %3")
+            .arg(name)
+            .arg(low)
+            .arg(high);
+    return QString();
+}
+
+QString checkLocating(const ParsedOptions& o)
+{
+    const bool find = o.isSet(QStringLiteral("find"));
+    const bool cells = o.isSet(QStringLiteral("cells"));
+    if (find == cells)
+        return QStringLiteral("give either '--find' or '--cells'");
+    if (cells) {
+        for (const QString& searchOnly :
+             {QStringLiteral("whole-cell"), QStringLiteral("in-formulas"), QStringLiteral("range"),
+              QStringLiteral("right"), QStringLiteral("left"), QStringLiteral("down"), QStringLiteral("up")})
+            if (o.isSet(searchOnly))
+                return QStringLiteral("option '--%1' goes with '--find', not '--cells'").arg(searchOnly);
+    }
+    for (const auto& [name, field] : offsetOptions()) {
+        (void)field;
+        const QString error = checkNumber(o, name, 0, kMaxOffset);
+        if (!error.isEmpty())
+            return error;
+    }
+    return QString();
+}
+
+void fillLocating(const ParsedOptions& o, jobs::JobOptions& job)
+{
+    job.cellFindText = o.value(QStringLiteral("find"));
+    for (const auto& [name, field] : offsetOptions())
+        job.*field = o.value(name).toInt();
+    job.textFullMatch = o.isSet(QStringLiteral("whole-cell"));
+    job.findInFormula = o.isSet(QStringLiteral("in-formulas"));
+    job.sheetFillOnce = o.isSet(QStringLiteral("once-per-sheet"));
+    job.workbookFillOnce = o.isSet(QStringLiteral("once-per-workbook"));
+    job.findRangeOn = o.isSet(QStringLiteral("range"));
+    if (job.findRangeOn)
+        job.findRange = o.value(QStringLiteral("range")).trimmed();
+    job.appointCellOn = o.isSet(QStringLiteral("cells"));
+    if (job.appointCellOn)
+        job.appointCells = o.value(QStringLiteral("cells")).trimmed();
+}
+
+// The cell launch's refusals.
+LaunchChecks locatingChecks()
+{
+    LaunchChecks checks;
+    checks.beforeLists = [](const jobs::JobOptions& job) {
+        return jobs::appointedCellsMissing(job) ? jobs::appointedCellsMissingMessage() : QString();
+    };
+    checks.afterFolder = [](const jobs::JobOptions& job) {
+        return jobs::nothingToLocate(job) ? jobs::nothingToLocateMessage() : QString();
+    };
+    return checks;
+}
+
+// The picture offsets and sizes with their fields and ranges, as the window's spin boxes hold them.
+struct PictureNumber
+{
+    const char* name;
+    int jobs::JobOptions::*field;
+    int high;
+    const char* help;
+};
+const std::vector<PictureNumber>& pictureNumbers()
+{
+    static const std::vector<PictureNumber> numbers = {
+        {"pic-right", &jobs::JobOptions::picRight, 99, "move the picture N points right (0 to 99)"},
+        {"pic-left", &jobs::JobOptions::picLeft, 99, "move the picture N points left (0 to 99)"},
+        {"pic-down", &jobs::JobOptions::picDown, 99, "move the picture N points down (0 to 99)"},
+        {"pic-up", &jobs::JobOptions::picUp, 99, "move the picture N points up (0 to 99)"},
+        {"width", &jobs::JobOptions::picWidth, 999, "picture width in points, 0 for its own (0 to 999)"},
+        {"height", &jobs::JobOptions::picHeight, 999, "picture height in points, 0 for its own (0 to 999)"},
+    };
+    return numbers;
+}
+
+CommandSpec pictureCommand()
+{
+    CommandSpec c;
+    c.name = QStringLiteral("picture");
+    c.summary = QStringLiteral("locate cells by a search or by their addresses and place a picture at each "
+                               "one, deleting the drawing objects just above it first when asked");
+    c.options = commonJobOptions();
+    c.options.push_back({QStringLiteral("picture"), QStringLiteral("FILE"), false,
+                         QStringLiteral("the picture to insert; without it nothing is inserted (with "
+                                        "--delete-old, only deleted)")});
+    c.options.push_back({QStringLiteral("transparent"),
+                         {},
+                         false,
+                         QStringLiteral("insert a copy whose pixels of the colour of the pixel at (1,1) "
+                                        "are transparent (FILE.png, deleted after the run)")});
+    c.options.push_back({QStringLiteral("delete-old"),
+                         {},
+                         false,
+                         QStringLiteral("first delete the drawing objects whose top-left cell is the cell "
+                                        "just above each target")});
+    for (const PictureNumber& n : pictureNumbers())
+        c.options.push_back(
+            {QString::fromLatin1(n.name), QStringLiteral("N"), false, QString::fromLatin1(n.help)});
+    addLocatingOptions(c, QStringLiteral("values, or formulas with --in-formulas"),
+                       QStringLiteral("search formulas instead of values"));
+    c.check = [](const ParsedOptions& o) {
+        for (const PictureNumber& n : pictureNumbers()) {
+            const QString error = checkNumber(o, QString::fromLatin1(n.name), 0, n.high);
+            if (!error.isEmpty())
+                return error;
+        }
+        return checkLocating(o);
+    };
+    c.run = [](const ParsedOptions& o, QTextStream& out, QTextStream& err) {
+        LaunchChecks checks = locatingChecks();
+        const auto nothingToLocate = checks.afterFolder;
+        checks.afterFolder = [nothingToLocate](const jobs::JobOptions& job) {
+            if (jobs::picturePathWrong(job))
+                return jobs::picturePathWrongMessage();
+            return nothingToLocate(job);
+        };
+        checks.beforeRun = [&out](jobs::JobOptions& job) {
+            if (!jobs::wantsTransparentCopy(job))
+                return;
+            out << jobs::convertingPictureMessage() << '\n';
+            out.flush();
+            jobs::makeTransparentCopy(job);
+        };
+        return runJob(
+            o, out, err,
+            [&o](jobs::JobOptions& job) {
+                fillLocating(o, job);
+                job.picPath = o.value(QStringLiteral("picture")).trimmed();
+                job.picTransparent = o.isSet(QStringLiteral("transparent"));
+                job.picDeleteOld = o.isSet(QStringLiteral("delete-old"));
+                for (const PictureNumber& n : pictureNumbers())
+                    job.*(n.field) = o.value(QString::fromLatin1(n.name)).toInt();
+            },
+            &jobs::ThreadObject::PicInsert, checks);
+    };
+    return c;
+}
+
 CommandSpec cellsCommand()
 {
     CommandSpec c;
@@ -114,34 +297,8 @@ CommandSpec cellsCommand()
                          false,
                          QStringLiteral("insert-row and insert-column: insert below or right of each "
                                         "located cell instead of above or left")});
-    c.options.push_back({QStringLiteral("find"), QStringLiteral("TEXT"), false,
-                         QStringLiteral("locate the cells holding this text (* ? ~ are wildcards; letter "
-                                        "case is ignored); the text modes search values, the formula "
-                                        "modes formulas")});
-    c.options.push_back(
-        {QStringLiteral("whole-cell"), {}, false, QStringLiteral("the find text must be the whole cell")});
-    c.options.push_back({QStringLiteral("in-formulas"),
-                         {},
-                         false,
-                         QStringLiteral("search formulas (used by the row and column operations only)")});
-    c.options.push_back({QStringLiteral("range"), QStringLiteral("A1:C7"), false,
-                         QStringLiteral("search this range of each sheet instead of its used range")});
-    for (const auto& [name, field] : offsetOptions()) {
-        (void)field;
-        c.options.push_back({name, QStringLiteral("N"), false,
-                             QStringLiteral("move the target N cells %1 of each match (0 to 99)").arg(name)});
-    }
-    c.options.push_back({QStringLiteral("cells"), QStringLiteral("B3,D5,F2"), false,
-                         QStringLiteral("work these cells instead of searching (no offsets)")});
-    c.options.push_back({QStringLiteral("once-per-sheet"),
-                         {},
-                         false,
-                         QStringLiteral("with --find: at most one cell per sheet")});
-    c.options.push_back({QStringLiteral("once-per-workbook"),
-                         {},
-                         false,
-                         QStringLiteral("at most one cell per workbook; with --cells: skip a workbook's "
-                                        "later sheets once a list ending in a cell is done")});
+    addLocatingOptions(c, QStringLiteral("the text modes search values, the formula modes formulas"),
+                       QStringLiteral("search formulas (used by the row and column operations only)"));
     c.check = [](const ParsedOptions& o) {
         const QString mode = o.value(QStringLiteral("mode"));
         const bool rewrite = isMode(rewriteModes(), mode);
@@ -156,39 +313,10 @@ CommandSpec cellsCommand()
             return QStringLiteral("mode '%1' writes no text: leave out '--text'").arg(mode);
         if (o.isSet(QStringLiteral("below-or-right")) && !mode.startsWith(QLatin1String("insert-")))
             return QStringLiteral("'--below-or-right' goes with insert-row and insert-column");
-        const bool find = o.isSet(QStringLiteral("find"));
-        const bool cells = o.isSet(QStringLiteral("cells"));
-        if (find == cells)
-            return QStringLiteral("give either '--find' or '--cells'");
-        if (cells) {
-            for (const QString& searchOnly :
-                 {QStringLiteral("whole-cell"), QStringLiteral("in-formulas"), QStringLiteral("range"),
-                  QStringLiteral("right"), QStringLiteral("left"), QStringLiteral("down"),
-                  QStringLiteral("up")})
-                if (o.isSet(searchOnly))
-                    return QStringLiteral("option '--%1' goes with '--find', not '--cells'").arg(searchOnly);
-        }
-        for (const auto& [name, field] : offsetOptions()) {
-            (void)field;
-            if (!o.isSet(name))
-                continue;
-            bool number = false;
-            const int n = o.value(name).toInt(&number);
-            if (!number || n < 0 || n > kMaxOffset)
-                return QStringLiteral("option '--%1' needs a whole number from 0 to %2")
-                    .arg(name)
-                    .arg(kMaxOffset);
-        }
-        return QString();
+        return checkLocating(o);
     };
     c.run = [](const ParsedOptions& o, QTextStream& out, QTextStream& err) {
-        LaunchChecks checks;
-        checks.beforeLists = [](const jobs::JobOptions& job) {
-            return jobs::appointedCellsMissing(job) ? jobs::appointedCellsMissingMessage() : QString();
-        };
-        checks.afterFolder = [](const jobs::JobOptions& job) {
-            return jobs::nothingToLocate(job) ? jobs::nothingToLocateMessage() : QString();
-        };
+        const LaunchChecks checks = locatingChecks();
         return runJob(
             o, out, err,
             [&o](jobs::JobOptions& job) {
@@ -197,20 +325,8 @@ CommandSpec cellsCommand()
                     for (const auto& [name, field] : *modes)
                         if (name == o.value(QStringLiteral("mode")))
                             job.*field = true;
-                job.cellFindText = o.value(QStringLiteral("find"));
+                fillLocating(o, job);
                 job.cellFillText = o.value(QStringLiteral("text"));
-                for (const auto& [name, field] : offsetOptions())
-                    job.*field = o.value(name).toInt();
-                job.textFullMatch = o.isSet(QStringLiteral("whole-cell"));
-                job.findInFormula = o.isSet(QStringLiteral("in-formulas"));
-                job.sheetFillOnce = o.isSet(QStringLiteral("once-per-sheet"));
-                job.workbookFillOnce = o.isSet(QStringLiteral("once-per-workbook"));
-                job.findRangeOn = o.isSet(QStringLiteral("range"));
-                if (job.findRangeOn)
-                    job.findRange = o.value(QStringLiteral("range")).trimmed();
-                job.appointCellOn = o.isSet(QStringLiteral("cells"));
-                if (job.appointCellOn)
-                    job.appointCells = o.value(QStringLiteral("cells")).trimmed();
                 job.insertDownOrRight = o.isSet(QStringLiteral("below-or-right"));
             },
             &jobs::ThreadObject::CellFillText, checks);
@@ -238,7 +354,7 @@ CommandSpec removeSheetCommand()
 
 std::vector<CommandSpec> jobCommands()
 {
-    return {replaceCommand(), removeSheetCommand(), cellsCommand()};
+    return {replaceCommand(), removeSheetCommand(), cellsCommand(), pictureCommand()};
 }
 
 int runCommandLine(const QStringList& arguments, QTextStream& out, QTextStream& err)

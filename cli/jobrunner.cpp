@@ -40,6 +40,8 @@ int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
     }
     if (refused(checks.afterFolder, job))
         return ExitRefused;
+    if (checks.beforeRun)
+        checks.beforeRun(job);
 
     // The command line is its own worker thread: the server is made and used right here.
     jobs::ThreadObject worker;

@@ -22,6 +22,8 @@ struct LaunchChecks
 {
     std::function<QString(const jobs::JobOptions&)> beforeLists;
     std::function<QString(const jobs::JobOptions&)> afterFolder;
+    // Runs after every check passed, just before the job (the picture's transparent copy).
+    std::function<void(jobs::JobOptions&)> beforeRun;
 };
 
 // `fill` writes the command's own fields. Returns the exit status.
