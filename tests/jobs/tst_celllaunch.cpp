@@ -1,7 +1,8 @@
 // The window's cell launch offscreen: the mode flags, the change buttons' whole-cell switch,
-// the two refusals and what they leave alone, the settings file's save mode, and the job run
-// to its end with its flags cleared. No test opens a dialog or ends a process: the sweep
-// question is answered No, and a test that needs the job skips when a server runs here.
+// the two refusals and what they leave alone, the settings file's save mode, the job run to its
+// end with its flags cleared, and the row and column buttons (the hidden add ones by their
+// handlers). No test opens a dialog or ends a process: the sweep question is answered No, and a
+// test that needs the job skips when a server runs here.
 #include "app/asker.h"
 #include "app/startup.h"
 #include "app/widget.h"
@@ -11,6 +12,7 @@
 #include "tests/support/memoryserver.h"
 
 #include <QCheckBox>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -218,19 +220,42 @@ private slots:
         QVERIFY(journal->saved.isEmpty());
     }
 
-    void rowAndColumnButtonsLaunchNothingYet()
+    void rowAndColumnButtonsRunTheirWalksAndTheHiddenAddHandlersWork()
     {
+        QTemporaryDir dir;
+        auto journal = std::make_shared<ServerJournal>();
+        corvane::jobs::installServerFactory([journal] { return std::make_unique<MemoryServer>(journal); });
+        const QString book = dir.filePath("a.xlsx");
+        writeMemoryWorkbook(book, {{"S1", {{"A1", "head"}, {"A2", "x"}, {"B3", "y"}, {"C4", "x"}}}});
         auto window = makeWindow();
-        QSignalSpy requests(window.get(), &Widget::pBtn_CellFillText_HasClicked);
-        control<QLabel>(*window, "lb_ShowDisposingFile")->setText("before");
-        for (const char* name : {"pBtn_DeleteRow", "pBtn_DeleteColumn"})
-            control<QPushButton>(*window, name)->click();
-        for (const char* name : {"on_pBtn_AddRow_clicked", "on_pBtn_AddColumn_clicked"})
-            QVERIFY(QMetaObject::invokeMethod(window.get(), name));
-        QCOMPARE(requests.count(), 0);
-        QVERIFY(m_asker->asked.isEmpty());
-        QCOMPARE(status(*window), QStringLiteral("before"));
-        QVERIFY(idle(*window));
+        control<QLineEdit>(*window, "lEdt_SourcePath")->setText(dir.path() + "/");
+        control<QLineEdit>(*window, "lEdt_CellFindText")->setText("x");
+        // Offsets do not apply to rows and columns.
+        control<QSpinBox>(*window, "sBox_CellDown")->setValue(5);
+
+        control<QPushButton>(*window, "pBtn_DeleteRow")->click();
+        if (sweepStopped())
+            QSKIP("a spreadsheet server runs on this machine; the launch asked to end it");
+        QTRY_VERIFY_WITH_TIMEOUT(idle(*window), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(status(*window).startsWith(
+                                     QStringLiteral("成功查找1个Excel文件,修改1个Excel文件,修改2个单元格。")),
+                                 10000);
+        QJsonObject cells = readMemorySheet(book, 0);
+        QCOMPARE(cells.keys(), (QStringList{"A1", "B2"}));
+        QVERIFY(!anyCellMode());
+
+        // The add buttons and their check box stay hidden; their handlers still run the walk.
+        for (const char* name : {"pBtn_AddRow", "pBtn_AddColumn"})
+            QVERIFY(control<QPushButton>(*window, name)->isHidden());
+        QVERIFY(control<QCheckBox>(*window, "cBox_DownOrRightInsert")->isHidden());
+        control<QLineEdit>(*window, "lEdt_CellFindText")->setText("y");
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "on_pBtn_AddColumn_clicked"));
+        QTRY_VERIFY_WITH_TIMEOUT(idle(*window), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(status(*window).contains(QStringLiteral("修改1个Excel文件,修改1个单元格。")),
+                                 10000);
+        cells = readMemorySheet(book, 0);
+        QCOMPARE(cells.value("C2").toString(), QStringLiteral("y"));
+        QVERIFY(!anyCellMode());
     }
 };
 
