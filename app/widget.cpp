@@ -151,12 +151,15 @@ void Widget::enterBusyState()
 
 void Widget::startJob(RequestSignal request, WorkerSlot slot)
 {
-    // Every launch takes the server choice along and remembers it, as it does the folder.
+    // Every launch takes the server choice along and remembers it, as it does the folder. A file
+    // without the line means "auto", so it gains one only once the user has chosen another.
     jobs::JobOptions& options = jobs::jobOptions();
     options.server = automation::parseServerChoice(ui->comboBox_Server->currentText())
                          .value_or(automation::ServerChoice::Auto);
-    SetSetting("server", automation::serverChoiceName(options.server).toLatin1());
-    SaveSettings(SaveMode::UpdateExisting);
+    if (options.server != automation::ServerChoice::Auto || !GetSetting("server").isEmpty()) {
+        SetSetting("server", automation::serverChoiceName(options.server).toLatin1());
+        SaveSettings(SaveMode::UpdateExisting);
+    }
 
     // The previous run may still be writing its lists; its slot must return before its
     // worker goes.

@@ -474,6 +474,24 @@ private slots:
         const QByteArray text = settings.readAll();
         QVERIFY2(text.contains("server=native\r\n"), text.constData());
         QVERIFY2(!text.contains("libreoffice"), text.constData());
+        settings.close();
+
+        // Back to "auto": the line stays and says so.
+        control<QComboBox>(*window, "comboBox_Server")->setCurrentText(QStringLiteral("auto"));
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "on_pBtn_ReplaceExcelText_clicked"));
+        QTRY_VERIFY_WITH_TIMEOUT(control<QPushButton>(*window, "pBtn_ReplaceExcelText")->isEnabled(), 10000);
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QVERIFY(settings.readAll().contains("server=auto\r\n"));
+        settings.close();
+
+        // A file that never had the line does not gain one for the default.
+        writeSettings("extra=1\r\n");
+        auto fresh = makeWindow();
+        control<QLineEdit>(*fresh, "lEdt_SourcePath")->setText(folder.path() + QLatin1Char('/'));
+        QVERIFY(QMetaObject::invokeMethod(fresh.get(), "on_pBtn_ReplaceExcelText_clicked"));
+        QTRY_VERIFY_WITH_TIMEOUT(control<QPushButton>(*fresh, "pBtn_ReplaceExcelText")->isEnabled(), 10000);
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QVERIFY(!settings.readAll().contains("server"));
         corvane::jobs::installServerFactory({});
     }
 

@@ -136,6 +136,10 @@ def main():
         check(openpyxl.load_workbook(os.path.join(folder, 'book.xlsx'))['Data']['A1'].value == 'Nord one',
               'native: .xlsx replaced')
 
+        # A server name that is none of the three is a usage error, before anything is touched.
+        done = run_cli(folder, 'excel')
+        check(done.returncode == 2 and "unknown server 'excel'" in done.stderr, 'unknown server: usage error')
+
         # libreoffice without LibreOffice: the run names it, ends (exit 1) and changes nothing.
         folder = make_folder(root, 'missing')
         before = open(os.path.join(folder, 'book.xlsx'), 'rb').read()
