@@ -9,7 +9,7 @@ corvane_packages=(
     libzip-dev libpugixml-dev
     libgtest-dev
     python3 python3-openpyxl
-    libreoffice-calc-nogui libreoffice-dev
+    libreoffice-calc-nogui libreoffice-dev python3-uno
     xdg-utils fonts-wqy-microhei
 )
 
