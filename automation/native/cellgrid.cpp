@@ -1,5 +1,7 @@
 #include "cellgrid.h"
 
+#include "automation/native/formula/formulatokenizer.h"
+
 #include <algorithm>
 
 namespace corvane::automation::native {
@@ -11,42 +13,20 @@ const auto cellBefore = [](const GridCell& c, int value) { return c.column < val
 
 bool parseCellReference(std::string_view text, int& row, int& column)
 {
-    int c = 0, r = 0, letters = 0, digits = 0;
-    size_t i = 0;
-    for (; i < text.size(); ++i) {
-        const char ch = text[i];
-        if (ch >= 'A' && ch <= 'Z')
-            c = c * 26 + (ch - 'A' + 1);
-        else if (ch >= 'a' && ch <= 'z')
-            c = c * 26 + (ch - 'a' + 1);
-        else
-            break;
-        if (++letters > 3)
-            return false;
-    }
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9' || ++digits > 7)
-            return false;
-        r = r * 10 + (text[i] - '0');
-    }
-    if (!letters || !digits || c > 16384 || r < 1 || r > 1048576)
+    formula::ReferenceEnd end;
+    if (!formula::parseCellWord(text, end))
         return false;
-    row = r;
-    column = c;
+    row = end.row;
+    column = end.column;
     return true;
 }
 
 std::string cellReference(int row, int column)
 {
-    char letters[4];
-    int n = 0;
-    while (column > 0 && n < 3) {
-        letters[n++] = static_cast<char>('A' + (column - 1) % 26);
-        column = (column - 1) / 26;
-    }
-    std::string out(letters, static_cast<size_t>(n));
-    std::reverse(out.begin(), out.end());
-    return out + std::to_string(row);
+    std::string out;
+    const formula::ReferenceEnd end{row, column, false, false};
+    formula::appendAddress(out, formula::ReferenceShape::Cell, end, end);
+    return out;
 }
 
 std::vector<GridRow>::const_iterator CellGrid::rowAtOrAfter(int row) const
