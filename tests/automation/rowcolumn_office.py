@@ -12,54 +12,10 @@ does (Sheet!#REF!), which LibreOffice reads as #NAME? rather than #REF!.
 """
 import json
 import os
-import subprocess
 import sys
-import time
 
-
-class Office:
-    def __init__(self, workdir):
-        import uno
-        from com.sun.star.beans import PropertyValue
-        self.uno, self.PropertyValue = uno, PropertyValue
-        pipe = "corvane_rowcol_%d" % os.getpid()
-        soffice = os.environ.get("CORVANE_SOFFICE") or "soffice"
-        self.proc = subprocess.Popen([soffice, "--headless", "--invisible", "--norestore", "--nologo",
-                                      "-env:UserInstallation=file://" + os.path.join(workdir, "profile"),
-                                      "--accept=pipe,name=%s;urp;" % pipe],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        local = uno.getComponentContext()
-        resolver = local.ServiceManager.createInstanceWithContext("com.sun.star.bridge.UnoUrlResolver", local)
-        ctx = None
-        for _ in range(240):
-            try:
-                ctx = resolver.resolve("uno:pipe,name=%s;urp;StarOffice.ComponentContext" % pipe)
-                break
-            except Exception:
-                if self.proc.poll() is not None:
-                    break
-                time.sleep(0.5)
-        if ctx is None:
-            self.close()
-            raise RuntimeError("LibreOffice did not answer")
-        self.desktop = ctx.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", ctx)
-
-    def load(self, path):
-        p = self.PropertyValue()
-        p.Name, p.Value = "Hidden", True
-        return self.desktop.loadComponentFromURL(self.uno.systemPathToFileUrl(os.path.abspath(path)),
-                                                 "_blank", 0, (p,))
-
-    def close(self):
-        try:
-            self.desktop.terminate()
-        except Exception:
-            pass
-        try:
-            self.proc.wait(timeout=60)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from office import Office  # noqa: E402
 
 
 def shown(doc):
@@ -88,7 +44,7 @@ def shown(doc):
 
 def main(argv):
     workdir, sheet_name = argv[1], argv[2]
-    office = Office(workdir)
+    office = Office(workdir, "corvane_rowcol")
     try:
         for edit in argv[3:]:
             kind, index, original, edited = edit.split(":", 3)

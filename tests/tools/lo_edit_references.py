@@ -23,11 +23,11 @@ Usage: lo_edit_references.py WORKDIR [FILE...]   (WORKDIR is created; LibreOffic
 import os
 import random
 import re
-import subprocess
 import sys
-import time
 import zipfile
 import xml.etree.ElementTree as ET
+
+from office import Office
 
 NS = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
 REL_ID = "{http://schemas.openxmlformats.org/officeDocument/2006/relationships}id"
@@ -184,41 +184,10 @@ def most_named_sheet(formulas, order):
     return max(named, key=lambda n: counts[n.lower()]) if named else order[0]
 
 
-class LibreOffice:
-    def __init__(self, workdir):
-        import uno
-        from com.sun.star.beans import PropertyValue
-        self._uno, self._property = uno, PropertyValue
-        pipe = "corvane_formula_%d" % os.getpid()
-        soffice = os.environ.get("CORVANE_SOFFICE") or "soffice"
-        self.proc = subprocess.Popen([soffice, "--headless", "--invisible", "--norestore", "--nologo",
-                                      "-env:UserInstallation=file://" + os.path.join(workdir, "profile"),
-                                      "--accept=pipe,name=%s;urp;" % pipe],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        local = uno.getComponentContext()
-        resolver = local.ServiceManager.createInstanceWithContext("com.sun.star.bridge.UnoUrlResolver", local)
-        ctx = None
-        for _ in range(120):
-            try:
-                ctx = resolver.resolve("uno:pipe,name=%s;urp;StarOffice.ComponentContext" % pipe)
-                break
-            except Exception:
-                if self.proc.poll() is not None:
-                    break
-                time.sleep(0.5)
-        if ctx is None:
-            self.close()
-            raise RuntimeError("LibreOffice did not answer")
-        self.desktop = ctx.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", ctx)
-
-    def prop(self, name, value):
-        p = self._property()
-        p.Name, p.Value = name, value
-        return p
-
+class LibreOffice(Office):
     def edit(self, source, sheet_name, kind, first, count, target):
         """Applies the edit and exports; False when LibreOffice refuses it."""
-        doc = self.desktop.loadComponentFromURL(self._uno.systemPathToFileUrl(source), "_blank", 0,
+        doc = self.desktop.loadComponentFromURL(self.uno.systemPathToFileUrl(source), "_blank", 0,
                                                 (self.prop("Hidden", True),))
         try:
             sheet = doc.Sheets.getByName(sheet_name)
@@ -236,22 +205,10 @@ class LibreOffice:
             sys.stderr.write("%s: LibreOffice refused %s: %s\n" % (source, kind, type(exc).__name__))
             doc.close(True)
             return False
-        doc.storeToURL(self._uno.systemPathToFileUrl(target),
+        doc.storeToURL(self.uno.systemPathToFileUrl(target),
                        (self.prop("FilterName", "Calc MS Excel 2007 XML"),))
         doc.close(True)
         return True
-
-    def close(self):
-        try:
-            if getattr(self, "desktop", None) is not None:
-                self.desktop.terminate()
-        except Exception:
-            pass  # the bridge goes down as LibreOffice quits
-        try:
-            self.proc.wait(timeout=60)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
 
 
 def report(out, kind, first, count, edited, before, after_path):
@@ -283,7 +240,7 @@ def main(argv):
             edited = most_named_sheet(formulas, order)
             jobs += [(source, edited, kind, first, count) for kind, first, count in CORPUS_EDITS]
 
-    office = LibreOffice(workdir)
+    office = LibreOffice(workdir, "corvane_formula", attempts=120)
     done = []
     try:
         for n, (source, edited, kind, first, count) in enumerate(jobs):
