@@ -85,17 +85,21 @@ Operation::WorkbookOutcome CellJobOperation::endWorkbook()
     return {false, ResultList::Unmatched};
 }
 
-void CellJobOperation::finishRun(const RunTotals& totals, RunSink& sink)
+void finishCellJobRun(const RunTotals& totals, int cells, RunSink& sink)
 {
-    sink.status(cellJobSummary(totals.opened, totals.matched, m_cells, totals.seconds));
+    sink.status(cellJobSummary(totals.opened, totals.matched, cells, totals.seconds));
     sink.runEnded();
     if (!totals.openFailedList.isEmpty())
         sink.writeList(ResultList::OpenFailed, totals.openFailedList);
-    // When every opened workbook was changed the summary says all there is to say.
     if (!totals.matchedList.isEmpty() && totals.matched != totals.opened)
         sink.writeList(ResultList::Matched, totals.matchedList);
     if (!totals.unmatchedList.isEmpty())
         sink.writeList(ResultList::Unmatched, totals.unmatchedList);
+}
+
+void CellJobOperation::finishRun(const RunTotals& totals, RunSink& sink)
+{
+    finishCellJobRun(totals, m_cells, sink);
 }
 
 } // namespace corvane::automation

@@ -15,6 +15,9 @@ namespace corvane::automation {
 QString invalidRangeMessage(const QString& workbookPath);
 // "成功查找3个Excel文件,修改2个Excel文件,修改5个单元格。耗时1秒。"
 QString cellJobSummary(int opened, int changed, int cells, qint64 seconds);
+// The end of a cell or picture run: the summary, the end signal, then the result lists. The
+// matched list is left out when every opened workbook was changed: the summary says it all.
+void finishCellJobRun(const RunTotals& totals, int cells, RunSink& sink);
 
 class CellJobOperation : public Operation
 {

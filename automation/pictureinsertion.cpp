@@ -144,14 +144,7 @@ void PictureInsertionOperation::finishRun(const RunTotals& totals, RunSink& sink
     // The converted picture lives for one run only; the chosen file itself is never touched.
     if (m_options.picTransparent && !m_options.picPath.isEmpty())
         QFile::remove(m_options.picPath);
-    sink.status(cellJobSummary(totals.opened, totals.matched, m_cells, totals.seconds));
-    sink.runEnded();
-    if (!totals.openFailedList.isEmpty())
-        sink.writeList(ResultList::OpenFailed, totals.openFailedList);
-    if (!totals.matchedList.isEmpty() && totals.matched != totals.opened)
-        sink.writeList(ResultList::Matched, totals.matchedList);
-    if (!totals.unmatchedList.isEmpty())
-        sink.writeList(ResultList::Unmatched, totals.unmatchedList);
+    finishCellJobRun(totals, m_cells, sink);
 }
 
 } // namespace corvane::automation
