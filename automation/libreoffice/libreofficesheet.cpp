@@ -729,13 +729,21 @@ std::optional<CellAddress> LibreOfficeSheet::shapeTopLeftCell(int index)
 bool LibreOfficeSheet::deleteShape(int index)
 {
     try {
-        const auto objects = drawingObjects();
-        if (index < 1 || index > static_cast<int>(objects.size())) {
-            m_lastError = QStringLiteral("there is no drawing object %1").arg(index);
-            return false;
+        // XShapes::remove says nothing when the shape it is given has lost its drawing object,
+        // which happens when Calc rebuilds an object (a chart, say) between two of our calls.
+        // So look again afterwards, and take a fresh list for another try.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const auto objects = drawingObjects();
+            if (index < 1 || index > static_cast<int>(objects.size())) {
+                m_lastError = QStringLiteral("there is no drawing object %1").arg(index);
+                return false;
+            }
+            shapes()->remove(objects[static_cast<size_t>(index - 1)]);
+            if (drawingObjects().size() + 1 == objects.size())
+                return true;
         }
-        shapes()->remove(objects[static_cast<size_t>(index - 1)]);
-        return true;
+        m_lastError = QStringLiteral("LibreOffice did not remove drawing object %1").arg(index);
+        return false;
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);
         return false;

@@ -243,7 +243,7 @@ TEST(LibreOfficeCorpus, DrawingObjectsAreDrawingsNotFormControlsOrComments)
         for (int i = 1; i <= e.shapes; ++i)
             EXPECT_TRUE(sheet->shapeTopLeftCell(i)) << i;
         if (e.shapes > 0) {
-            EXPECT_TRUE(sheet->deleteShape(1));
+            EXPECT_TRUE(sheet->deleteShape(1)) << sheet->lastError().toStdString();
             EXPECT_EQ(sheet->shapeCount(), e.shapes - 1);
         }
     }
