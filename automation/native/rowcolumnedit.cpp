@@ -99,6 +99,18 @@ std::optional<RangeAddress> plainRange(const char* text)
     return parseRangeAddress(QString::fromUtf8(text));
 }
 
+// Whether XML text may hold a reference that names a sheet: a "!" other than the one closing a
+// lost reference (#REF!), which the sheet's own earlier edits leave behind.
+bool mayNameASheet(std::string_view text)
+{
+    constexpr std::string_view lost = "#REF";
+    for (std::size_t at = text.find('!'); at != std::string_view::npos; at = text.find('!', at + 1)) {
+        if (at < lost.size() || text.substr(at - lost.size(), lost.size()) != lost)
+            return true;
+    }
+    return false;
+}
+
 // Sheet protection locks row and column edits unless the matching attribute says "0".
 bool protectionForbids(pugi::xml_node protection, const SheetEdit& edit)
 {
@@ -225,11 +237,17 @@ bool RowColumnEdit::prepareWorksheet(std::size_t index)
 {
     const SheetPart& sheet = m_sheets[index];
     const bool edited = index == m_edited;
+    // Another sheet can only point into the edited one by naming it. A loaded sheet answers
+    // that without being written out, which matters when many rows go one by one.
+    if (!edited && m_package.isLoaded(sheet.part)) {
+        const Worksheet* loaded = m_package.part<Worksheet>(sheet.part);
+        if (loaded && !loaded->anyPiece(mayNameASheet))
+            return true;
+    }
     std::string text;
     if (!currentText(sheet.part, text))
         return false;
-    // Another sheet can only point into the edited one by naming it.
-    if (!edited && text.find('!') == std::string::npos)
+    if (!edited && !mayNameASheet(text))
         return true;
 
     WorksheetWork work;

@@ -883,6 +883,12 @@ bool Worksheet::write(int row, int column, const CellInput& input)
     return true;
 }
 
+bool Worksheet::anyPiece(bool (*test)(std::string_view)) const
+{
+    return test(m_content) || test(XmlPart::serialize()) ||
+           std::any_of(m_edits.begin(), m_edits.end(), [test](const std::string& e) { return test(e); });
+}
+
 std::string Worksheet::serialize() const
 {
     const std::string shell = XmlPart::serialize();

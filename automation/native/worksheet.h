@@ -26,6 +26,10 @@ class Worksheet : public XmlPart
 public:
     bool load(const std::string& partName, std::string data) override;
     std::string serialize() const override;
+    // Whether `test` holds for any piece of the part as it is to be stored (the text around the
+    // cells, the cells as loaded, the cells as edited). Pieces an edit replaced are still tested.
+    // Much cheaper than serialize() for a large sheet.
+    bool anyPiece(bool (*test)(std::string_view)) const;
 
     // The workbook's shared strings (null when it has none: new texts are then stored inline).
     void setSharedStrings(SharedStrings* strings) { m_strings = strings; }
