@@ -28,6 +28,12 @@ QString CellJobOperation::progressLine(const QString& path) const
 void CellJobOperation::beginWorkbook()
 {
     m_changed = false;
+    m_cellsBefore = m_cells;
+}
+
+void CellJobOperation::dropWorkbook()
+{
+    m_cells = m_cellsBefore;
 }
 
 Operation::AfterSheet CellJobOperation::workOnSheet(Sheet& sheet, RunSink& sink)

@@ -30,6 +30,7 @@ public:
 
     void takeUpWorkbook(const QString& path) override { m_workbookPath = path; }
     void beginWorkbook() override;
+    void dropWorkbook() override;
     AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) override;
     WorkbookOutcome endWorkbook() override;
     void finishRun(const RunTotals& totals, RunSink& sink) override;
@@ -56,6 +57,7 @@ private:
     QString m_workbookPath;
     bool m_changed = false;
     int m_cells = 0;
+    int m_cellsBefore = 0; // m_cells when the current workbook was taken up
 };
 
 } // namespace corvane::automation

@@ -74,6 +74,9 @@ public:
     }
     virtual AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) = 0;
     virtual WorkbookOutcome endWorkbook() = 0;
+    // The workbook just ended was not saved after all (its save failed, or a part of it could
+    // not be read): what the operation counted in it must not count.
+    virtual void dropWorkbook() {}
     // Sends the summaries, ends the busy state and writes the lists, in the operation's order.
     virtual void finishRun(const RunTotals& totals, RunSink& sink) = 0;
 };

@@ -34,6 +34,12 @@ QString PictureInsertionOperation::progressLine(const QString& path) const
 void PictureInsertionOperation::beginWorkbook()
 {
     m_modified = false;
+    m_cellsBefore = m_cells;
+}
+
+void PictureInsertionOperation::dropWorkbook()
+{
+    m_cells = m_cellsBefore;
 }
 
 Operation::AfterSheet PictureInsertionOperation::workOnSheet(Sheet& sheet, RunSink& sink)

@@ -117,8 +117,16 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
         }
 
         const Operation::WorkbookOutcome outcome = operation.endWorkbook();
-        if (outcome.save && !workbook->save()) {
+        const QString damage = workbook->damage();
+        if (!damage.isEmpty() && outcome.list != ResultList::OpenFailed) {
+            // Some of it could not be read, so it was not worked on as asked: saving the rest
+            // would pass a partial change off as done.
+            operation.dropWorkbook();
+            append(totals.openFailedList, path);
+            sink.workbookFailed(path, damage);
+        } else if (outcome.save && !workbook->save()) {
             // Changed in memory only: reporting it as modified would be a lie.
+            operation.dropWorkbook();
             append(totals.openFailedList, path);
             sink.workbookFailed(path, workbook->lastError());
         } else if (outcome.list) {

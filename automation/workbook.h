@@ -30,6 +30,10 @@ public:
     virtual void close() = 0;
 
     virtual QString lastError() const = 0;
+    // Why a part of the workbook that was worked on could not be read (a sheet whose part is
+    // damaged, say); empty when nothing failed so. Such a workbook was not worked on as asked,
+    // so it must not be saved as if it had been.
+    virtual QString damage() const = 0;
 };
 
 } // namespace corvane::automation

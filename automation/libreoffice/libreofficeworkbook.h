@@ -31,6 +31,8 @@ public:
     bool save() override;
     void close() override;
     QString lastError() const override { return m_lastError; }
+    // LibreOffice reads the whole file when it opens it; what it cannot read fails the open.
+    QString damage() const override { return {}; }
 
     // The export filter save() uses: the file's own format.
     QString saveFilter() const;

@@ -24,11 +24,13 @@ Worksheet* NativeSheet::worksheet()
     SharedStrings* strings = m_workbook.sharedStrings(error);
     if (!error.isEmpty()) {
         m_lastError = error;
+        m_workbook.noteDamage(error);
         return nullptr;
     }
     m_worksheet = m_workbook.package().part<Worksheet>(m_partName);
     if (!m_worksheet) {
         m_lastError = m_workbook.package().error();
+        m_workbook.noteDamage(m_lastError);
         return nullptr;
     }
     m_worksheet->setSharedStrings(strings);

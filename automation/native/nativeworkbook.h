@@ -33,6 +33,13 @@ public:
     bool save() override;
     void close() override;
     QString lastError() const override { return m_lastError; }
+    QString damage() const override { return m_damage; }
+    // A part the work needed could not be read; the first reason is kept.
+    void noteDamage(const QString& reason)
+    {
+        if (m_damage.isEmpty())
+            m_damage = reason;
+    }
 
     Package& package() { return m_package; }
     // After open() failed: the file is not a zip package at all (see Package::foreignFormat).
@@ -54,6 +61,7 @@ private:
     bool m_open = false;
     bool m_contentsChanged = false;
     QString m_lastError;
+    QString m_damage;
 };
 
 } // namespace corvane::automation::native

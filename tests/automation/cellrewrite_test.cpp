@@ -415,6 +415,20 @@ TEST(CellRun, CountsDecidesPerWorkbookAndSummarises)
     EXPECT_GT(r.sink.events.indexOf("list:Matched"), ended);
 }
 
+TEST(CellRun, CellsOfAWorkbookThatWasNotSavedDoNotCount)
+{
+    CellRun r;
+    writeMemoryWorkbook(r.path("a.xlsx"), {{"S1", {{"A1", "x"}, {"B2", "x"}}}}, "disk full");
+    writeMemoryWorkbook(r.path("b.xlsx"), {{"S1", {{"A1", "x"}}}}, {}, "damaged: sheet2");
+    writeMemoryWorkbook(r.path("c.xlsx"), {{"S1", {{"A1", "x"}}}});
+    int cells = 0;
+    r.run(rewrite(CellRewriteMode::FillText, "x", "y"), &cells);
+    EXPECT_EQ(cells, 1);
+    EXPECT_EQ(withoutSeconds(r.sink.only("status:").last()),
+              "成功查找3个Excel文件,修改1个Excel文件,修改1个单元格。耗时N秒。");
+    EXPECT_EQ(r.sink.lists.value("OpenFailed").count('\n'), 2);
+}
+
 TEST(CellRun, MatchedListIsLeftOutWhenEveryOpenedWorkbookChanged)
 {
     CellRun r;

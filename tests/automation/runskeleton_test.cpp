@@ -172,6 +172,30 @@ TEST(RunSkeleton, FailedSaveGoesToTheFailedListAndIsNotCounted)
     EXPECT_EQ(readMemorySheet(f.path("locked.xlsx"), 0).value("A1").toString(), "old");
 }
 
+TEST(RunSkeleton, WorkbookWithAnUnreadablePartIsReportedAndNotSaved)
+{
+    Fixture f;
+    writeMemoryWorkbook(f.path("broken.xlsx"), {{"Sheet1", {{"A1", "old"}}}}, {},
+                        "damaged: xl/worksheets/sheet2.xml: CRC error");
+    writeMemoryWorkbook(f.path("quiet.xlsx"), {{"Sheet1", {{"A1", "calm"}}}}, {}, "damaged: sheet2");
+    writeMemoryWorkbook(f.path("fine.xlsx"), {{"Sheet1", {{"A1", "old"}}}});
+    f.replace("old", "new");
+
+    // Matched or not, a workbook that could not be read whole goes to the failed list.
+    const QString broken = QDir::toNativeSeparators(f.path("broken.xlsx"));
+    const QString quiet = QDir::toNativeSeparators(f.path("quiet.xlsx"));
+    const QString failed = f.sink.lists.value("OpenFailed");
+    EXPECT_TRUE(failed.contains(broken + "\n") && failed.contains(quiet + "\n")) << failed.toStdString();
+    EXPECT_EQ(failed.count('\n'), 2);
+    EXPECT_EQ(f.sink.lists.value("Matched"), QDir::toNativeSeparators(f.path("fine.xlsx")) + "\n");
+    EXPECT_FALSE(f.sink.lists.contains("Unmatched"));
+    EXPECT_TRUE(f.sink.events.contains("failed:" + broken + ":damaged: xl/worksheets/sheet2.xml: CRC error"));
+    EXPECT_EQ(f.journal->saved.size(), 1);
+    EXPECT_EQ(readMemorySheet(f.path("broken.xlsx"), 0).value("A1").toString(), "old");
+    EXPECT_EQ(withoutSeconds(f.sink.only("status:").last()),
+              "查找3个Excel文件,包含查找内容有1个Excel文件,耗时N秒。");
+}
+
 TEST(RunSkeleton, MissingServerEndsTheBusyStateWithoutSummaryOrLists)
 {
     Fixture f;

@@ -326,6 +326,7 @@ bool MemoryWorkbook::load()
     }
     const QJsonObject root = doc.object();
     m_saveError = root.value("saveError").toString();
+    m_damage = root.value("damage").toString();
     for (const QJsonValue& s : root.value("sheets").toArray()) {
         const QJsonObject o = s.toObject();
         auto sheet = std::make_unique<MemorySheet>(o.value("name").toString(), o.value("chart").toBool(),
@@ -484,7 +485,7 @@ void MemoryServer::quit()
 }
 
 void writeMemoryWorkbook(const QString& path, const std::vector<std::pair<QString, SheetCells>>& sheets,
-                         const QString& saveError)
+                         const QString& saveError, const QString& damage)
 {
     QJsonArray array;
     for (const auto& [name, cells] : sheets) {
@@ -499,6 +500,8 @@ void writeMemoryWorkbook(const QString& path, const std::vector<std::pair<QStrin
     QJsonObject root{{"sheets", array}};
     if (!saveError.isEmpty())
         root.insert("saveError", saveError);
+    if (!damage.isEmpty())
+        root.insert("damage", damage);
     QFile file(path);
     if (file.open(QIODevice::WriteOnly))
         file.write(QJsonDocument(root).toJson());

@@ -141,12 +141,14 @@ public:
     bool save() override;
     void close() override;
     QString lastError() const override { return m_lastError; }
+    QString damage() const override { return m_damage; }
 
 private:
     QString m_path;
     std::shared_ptr<ServerJournal> m_journal;
     std::vector<std::unique_ptr<MemorySheet>> m_sheets;
     QString m_saveError;
+    QString m_damage;
     QString m_lastError;
 };
 
@@ -170,8 +172,9 @@ private:
 
 // Builds the JSON of one workbook: sheets as (name, {address: text}) pairs.
 using SheetCells = std::vector<std::pair<QString, QString>>;
+// `damage` makes the workbook report a part it could not read.
 void writeMemoryWorkbook(const QString& path, const std::vector<std::pair<QString, SheetCells>>& sheets,
-                         const QString& saveError = {});
+                         const QString& saveError = {}, const QString& damage = {});
 // Reads back the cells of sheet `index` (0-based) as {address: text}; empty when unreadable.
 QJsonObject readMemorySheet(const QString& path, int index);
 // The whole JSON object of sheet `index` (0-based), shapes and geometry included.

@@ -2,9 +2,12 @@
 // damaged, encrypted and hostile files are refused.
 #include "workbookfixture.h"
 
+#include "automation/findreplace.h"
 #include "automation/native/nativeserver.h"
+#include "automation/runskeleton.h"
 #include "automation/sheet.h"
 #include "automation/workbook.h"
+#include "tests/support/recordingsink.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -290,8 +293,48 @@ TEST_F(PackageTest, BrokenPartsAreRefusedWithTheirReason)
     auto wb = m_server.open(p);
     ASSERT_TRUE(wb);
     EXPECT_TRUE(wb->sheet(1)->usedRange());
+    EXPECT_TRUE(wb->damage().isEmpty());
     EXPECT_FALSE(wb->sheet(2)->usedRange());
     EXPECT_TRUE(wb->sheet(2)->lastError().startsWith(QLatin1String("damaged")));
+    // The workbook remembers it, so that a run does not save the rest as if all was done.
+    EXPECT_EQ(wb->damage(), wb->sheet(2)->lastError());
+}
+
+TEST_F(PackageTest, RunLeavesAWorkbookWithABadChecksumUntouched)
+{
+    // A sheet whose stored checksum does not match its bytes: libzip notices once it is read.
+    const QString p = standardBook();
+    QByteArray bytes = fileBytes(p);
+    const QByteArray name = "xl/worksheets/sheet2.xml";
+    int at = -1;
+    for (int i = bytes.indexOf(name); i >= 0; i = bytes.indexOf(name, i + 1)) {
+        if (i >= 30 && bytes.mid(i - 30, 4) == QByteArray("PK\x03\x04", 4)) {
+            at = i - 30;
+            break;
+        }
+    }
+    ASSERT_GE(at, 0);
+    // Flip one bit of the CRC in the local header and in the central directory.
+    bytes[at + 14] = char(bytes[at + 14] ^ 1);
+    for (int i = bytes.indexOf(name); i >= 0; i = bytes.indexOf(name, i + 1)) {
+        if (i >= 46 && bytes.mid(i - 46, 4) == QByteArray("PK\x01\x02", 4))
+            bytes[i - 46 + 16] = char(bytes[i - 46 + 16] ^ 1);
+    }
+    {
+        QFile f(p);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+    corvane::testsupport::RecordingSink sink;
+    RunSettings settings;
+    settings.sourcePath = m_dir.path() + QLatin1Char('/');
+    FindReplaceOperation op({QStringLiteral("alpha"), QStringLiteral("gamma"), false});
+    runOperation(settings, [] { return std::make_unique<NativeServer>(); }, op, sink);
+
+    EXPECT_EQ(fileBytes(p), bytes);
+    EXPECT_EQ(sink.lists.value("OpenFailed"), QDir::toNativeSeparators(p) + "\n");
+    EXPECT_FALSE(sink.lists.contains("Matched"));
 }
 
 TEST_F(PackageTest, HostilePackagesAreRefusedWithinBounds)
