@@ -5,6 +5,9 @@
 
 #include "celljob.h"
 
+#include <QSet>
+#include <QString>
+
 namespace corvane::automation {
 
 enum class RowColumnMode
@@ -42,13 +45,15 @@ protected:
 private:
     bool rows() const { return m_mode == RowColumnMode::DeleteRow || m_mode == RowColumnMode::AddRow; }
     bool inserts() const { return m_mode == RowColumnMode::AddRow || m_mode == RowColumnMode::AddColumn; }
-    // Deletes or inserts the line `index`; a refusal is reported with the server's reason.
+    // Deletes or inserts the line `index`; a refusal is reported with the server's reason, once
+    // per sheet and reason (a protected sheet refuses every match alike).
     bool edit(Sheet& sheet, int index);
 
     RowColumnMode m_mode;
     bool m_insertDownOrRight;
     QString m_workbookPath;
     RunSink* m_sink = nullptr;
+    QSet<QString> m_reported; // refusal reasons reported on the current sheet
 };
 
 } // namespace corvane::automation

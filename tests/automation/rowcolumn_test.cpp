@@ -232,7 +232,7 @@ TEST(RowColumnWalk, ARefusedDeletionEndsTheSheetAndIsReportedNotCounted)
         << sink.events.join('\n').toStdString();
 }
 
-TEST(RowColumnWalk, ARefusedInsertionEndsWhenTheSearchComesRound)
+TEST(RowColumnWalk, ARefusedInsertionEndsWhenTheSearchComesRoundAndIsReportedOnce)
 {
     WalkSheet s({{"A1", "a"}, {"B3", "x"}, {"B6", "x"}});
     s.setLocked(true);
@@ -240,5 +240,6 @@ TEST(RowColumnWalk, ARefusedInsertionEndsWhenTheSearchComesRound)
     const Worked w = work(options(RowColumnMode::AddRow), s, sink);
     EXPECT_EQ(w.cells, 0);
     EXPECT_LT(s.finds, 5);
-    EXPECT_EQ(sink.events.filter(QStringLiteral("could not insert a row")).size(), 2);
+    // Both matches are refused for the same reason; saying it again adds nothing.
+    EXPECT_EQ(sink.events.filter(QStringLiteral("could not insert a row")).size(), 1);
 }
