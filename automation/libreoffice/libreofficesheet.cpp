@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QThread>
 #include <QUrl>
 
 #include <com/sun/star/awt/Size.hpp>
@@ -741,6 +742,7 @@ bool LibreOfficeSheet::deleteShape(int index)
             shapes()->remove(objects[static_cast<size_t>(index - 1)]);
             if (drawingObjects().size() + 1 == objects.size())
                 return true;
+            QThread::msleep(100); // give Calc time to finish what it was doing to the object
         }
         m_lastError = QStringLiteral("LibreOffice did not remove drawing object %1").arg(index);
         return false;
