@@ -330,7 +330,8 @@ TEST_F(PackageTest, RunLeavesAWorkbookWithABadChecksumUntouched)
     RunSettings settings;
     settings.sourcePath = m_dir.path() + QLatin1Char('/');
     FindReplaceOperation op({QStringLiteral("alpha"), QStringLiteral("gamma"), false});
-    runOperation(settings, [] { return std::make_unique<NativeServer>(); }, op, sink);
+    runOperation(
+        settings, [] { return std::make_unique<NativeServer>(); }, op, sink);
 
     EXPECT_EQ(fileBytes(p), bytes);
     EXPECT_EQ(sink.lists.value("OpenFailed"), QDir::toNativeSeparators(p) + "\n");
