@@ -1,11 +1,9 @@
 // corvane-cli cells in-process over the in-memory test server: output, lists, exit statuses,
 // the options it fills, the launch's refusals and the parser's.
 #include "automation/runskeleton.h"
-#include "cli/commands.h"
+#include "clitest.h"
 #include "jobs/joboptions.h"
 #include "jobs/resultlists.h"
-#include "jobs/serverregistry.h"
-#include "tests/support/memoryserver.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,32 +17,8 @@ using namespace corvane::testsupport;
 
 namespace {
 
-struct Cli
+struct Folder : CliFolder
 {
-    QString out;
-    QString err;
-    int status = -1;
-
-    explicit Cli(const QStringList& args)
-    {
-        QTextStream o(&out);
-        QTextStream e(&err);
-        status = cli::runCommandLine(args, o, e);
-    }
-    QStringList outLines() const { return out.split('\n', Qt::SkipEmptyParts); }
-};
-
-struct Folder
-{
-    QTemporaryDir dir;
-    std::shared_ptr<ServerJournal> journal = std::make_shared<ServerJournal>();
-
-    Folder()
-    {
-        jobs::installServerFactory([this] { return std::make_unique<MemoryServer>(journal); });
-    }
-    ~Folder() { jobs::installServerFactory({}); }
-    QString path(const QString& name = {}) const { return dir.path() + "/" + name; }
     QString cell(const QString& file, int sheet, const QString& address) const
     {
         return readMemorySheet(path(file), sheet).value(address).toString();

@@ -1,10 +1,8 @@
 // corvane-cli in-process over the in-memory test server: output streams, exit statuses,
 // the options it fills, and the parser's refusals.
-#include "cli/commands.h"
+#include "clitest.h"
 #include "jobs/joboptions.h"
 #include "jobs/resultlists.h"
-#include "jobs/serverregistry.h"
-#include "tests/support/memoryserver.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,34 +17,7 @@ using namespace corvane::testsupport;
 
 namespace {
 
-struct Cli
-{
-    QString out;
-    QString err;
-    int status = -1;
-
-    explicit Cli(const QStringList& args)
-    {
-        QTextStream o(&out);
-        QTextStream e(&err);
-        status = cli::runCommandLine(args, o, e);
-    }
-    QStringList outLines() const { return out.split('\n', Qt::SkipEmptyParts); }
-};
-
-struct Folder
-{
-    QTemporaryDir dir;
-    std::shared_ptr<ServerJournal> journal = std::make_shared<ServerJournal>();
-    bool available = true;
-
-    Folder()
-    {
-        jobs::installServerFactory([this] { return std::make_unique<MemoryServer>(journal, available); });
-    }
-    ~Folder() { jobs::installServerFactory({}); }
-    QString path(const QString& name = {}) const { return dir.path() + "/" + name; }
-};
+using Folder = CliFolder;
 
 QByteArray readAll(const QString& path)
 {

@@ -1,8 +1,6 @@
 // corvane-cli picture in-process over the in-memory test server: where pictures go, the
 // launch's refusals, the transparent copy, and failed insertions reported as "path: reason".
-#include "cli/commands.h"
-#include "jobs/serverregistry.h"
-#include "tests/support/memoryserver.h"
+#include "clitest.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,32 +18,10 @@ using namespace corvane::testsupport;
 
 namespace {
 
-struct Cli
+struct Folder : CliFolder
 {
-    QString out;
-    QString err;
-    int status = -1;
-
-    explicit Cli(const QStringList& args)
-    {
-        QTextStream o(&out);
-        QTextStream e(&err);
-        status = cli::runCommandLine(args, o, e);
-    }
-};
-
-struct Folder
-{
-    QTemporaryDir dir;
     QTemporaryDir pics;
-    std::shared_ptr<ServerJournal> journal = std::make_shared<ServerJournal>();
 
-    Folder()
-    {
-        jobs::installServerFactory([this] { return std::make_unique<MemoryServer>(journal); });
-    }
-    ~Folder() { jobs::installServerFactory({}); }
-    QString path(const QString& name = {}) const { return dir.path() + "/" + name; }
     QString picture() const
     {
         QImage image(3, 3, QImage::Format_RGB32);

@@ -1,7 +1,5 @@
 // corvane-cli remove-sheet in-process over the in-memory test server.
-#include "cli/commands.h"
-#include "jobs/serverregistry.h"
-#include "tests/support/memoryserver.h"
+#include "clitest.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,18 +16,10 @@ using namespace corvane::testsupport;
 
 namespace {
 
-struct RemoveSheetRun
+struct RemoveSheetRun : CliFolder
 {
-    QTemporaryDir dir;
-    std::shared_ptr<ServerJournal> journal = std::make_shared<ServerJournal>();
     QString out, err;
     int status = -1;
-
-    RemoveSheetRun()
-    {
-        jobs::installServerFactory([this] { return std::make_unique<MemoryServer>(journal); });
-    }
-    ~RemoveSheetRun() { jobs::installServerFactory({}); }
 
     QString folder() const { return dir.path() + '/'; }
     QString native(const QString& name) const { return QDir::toNativeSeparators(folder() + name); }
