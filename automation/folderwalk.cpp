@@ -1,8 +1,12 @@
 #include "folderwalk.h"
 
+#include "platform/paths.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QSet>
+
+#include <optional>
+#include <set>
 
 namespace corvane::automation {
 
@@ -15,25 +19,34 @@ QString joined(const QString& folder, const QString& name)
     return folder + QLatin1Char('/') + name;
 }
 
-// `walking` holds the canonical paths of the folders on the current descent; a linked folder
-// found among them would repeat the walk for ever.
-void walk(const QString& folder, QSet<QString>& walking, QStringList& out)
+// Every real folder and every real file is taken once, under the first name the walk meets it
+// by: links and hard links that lead to something already seen would repeat it (a workbook
+// changed twice), and nests of folder links would make the walk grow without bound.
+struct Seen
 {
-    QDir dir(folder);
-    const QString canonical = dir.canonicalPath();
-    if (canonical.isEmpty() || walking.contains(canonical))
-        return;
-    walking.insert(canonical);
+    std::set<platform::FileIdentity> folders;
+    std::set<platform::FileIdentity> files;
+};
 
+void walk(const QString& folder, Seen& seen, QStringList& out)
+{
+    const std::optional<platform::FileIdentity> id = platform::fileIdentity(folder);
+    if (!id || !seen.folders.insert(*id).second)
+        return;
+
+    QDir dir(folder);
     const QStringList files = dir.entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::Unsorted);
-    for (const QString& name : files)
-        out.append(joined(folder, name));
+    for (const QString& name : files) {
+        const QString path = joined(folder, name);
+        const std::optional<platform::FileIdentity> file = platform::fileIdentity(path);
+        if (file && !seen.files.insert(*file).second)
+            continue;
+        out.append(path);
+    }
 
     const QFileInfoList subfolders = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QFileInfo& sub : subfolders)
-        walk(sub.absoluteFilePath(), walking, out);
-
-    walking.remove(canonical);
+        walk(sub.absoluteFilePath(), seen, out);
 }
 
 } // namespace
@@ -43,8 +56,8 @@ QStringList ListFolderFiles(const QString& folder)
     QStringList out;
     if (folder.isEmpty())
         return out;
-    QSet<QString> walking;
-    walk(folder, walking, out);
+    Seen seen;
+    walk(folder, seen, out);
     return out;
 }
 

@@ -11,7 +11,8 @@ namespace corvane::automation {
 // links excluded) in the order the file system reports them, then each subfolder's contents
 // whole (hidden folders skipped, folder links followed). Entries are `folder` as given joined
 // to the name by one "/"; entries of subfolders start with the subfolder's absolute path.
-// A folder link that leads back to a folder already being walked is not followed again.
+// Each real folder and each real file is listed once, under the first path the walk reaches it
+// by, however many links or hard links lead to it.
 QStringList ListFolderFiles(const QString& folder);
 
 // The entry as it is opened, shown and listed: native separators.

@@ -24,4 +24,12 @@ bool FolderExists(const QString& path)
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+std::optional<FileIdentity> fileIdentity(const QString& path)
+{
+    struct stat info;
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return FileIdentity{static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino)};
+}
+
 } // namespace corvane::platform

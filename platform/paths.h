@@ -2,8 +2,27 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
+
+#include <optional>
 
 namespace corvane::platform {
+
+// What makes a file or folder the same one under any of its names (links, hard links, bind
+// mounts): its device and its inode.
+struct FileIdentity
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+
+    bool operator<(const FileIdentity& other) const
+    {
+        return device != other.device ? device < other.device : inode < other.inode;
+    }
+};
+
+// The identity of what the path leads to (links followed); none when it cannot be reached.
+std::optional<FileIdentity> fileIdentity(const QString& path);
 
 // True when an entry of that name exists (file, folder, or a link even if it dangles).
 // An empty path is nothing.

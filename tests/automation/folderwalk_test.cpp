@@ -2,7 +2,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -93,7 +96,7 @@ TEST(FolderWalk, HiddenFilesYesHiddenFoldersNoFileLinksNoFolderLinksYes)
               QStringList({root + "/.secret.xlsx", root + "/folderlink/linked.xlsx", root + "/real/r.xlsx"}));
 }
 
-TEST(FolderWalk, LinkCyclesEndAndEveryOrdinaryFolderIsWalked)
+TEST(FolderWalk, LinkCyclesEndAndEveryRealFolderAndFileIsListedOnce)
 {
     QTemporaryDir tmp;
     const QString root = tmp.path();
@@ -104,12 +107,40 @@ TEST(FolderWalk, LinkCyclesEndAndEveryOrdinaryFolderIsWalked)
     touch(root + "/c/side.xlsx");
     ASSERT_TRUE(QFile::link(root, root + "/a/b/up"));        // back to the root
     ASSERT_TRUE(QFile::link(root + "/a", root + "/a/self")); // back to its own folder
-    ASSERT_TRUE(QFile::link(root + "/c", root + "/a/toc"));  // to a sibling: walked again
+    ASSERT_TRUE(QFile::link(root + "/c", root + "/a/toc"));  // to a sibling
+    ASSERT_TRUE(QFile::link(root + "/c", root + "/alias"));  // and once more
+    ASSERT_EQ(::link(QFile::encodeName(root + "/top.xlsx").constData(),
+                     QFile::encodeName(root + "/a/b/hard.xlsx").constData()),
+              0);
 
     QStringList files = ListFolderFiles(root);
     files.sort();
-    EXPECT_EQ(files, QStringList({root + "/a/b/deep.xlsx", root + "/a/toc/side.xlsx", root + "/c/side.xlsx",
-                                  root + "/top.xlsx"}));
+    // c is reached three ways and listed under whichever came first; the hard link is the
+    // same file as top.xlsx.
+    ASSERT_EQ(files.size(), 3) << files.join(' ').toStdString();
+    EXPECT_EQ(files.filter("side.xlsx").size(), 1);
+    EXPECT_TRUE(files.contains(root + "/a/b/deep.xlsx"));
+    EXPECT_EQ(files.filter(QRegularExpression("/(top|hard)\\.xlsx$")).size(), 1);
+}
+
+// Two links per level to the next level: walking each path anew would list the one file
+// 2^levels times and take ever longer.
+TEST(FolderWalk, NestsOfLinksListEachFileOnce)
+{
+    QTemporaryDir tmp;
+    const QString root = tmp.path();
+    const int levels = 16;
+    for (int i = 0; i < levels; ++i) {
+        const QString level = root + QStringLiteral("/r%1").arg(i);
+        QDir(root).mkpath(level);
+        touch(level + "/book.xlsx");
+        if (i == 0)
+            continue;
+        for (const char* name : {"/one", "/two"}) {
+            ASSERT_TRUE(QFile::link(level, root + QStringLiteral("/r%1").arg(i - 1) + name));
+        }
+    }
+    EXPECT_EQ(ListFolderFiles(root + "/r0").size(), levels);
 }
 
 TEST(FolderWalk, MissingOrEmptyFolderListsNothing)
