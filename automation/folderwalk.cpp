@@ -1,6 +1,7 @@
 #include "folderwalk.h"
 
 #include "platform/paths.h"
+#include "platform/savefile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -68,7 +69,7 @@ QString workbookPath(const QString& entry)
 
 bool isWorkbookPath(const QString& path)
 {
-    if (path.contains(QLatin1String("~$")))
+    if (path.contains(QLatin1String("~$")) || platform::isSaveTempName(path))
         return false;
     const QString lower = path.toLower();
     return lower.endsWith(QLatin1String(".xls")) || lower.endsWith(QLatin1String(".xlsx")) ||

@@ -19,7 +19,8 @@ QStringList ListFolderFiles(const QString& folder);
 QString workbookPath(const QString& entry);
 
 // True for names ending in ".xls", ".xlsx" or ".xlsm" (any letter case) whose path holds no
-// "~$" anywhere (lock files of open workbooks, and everything below folders named like them).
+// "~$" anywhere (lock files of open workbooks, and everything below folders named like them)
+// and that are not a save's temporary file.
 bool isWorkbookPath(const QString& path);
 
 } // namespace corvane::automation

@@ -5,6 +5,8 @@
 #include "sheet.h"
 #include "workbook.h"
 
+#include "platform/savefile.h"
+
 #include <QDateTime>
 
 namespace corvane::automation {
@@ -69,6 +71,11 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
 
     QStringList workbooks;
     for (const QString& entry : entries) {
+        // What a killed run's save left behind; removed as the walk passes it.
+        if (platform::isSaveTempName(entry)) {
+            platform::removeStaleSaveFile(entry);
+            continue;
+        }
         const QString path = workbookPath(entry);
         if (isWorkbookPath(path))
             workbooks.append(path);

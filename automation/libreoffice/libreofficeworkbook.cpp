@@ -2,10 +2,11 @@
 
 #include "libreofficesheet.h"
 
+#include "platform/savefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 #include <QUrl>
 
 #include <com/sun/star/beans/XPropertySet.hpp>
@@ -21,8 +22,6 @@
 #include <com/sun/star/util/XModifiable.hpp>
 #include <com/sun/star/util/XNumberFormatTypes.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
-
-#include <cstdio>
 
 using css::uno::Any;
 using css::uno::Reference;
@@ -193,21 +192,21 @@ bool LibreOfficeWorkbook::save()
         m_lastError = describe(e);
         return false;
     }
-    // Write beside the target so the final rename stays on one file system; a link is
-    // followed so the file it points to is replaced, not the link.
-    const QFileInfo original(m_path);
-    const QString target = original.exists() ? original.canonicalFilePath() : original.absoluteFilePath();
-    const QFileInfo targetInfo(target);
-    QTemporaryFile temp(targetInfo.absolutePath() + QStringLiteral("/.corvane-save-XXXXXX.") +
-                        targetInfo.suffix());
-    temp.setAutoRemove(false);
-    if (!temp.open()) {
-        m_lastError = QStringLiteral("cannot save %1: no temporary file in its folder (%2)")
-                          .arg(m_path, temp.errorString());
+    // Checked before the office does the work of writing; the replacement checks again.
+    const QString refusal = platform::refusalToReplace(m_path);
+    if (!refusal.isEmpty()) {
+        m_lastError = refusal;
         return false;
     }
-    const QString tempPath = temp.fileName();
-    temp.close();
+    // Beside the target so the final rename stays on one file system; the office writes it by
+    // its path, and it is removed again unless it took the workbook's place.
+    platform::SaveFile temp(m_path);
+    if (!temp.open()) {
+        m_lastError = temp.errorString();
+        return false;
+    }
+    const QString tempPath = temp.path();
+    temp.file().close();
 
     const QString filter = saveFilter();
     try {
@@ -218,27 +217,26 @@ bool LibreOfficeWorkbook::save()
             args[2] = makeProperty("FilterOptions", Any(toOUString(m_filterOptions)));
         const Reference<css::frame::XStorable> storable(m_document, UNO_QUERY_THROW);
         storable->storeToURL(toOUString(QUrl::fromLocalFile(tempPath).toString(QUrl::FullyEncoded)), args);
-        const Reference<css::util::XModifiable> modifiable(m_document, UNO_QUERY);
-        if (modifiable.is())
-            modifiable->setModified(false);
     } catch (const css::uno::Exception& e) {
-        QFile::remove(tempPath);
         m_lastError =
             QStringLiteral("LibreOffice could not save %1 as \"%2\": %3").arg(m_path, filter, describe(e));
         return false;
     }
     if (QFileInfo(tempPath).size() == 0) {
-        QFile::remove(tempPath);
         m_lastError =
             QStringLiteral("LibreOffice wrote nothing when saving %1 as \"%2\"").arg(m_path, filter);
         return false;
     }
-    if (targetInfo.exists())
-        QFile::setPermissions(tempPath, QFile::permissions(target));
-    if (std::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(target).constData()) != 0) {
-        QFile::remove(tempPath);
-        m_lastError = QStringLiteral("cannot replace %1 with the saved copy").arg(m_path);
+    if (!temp.commit()) {
+        m_lastError = temp.errorString();
         return false;
+    }
+    try {
+        const Reference<css::util::XModifiable> modifiable(m_document, UNO_QUERY);
+        if (modifiable.is())
+            modifiable->setModified(false);
+    } catch (const css::uno::Exception&) {
+        // The file is saved; a later save would only write the same again.
     }
     return true;
 }

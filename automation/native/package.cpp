@@ -1,11 +1,12 @@
 #include "package.h"
 
+#include "savesource.h"
+
+#include "platform/savefile.h"
+
 #include <QFile>
-#include <QFileInfo>
 
 #include <zip.h>
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -55,6 +56,7 @@ void Package::close()
     if (m_zip)
         zip_discard(m_zip);
     m_zip = nullptr;
+    m_source = nullptr;
 }
 
 std::string Package::key(const std::string& name)
@@ -94,9 +96,10 @@ bool Package::open(const QString& path)
 
 bool Package::openArchive()
 {
-    int code = 0;
-    const QByteArray native = QFile::encodeName(m_path);
-    m_zip = zip_open(native.constData(), 0, &code);
+    const OpenedArchive opened = openArchiveFile(m_path);
+    m_zip = opened.archive;
+    m_source = opened.source;
+    const int code = opened.errorCode;
     if (!m_zip) {
         if (code == ZIP_ER_NOZIP && !m_looksLikeZip) {
             m_foreignFormat = true;
@@ -260,15 +263,10 @@ bool Package::save()
         m_error = QStringLiteral("not saved: the workbook is not open");
         return false;
     }
-    const QByteArray native = QFile::encodeName(m_path);
-    struct stat before;
-    if (::stat(native.constData(), &before) != 0) {
-        m_error = QStringLiteral("not saved: the file is gone");
-        return false;
-    }
-    // The read-only attribute binds even a user whom the system would let write.
-    if (!QFileInfo(m_path).isWritable() || !(before.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) {
-        m_error = QStringLiteral("not saved: the file is read-only");
+    // Checked before the work of writing; the replacement itself checks again.
+    const QString refusal = platform::refusalToReplace(m_path);
+    if (!refusal.isEmpty()) {
+        m_error = refusal;
         return false;
     }
 
@@ -318,14 +316,15 @@ bool Package::save()
             ok = false;
     }
     if (!ok || zip_close(m_zip) != 0) {
-        m_error = QStringLiteral("not saved: %1").arg(QString::fromUtf8(zip_strerror(m_zip)));
+        const QString failure = saveFailure(m_source);
+        m_error = failure.isEmpty()
+                      ? QStringLiteral("not saved: %1").arg(QString::fromUtf8(zip_strerror(m_zip)))
+                      : failure;
         zip_unchange_all(m_zip);
         return false;
     }
     m_zip = nullptr;
-    struct stat after;
-    if (::stat(native.constData(), &after) == 0 && (after.st_mode & 07777) != (before.st_mode & 07777))
-        ::chmod(native.constData(), before.st_mode & 07777);
+    m_source = nullptr;
 
     for (auto& p : m_parts)
         p.second->setDirty(false);

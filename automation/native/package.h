@@ -17,6 +17,8 @@ struct zip;
 
 namespace corvane::automation::native {
 
+class SaveSource;
+
 class Package
 {
 public:
@@ -86,8 +88,9 @@ public:
     void removeEntry(const std::string& name);
     bool hasChanges() const;
     // Writes the changed parts and drops removed entries through a temporary file in the same
-    // folder, then renames it over the original, keeping its permissions. Without changes the
-    // file is not touched. On failure the original stays as it was.
+    // folder, then renames it over the original, keeping its owner, group and permissions.
+    // Without changes the file is not touched. A read-only file, or one whose owner cannot be
+    // kept, is refused. On failure the original stays as it was.
     bool save();
 
     const QString& error() const { return m_error; }
@@ -105,6 +108,7 @@ private:
     QString m_path;
     QString m_error;
     zip* m_zip = nullptr;
+    SaveSource* m_source = nullptr;                                                 // owned by m_zip
     std::unordered_map<std::string, std::pair<std::string, std::uint64_t>> m_index; // lower-case name
     std::map<std::string, std::unique_ptr<XmlPart>> m_parts;
     std::set<std::string> m_removed;

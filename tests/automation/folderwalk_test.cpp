@@ -153,7 +153,8 @@ TEST(WorkbookTest, EndingsAnyCaseAndNoLockMarkAnywhere)
 {
     for (const char* yes : {"/d/a.xls", "/d/REPORT.XLSX", "/d/report.Xlsm", "/d/x.y.xlsx"})
         EXPECT_TRUE(isWorkbookPath(QString::fromUtf8(yes))) << yes;
-    for (const char* no : {"/d/a.xlsb", "/d/a.csv", "/d/a.xls.bak", "/d/~$a.xlsx", "/d/~$old/a.xlsx",
-                           "/d/x~$y/a.xls", "/d/xlsx", "/d/包含内容并成功修改的文件目录.txt"})
+    for (const char* no :
+         {"/d/a.xlsb", "/d/a.csv", "/d/a.xls.bak", "/d/~$a.xlsx", "/d/~$old/a.xlsx", "/d/x~$y/a.xls",
+          "/d/xlsx", "/d/.corvane-save-ABCDEF.xls", "/d/包含内容并成功修改的文件目录.txt"})
         EXPECT_FALSE(isWorkbookPath(QString::fromUtf8(no))) << no;
 }
