@@ -6,12 +6,17 @@
 #include "workbook.h"
 
 #include "platform/savefile.h"
+#include "platform/workbooklock.h"
 
 #include <QDateTime>
 
 namespace corvane::automation {
 
 namespace {
+
+// How long a workbook that another run holds is waited for: that run holds it only while it
+// works on it.
+constexpr int kLockWaitMs = 5000;
 
 void append(QString& list, const QString& path)
 {
@@ -87,6 +92,15 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
     for (int done = 0; done < total; ++done) {
         const QString& path = workbooks.at(done);
         sink.status(operation.progressLine(path));
+        // Held until the workbook is closed, so that another run working on the same folder
+        // neither reads it half-changed nor overwrites what this run saved.
+        platform::WorkbookLock lock;
+        if (!lock.acquire(path, kLockWaitMs)) {
+            append(totals.openFailedList, path);
+            sink.workbookFailed(path, platform::inUseByAnotherRunReason());
+            sink.progress(done + 1, total);
+            continue;
+        }
         std::unique_ptr<Workbook> workbook = server->open(path);
         if (!workbook) {
             append(totals.openFailedList, path);

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""corvane-cli against the file system: links, temporary files, owners and read-only files.
-Workbooks are made and read back with openpyxl.
+"""corvane-cli against the file system: links, temporary files, owners, read-only files and
+other runs. Workbooks are made and read back with openpyxl.
 
 1. A folder reached through a link as well as directly is worked on once ("Hellox", never
    "Helloxx"); a link to a folder outside the chosen one is followed, once.
@@ -10,15 +10,20 @@ Workbooks are made and read back with openpyxl.
    the engine and with LibreOffice.
 4. A read-only workbook (mode 0444) is refused with the reason and stays byte-identical, with
    the engine and with LibreOffice.
+5. A workbook that another run holds is waited for, then listed as "in use by another run" and
+   left byte-identical; one released meanwhile is worked on. Two runs at once on one folder
+   lose no change.
 
 Usage: filesystem_oracle.py CORVANE_CLI
 """
+import fcntl
 import hashlib
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import warnings
 
 import openpyxl
@@ -128,6 +133,40 @@ def owners_and_read_only(cli, root, server):
           f"{server}: the read-only workbook is not in the open-failed list")
 
 
+def other_runs(cli, root):
+    folder = os.path.join(root, "held")
+    os.makedirs(folder)
+    held, released = os.path.join(folder, "held.xlsx"), os.path.join(folder, "released.xlsx")
+    make(held)
+    make(released)
+    before = digest(held)
+    with open(held, "rb") as h, open(released, "rb") as r:
+        fcntl.flock(h, fcntl.LOCK_EX)
+        fcntl.flock(r, fcntl.LOCK_EX)
+        release = threading.Timer(1.0, fcntl.flock, (r, fcntl.LOCK_UN))
+        release.start()
+        status, out, err = replace(cli, folder)
+        release.cancel()
+        release.join()
+    check(status == 0, f"held: exit status {status}: {err}")
+    check(digest(held) == before, "held: a workbook another run holds was changed")
+    check(held + ": in use by another run" in err, f"held: not reported: {err!r}")
+    check(a1(released) == "Hellox", "held: the workbook released meanwhile was not changed")
+
+    folder = os.path.join(root, "together")
+    os.makedirs(folder)
+    books = [os.path.join(folder, "b%02d.xlsx" % i) for i in range(24)]
+    for book in books:
+        make(book, "ea")
+    runs = [subprocess.Popen([cli, "replace", "--folder", folder + os.sep, "--find", find, "--replace", to],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            for find, to in (("e", "E"), ("a", "A"))]
+    errs = "".join(run.communicate(timeout=600)[1] for run in runs)
+    for book in books:
+        if book + ": in use by another run" not in errs:
+            check(a1(book) == "EA", f"together: {book} holds {a1(book)!r}")
+
+
 def main():
     cli = sys.argv[1]
     with tempfile.TemporaryDirectory() as root:
@@ -136,6 +175,7 @@ def main():
         temporaries(cli, root)
         owners_and_read_only(cli, root, "native")
         owners_and_read_only(cli, root, "libreoffice")
+        other_runs(cli, root)
     if failures:
         print(f"{len(failures)} failure(s)")
         return 1
