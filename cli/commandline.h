@@ -36,7 +36,8 @@ private:
 enum ExitStatus
 {
     ExitCompleted = 0, // the run went through (single workbooks may have failed)
-    ExitRefused = 1,   // the launch was refused, the run was cut short, or no server could be started
+    ExitRefused = 1,   // the launch was refused, the run was cut short, no server could be started,
+                       // or a result list could not be written
     ExitUsage = 2      // unknown option, missing value, missing required option
 };
 

@@ -61,10 +61,18 @@ int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
             err << reason << '\n';
         err.flush();
     });
+    // Lists nobody can read are a failed run for a script, however the workbooks went.
+    bool listFailed = false;
+    QObject::connect(worker.monitor(), &jobs::RunMonitor::listFailed,
+                     [&](const QString& path, const QString& reason) {
+                         listFailed = true;
+                         err << path << ": " << reason << '\n';
+                         err.flush();
+                     });
     bool cutShort = false;
     QObject::connect(worker.monitor(), &jobs::RunMonitor::runCutShort, [&cutShort] { cutShort = true; });
     (worker.*slot)();
-    return serverMissing || cutShort ? ExitRefused : ExitCompleted;
+    return serverMissing || cutShort || listFailed ? ExitRefused : ExitCompleted;
 }
 
 } // namespace corvane::cli

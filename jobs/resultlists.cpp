@@ -51,19 +51,29 @@ QString listPath(const JobOptions& options, automation::ResultList list)
     return options.unmatchedListPath;
 }
 
+QString listNotWrittenMessage(const QString& path)
+{
+    return QStringLiteral("结果列表写入失败:") + path;
+}
+
 bool writeResultList(const QString& path, const QString& text, QString* error)
 {
     QString crlf = text;
     crlf.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     const QByteArray bytes = QTextCodec::codecForLocale()->fromUnicode(crlf);
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
+    // The write is buffered: a full disk shows only when the buffer goes out, at the flush.
+    bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                   file.write(bytes) == bytes.size() && file.flush();
+    QString reason = file.errorString();
     file.close();
-    return true;
+    if (written && file.error() != QFileDevice::NoError) {
+        written = false;
+        reason = file.errorString();
+    }
+    if (!written && error)
+        *error = reason;
+    return written;
 }
 
 } // namespace corvane::jobs

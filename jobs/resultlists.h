@@ -23,8 +23,12 @@ void deleteOldLists(const JobOptions& options);
 
 QString listPath(const JobOptions& options, automation::ResultList list);
 
+// The status line for a list that could not be written: "结果列表写入失败:" and its path.
+QString listNotWrittenMessage(const QString& path);
+
 // Writes `text` (entries ending in "\n") in the system's 8-bit encoding with CR LF line ends,
-// replacing any earlier file. False, with the reason, when it could not be written.
+// replacing any earlier file. False, with the reason, when it could not be written whole (a
+// full disk, a read-only folder).
 bool writeResultList(const QString& path, const QString& text, QString* error = nullptr);
 
 } // namespace corvane::jobs

@@ -18,8 +18,10 @@ public:
 signals:
     // Workbooks done out of the workbooks found.
     void progressed(int done, int total);
-    // A workbook that could not be opened or saved, or a result list that could not be written.
+    // A workbook that could not be opened or saved.
     void fileFailed(QString path, QString reason);
+    // A result list that could not be written.
+    void listFailed(QString path, QString reason);
     // No server could be started.
     void serverFailed(QString reason);
     // The operation stopped the run before its end (an invalid find range); no summary and no

@@ -28,7 +28,13 @@ class WorkerSink : public automation::RunSink
 public:
     WorkerSink(ThreadObject& worker, const JobOptions& options) : m_worker(worker), m_options(options) {}
 
-    void status(const QString& text) override { emit m_worker.ShowDisposingFile(text); }
+    // Once a result list could not be written, every later status line says so too: the
+    // summary that follows would otherwise hide it.
+    void status(const QString& text) override
+    {
+        emit m_worker.ShowDisposingFile(m_listFailure.isEmpty() ? text
+                                                                : text + QLatin1Char(' ') + m_listFailure);
+    }
     void runEnded() override { emit m_worker.Set_pBtn_Enable(); }
     void progress(int done, int total) override { emit m_worker.monitor()->progressed(done, total); }
     void workbookFailed(const QString& path, const QString& reason) override
@@ -41,7 +47,9 @@ public:
         const QString path = listPath(m_options, list);
         QString error;
         if (!writeResultList(path, text, &error)) {
-            emit m_worker.monitor()->fileFailed(QDir::toNativeSeparators(path), error);
+            m_listFailure = listNotWrittenMessage(QDir::toNativeSeparators(path));
+            emit m_worker.ShowDisposingFile(m_listFailure);
+            emit m_worker.monitor()->listFailed(QDir::toNativeSeparators(path), error);
             return;
         }
         if (m_options.openLists)
@@ -51,6 +59,7 @@ public:
 private:
     ThreadObject& m_worker;
     const JobOptions& m_options;
+    QString m_listFailure;
 };
 
 // Clears the cell job's mode flags just before the window may take the next launch, however

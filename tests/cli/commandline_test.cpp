@@ -112,6 +112,25 @@ TEST(Cli, RefusalsAndMissingServerExitWithOne)
     EXPECT_EQ(noServer.err, QStringLiteral("test server switched off\n"));
 }
 
+// A list in the place of which a folder stands cannot be written, whoever runs the test.
+TEST(Cli, AResultListThatCannotBeWrittenIsReportedAndExitsWithOne)
+{
+    Folder f;
+    writeMemoryWorkbook(f.path("a.xlsx"), {{"Sheet1", {{"A1", "old"}}}});
+    writeMemoryWorkbook(f.path("b.xlsx"), {{"Sheet1", {{"A1", "other"}}}});
+    ASSERT_TRUE(QDir(f.path()).mkdir(jobs::matchedListName()));
+
+    Cli run({"replace", "--folder", f.path(), "--find", "old", "--replace", "new"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.startsWith(f.path(jobs::matchedListName()) + ": ")) << run.err.toStdString();
+    // The summary that comes after the failure still says so.
+    EXPECT_TRUE(
+        run.outLines().last().endsWith(QStringLiteral("结果列表写入失败:") + f.path(jobs::matchedListName())))
+        << run.out.toStdString();
+    EXPECT_EQ(readAll(f.path(jobs::unmatchedListName())), QFile::encodeName(f.path("b.xlsx")) + "\r\n");
+    EXPECT_EQ(readMemorySheet(f.path("a.xlsx"), 0).value("A1").toString(), "new");
+}
+
 TEST(Cli, UsageErrorsExitWithTwo)
 {
     Folder f;

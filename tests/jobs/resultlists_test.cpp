@@ -125,4 +125,8 @@ TEST(ResultLists, WrittenInTheLocaleEncodingWithCrLfOnEveryLine)
     QString error;
     EXPECT_FALSE(writeResultList(tmp.path() + "/no/such/folder/list.txt", text, &error));
     EXPECT_FALSE(error.isEmpty());
+    // A full disk takes the open and the buffered write; only the flush finds out.
+    error.clear();
+    EXPECT_FALSE(writeResultList(QStringLiteral("/dev/full"), text, &error));
+    EXPECT_FALSE(error.isEmpty());
 }
