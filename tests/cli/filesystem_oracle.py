@@ -116,7 +116,8 @@ def owners_and_read_only(cli, root, server):
     os.chmod(read_only, 0o444)
     before = digest(read_only)
     status, out, err = replace(cli, folder, "--server", server)
-    if server == "libreoffice" and status == 1 and "LibreOffice" in err:
+    if server == "libreoffice" and any(why in err for why in ("not part of this build", "LibreOffice is not installed",
+                                                              "LibreOffice could not be started")):
         print("skipped the LibreOffice half:", err.strip())
         return
     check(status == 0, f"{server}: exit status {status}: {err}")
