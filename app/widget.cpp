@@ -1,6 +1,7 @@
 #include "app/widget.h"
 
 #include "app/elidedstatus.h"
+#include "app/grouptitlefit.h"
 #include "app/settingsstore.h"
 #include "app/startup.h"
 #include "app/systemtray.h"
@@ -24,6 +25,7 @@
 #include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QThread>
 #include <QVBoxLayout>
 
@@ -310,23 +312,22 @@ void Widget::fitTextsIntoTheForm()
     cells->setMinimumWidth(cellsWidth);
     cells->setMaximumWidth(qMax(cells->maximumWidth(), cellsWidth));
 
-    // The 功能二 title is longer than the window is wide at the usual font sizes. The title alone
-    // is set smaller, to fit beside the frame's margins in the narrowest the form gets (the
-    // scroll area never squeezes it below its minimum); its controls keep the font they had.
-    QGroupBox* group = ui->groupBox_2;
-    const int formWidth = qMin(windowWidth, ui->centralWidget->minimumSizeHint().width());
-    const int room = formWidth - 50;
-    QFont titleFont = group->font();
-    const int titleWidth = QFontMetrics(titleFont).horizontalAdvance(group->title() + QLatin1Char(' '));
-    if (titleWidth <= room || room <= 0 || titleFont.pointSizeF() <= 0)
-        return;
-    for (QWidget* child : group->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        QFont own = child->font();
-        own.setPointSizeF(own.pointSizeF());
-        child->setFont(own);
-    }
-    titleFont.setPointSizeF(titleFont.pointSizeF() * room / titleWidth);
-    group->setFont(titleFont);
+    // The server choice shows its longest item whole; the folder field gives way instead.
+    // (Qt's own measure of the items falls a character short for Chinese text.)
+    QComboBox* server = ui->comboBox_Server;
+    int widest = 0;
+    for (int i = 0; i < server->count(); ++i)
+        widest = qMax(widest, server->fontMetrics().horizontalAdvance(server->itemText(i)));
+    QStyleOptionComboBox serverOption;
+    serverOption.initFrom(server);
+    const QSize serverText(widest + server->fontMetrics().horizontalAdvance(QChar(0x4E00)),
+                           server->fontMetrics().height());
+    server->setMinimumWidth(
+        server->style()->sizeFromContents(QStyle::CT_ComboBox, &serverOption, serverText, server).width());
+
+    // The 功能二 group is kept from growing with its long title, but not below what its rows
+    // need: narrower, their right-hand controls would be cut off instead of scrolled to.
+    new GroupTitleFit(ui->groupBox_2);
 }
 
 void Widget::ShowWindow()
@@ -642,7 +643,9 @@ QString mustReadText()
 #else
     // Where the settings really are: beside the program, or in the configuration folder when
     // that folder cannot be written.
-    const QString settingsFile = QDir::toNativeSeparators(startupPaths().settingsFilePath).toHtmlEscaped();
+    const QString settingsFile =
+        QDir::toNativeSeparators(QFileInfo(startupPaths().settingsFilePath).absoluteFilePath())
+            .toHtmlEscaped();
     return QStringLiteral("<p style=\"font-size:16px;line-height:20px;\">"
                           "1. .xlsx/.xlsm文件由内置引擎直接修改；.xls文件及实为网页或文本导出的表格文件由"
                           "LibreOffice处理（“处理方式”可选择）。<br><br>"
