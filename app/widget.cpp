@@ -303,7 +303,8 @@ void Widget::placeOnScreen(const QPoint& topLeft)
 
 void Widget::fitTextsIntoTheForm()
 {
-    // The appointed-cell field shows a pair of cells such as "C1,D2" whole, whatever the font.
+    // The appointed-cell field shows a pair of cells such as "C1,D2" whole, whatever the font:
+    // the text, the frame, one character's room for the cursor and Qt's inner margin.
     QLineEdit* cells = ui->lEdt_AppointCell;
     const int textMargins = cells->textMargins().left() + cells->textMargins().right();
     const int cellsWidth = cells->fontMetrics().horizontalAdvance(QStringLiteral("C1,D2")) + textMargins +
