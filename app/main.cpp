@@ -1,5 +1,6 @@
 // Entry point of the window program: derives the start-up paths, applies the instance rule,
 // and runs the main window until the user quits.
+#include "app/qttranslation.h"
 #include "app/startup.h"
 #include "app/widget.h"
 #include "automation/native/nativeserver.h"
@@ -48,6 +49,7 @@ int main(int argc, char* argv[])
     });
 
     QApplication application(argc, argv);
+    app::installQtChineseTranslation(application);
     auto window = std::make_unique<app::Widget>();
     const int exitCode = application.exec();
     window.reset();

@@ -1,23 +1,35 @@
 #include "app/widget.h"
 
+#include "app/elidedstatus.h"
+#include "app/grouptitlefit.h"
 #include "app/settingsstore.h"
 #include "app/startup.h"
 #include "app/systemtray.h"
+#include "app/windowplacement.h"
 #include "jobs/launch.h"
 #include "jobs/picturejob.h"
 #include "jobs/runmonitor.h"
 #include "platform/screen.h"
 #include "ui_widget.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QThread>
 #include <QVBoxLayout>
+
+#include <iterator>
 
 // The resource list is compiled into a static library; without an explicit reference the
 // linker would drop it and the icon would be missing.
@@ -31,7 +43,57 @@ namespace {
 
 const QString kIconPath = QStringLiteral(":/images/qrt.ico");
 
+// Room kept for the window manager's title bar and borders until the real frame is known.
+const QMargins kFrameAllowance(4, 30, 4, 4);
+
+// Two slots carry names of the by-name pattern without belonging to a control: the worker's end
+// signal and the picture button (connected by hand). Setting up the form warns about both every
+// time; only these two warnings are held back, every other message passes on.
+QtMessageHandler formMessageTarget = nullptr;
+
+void holdBackKnownByNameWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtWarningMsg &&
+        (message ==
+             QLatin1String("QMetaObject::connectSlotsByName: No matching signal for on_Set_pBtn_Enable()") ||
+         message == QLatin1String(
+                        "QMetaObject::connectSlotsByName: No matching signal for on_pBtn_PicPath_clicked()")))
+        return;
+    formMessageTarget(type, context, message);
+}
+
+// The nearest folder that exists at or above `path`; empty for an empty or relative path.
+QString existingFolderAt(const QString& path)
+{
+    if (path.trimmed().isEmpty())
+        return QString();
+    QFileInfo info(QDir::fromNativeSeparators(path.trimmed()));
+    if (!info.isAbsolute())
+        return QString();
+    QString folder = QDir::cleanPath(info.absoluteFilePath());
+    while (!QFileInfo(folder).isDir()) {
+        const QString parent = QFileInfo(folder).path();
+        if (parent == folder)
+            return QString();
+        folder = parent;
+    }
+    return folder;
+}
+
 } // namespace
+
+QString dialogStartFolder(const QString& fieldPath, bool fieldNamesFile, const QString& lastChosen)
+{
+    QString fromField = fieldPath.trimmed();
+    if (fieldNamesFile && !fromField.isEmpty() && !QFileInfo(QDir::fromNativeSeparators(fromField)).isDir())
+        fromField = QFileInfo(QDir::fromNativeSeparators(fromField)).path();
+    for (const QString& candidate : {fromField, lastChosen}) {
+        const QString folder = existingFolderAt(candidate);
+        if (!folder.isEmpty())
+            return folder;
+    }
+    return QDir::homePath();
+}
 
 QString folderFieldText(const QString& chosenFolder)
 {
@@ -45,7 +107,10 @@ Widget::Widget(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<::Ui::Widget>()), asker(std::make_unique<MessageBoxAsker>())
 {
     initCorvaneResources();
+    formMessageTarget = qInstallMessageHandler(holdBackKnownByNameWarnings);
     ui->setupUi(this);
+    qInstallMessageHandler(formMessageTarget);
+    statusLine = new ElidedStatus(ui->lb_ShowDisposingFile);
 
     const QSize screen = platform::primaryScreenSize();
     screenWidth = screen.width();
@@ -81,9 +146,19 @@ Widget::Widget(QWidget* parent)
 
     ui->lEdt_SourcePath->setText(QString::fromLocal8Bit(GetSetting("sourcePath")));
     ui->lEdt_PicPath->setText(QString::fromLocal8Bit(GetSetting("picPath")));
-    // A missing or unknown value leaves the first choice, "auto".
+    // The items show Chinese names; each carries the name the settings file and the command line
+    // use. A missing or unknown value leaves the first choice, "auto".
+    const automation::ServerChoice choices[] = {automation::ServerChoice::Auto,
+                                                automation::ServerChoice::Native,
+                                                automation::ServerChoice::LibreOffice};
+    for (int i = 0; i < ui->comboBox_Server->count() && i < int(std::size(choices)); ++i)
+        ui->comboBox_Server->setItemData(i, automation::serverChoiceName(choices[i]));
     if (const auto server = automation::parseServerChoice(QString::fromLatin1(GetSetting("server"))))
-        ui->comboBox_Server->setCurrentText(automation::serverChoiceName(*server));
+        ui->comboBox_Server->setCurrentIndex(
+            ui->comboBox_Server->findData(automation::serverChoiceName(*server)));
+
+    fitTextsIntoTheForm();
+    placeOnScreen(pos());
 
     if (!startsHidden(startupPaths().startArgument))
         show();
@@ -134,7 +209,7 @@ void Widget::readSheetChoice(jobs::JobOptions& options) const
         options.appointedSheetName = ui->lEdt_AppointedSheetName->text();
 }
 
-void Widget::enterBusyState()
+void Widget::enterBusyState(QPushButton* startedBy)
 {
     ui->pBtn_ReplaceExcelText->setEnabled(false);
     ui->pBtn_CellFillText->setEnabled(false);
@@ -147,6 +222,16 @@ void Widget::enterBusyState()
     ui->pBtn_AddRow->setEnabled(false);
     ui->pBtn_AddColumn->setEnabled(false);
     ui->pBtn_RemoveSheet->setEnabled(false);
+    // Disabling the focused button handed the focus on to the next control, often a check box
+    // that a Space would silently toggle. The end of the run gives it back to the button.
+    runButton = startedBy;
+    focusWhileBusy = focusWidget();
+}
+
+void Widget::resetProgress()
+{
+    progressBar->reset();
+    progressBar->hide();
 }
 
 void Widget::startJob(RequestSignal request, WorkerSlot slot)
@@ -154,7 +239,7 @@ void Widget::startJob(RequestSignal request, WorkerSlot slot)
     // Every launch takes the server choice along and remembers it, as it does the folder. A file
     // without the line means "auto", so it gains one only once the user has chosen another.
     jobs::JobOptions& options = jobs::jobOptions();
-    options.server = automation::parseServerChoice(ui->comboBox_Server->currentText())
+    options.server = automation::parseServerChoice(ui->comboBox_Server->currentData().toString())
                          .value_or(automation::ServerChoice::Auto);
     if (options.server != automation::ServerChoice::Auto || !GetSetting("server").isEmpty()) {
         SetSetting("server", automation::serverChoiceName(options.server).toLatin1());
@@ -189,10 +274,67 @@ void Widget::showProgress(int done, int total)
     progressBar->show();
 }
 
+QSize Widget::wantedSize() const
+{
+    // The remembered size, or more where the form needs it (a larger font); the scroll area
+    // alone would let the window be smaller than its controls.
+    const QMargins around = layout()->contentsMargins();
+    const QSize form = ui->centralWidget->minimumSizeHint().grownBy(around);
+    return QSize(windowWidth, windowHeight).expandedTo(form);
+}
+
+void Widget::placeOnScreen(const QPoint& topLeft)
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // Once the window manager has framed the window its frame is known; before that (and where
+    // no frame is drawn) room is kept for one.
+    const QRect inner = geometry();
+    const QRect outer = frameGeometry();
+    const QMargins frame = isVisible() && outer != inner
+                               ? QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                                          outer.right() - inner.right(), outer.bottom() - inner.bottom())
+                               : kFrameAllowance;
+    const QRect placed = fitOnScreen(QRect(topLeft, wantedSize()), screen->availableGeometry(), frame);
+    resize(placed.size());
+    move(placed.topLeft());
+}
+
+void Widget::fitTextsIntoTheForm()
+{
+    // The appointed-cell field shows a pair of cells such as "C1,D2" whole, whatever the font:
+    // the text, the frame, one character's room for the cursor and Qt's inner margin.
+    QLineEdit* cells = ui->lEdt_AppointCell;
+    const int textMargins = cells->textMargins().left() + cells->textMargins().right();
+    const int cellsWidth = cells->fontMetrics().horizontalAdvance(QStringLiteral("C1,D2")) + textMargins +
+                           2 * cells->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, cells) +
+                           cells->fontMetrics().averageCharWidth() + 4;
+    cells->setMinimumWidth(cellsWidth);
+    cells->setMaximumWidth(qMax(cells->maximumWidth(), cellsWidth));
+
+    // The server choice shows its longest item whole; the folder field gives way instead.
+    // (Qt's own measure of the items falls a character short for Chinese text.)
+    QComboBox* server = ui->comboBox_Server;
+    int widest = 0;
+    for (int i = 0; i < server->count(); ++i)
+        widest = qMax(widest, server->fontMetrics().horizontalAdvance(server->itemText(i)));
+    QStyleOptionComboBox serverOption;
+    serverOption.initFrom(server);
+    const QSize serverText(widest + server->fontMetrics().horizontalAdvance(QChar(0x4E00)),
+                           server->fontMetrics().height());
+    server->setMinimumWidth(
+        server->style()->sizeFromContents(QStyle::CT_ComboBox, &serverOption, serverText, server).width());
+
+    // The 功能二 group is kept from growing with its long title, but not below what its rows
+    // need: narrower, their right-hand controls would be cut off instead of scrolled to.
+    new GroupTitleFit(ui->groupBox_2);
+}
+
 void Widget::ShowWindow()
 {
     showNormal();
-    resize(windowWidth, windowHeight);
+    placeOnScreen(pos());
     raise();
     activateWindow();
     setFocus();
@@ -207,23 +349,27 @@ void Widget::SystemTrayActivated(QSystemTrayIcon::ActivationReason reason)
 void Widget::on_tabWidget_tabBarClicked(int /*index*/)
 {
     showNormal();
-    resize(windowWidth, windowHeight);
-    move((screenWidth - width()) / 2, (screenHeight - height()) / 2);
+    const QSize size = wantedSize();
+    placeOnScreen(QPoint((screenWidth - size.width()) / 2, (screenHeight - size.height()) / 2));
     showNormal();
 }
 
 void Widget::on_pBtn_SourcePath_clicked()
 {
-    const QString chosen =
-        QFileDialog::getExistingDirectory(this, QStringLiteral("选择文件夹"), QStringLiteral("."),
-                                          QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    const QString chosen = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("选择文件夹"),
+        dialogStartFolder(ui->lEdt_SourcePath->text(), false, lastSourceFolder),
+        QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     if (chosen.isEmpty())
         return;
+    lastSourceFolder = chosen;
     ui->lEdt_SourcePath->setText(folderFieldText(chosen));
 }
 
 void Widget::on_pBtn_ReplaceExcelText_clicked()
 {
+    // A launch that is refused must not leave the last run's bar behind its message.
+    resetProgress();
     jobs::JobOptions& options = jobs::jobOptions();
     options.justShow = ui->cBox_JustShow->checkState() == Qt::Checked;
     options.sourcePath = ui->lEdt_SourcePath->text();
@@ -233,21 +379,21 @@ void Widget::on_pBtn_ReplaceExcelText_clicked()
     options.openLists = true;
 
     if (!jobs::prepareRun(options)) {
-        ui->lb_ShowDisposingFile->setText(jobs::folderMissingMessage());
+        statusLine->setText(jobs::folderMissingMessage());
         return;
     }
 
     SetSetting("sourcePath", options.sourcePath.toLocal8Bit());
     SaveSettings(SaveMode::CreateOrTruncate);
 
-    ui->lb_ShowDisposingFile->setText(QString());
-    enterBusyState();
+    statusLine->setText(QString());
+    enterBusyState(ui->pBtn_ReplaceExcelText);
     startJob(&Widget::pBtn_ReplaceExcelText_HasClicked, &jobs::ThreadObject::ReplaceExcelText);
 }
 
 void Widget::on_ShowDisposingFile(QString filePath)
 {
-    ui->lb_ShowDisposingFile->setText(filePath);
+    statusLine->setText(filePath);
 }
 
 void Widget::setCellMode(bool jobs::JobOptions::*mode)
@@ -277,8 +423,9 @@ void Widget::readCellLocating(jobs::JobOptions& options) const
         options.appointCells = ui->lEdt_AppointCell->text().trimmed();
 }
 
-void Widget::launchCellJob()
+void Widget::launchCellJob(QPushButton* startedBy)
 {
+    resetProgress();
     // A running spreadsheet application could hold the workbooks open that the job rewrites.
     if (!confirmedServerSweep(*asker))
         return;
@@ -295,7 +442,7 @@ void Widget::launchCellJob()
         return;
     }
     if (!jobs::prepareRun(options)) {
-        ui->lb_ShowDisposingFile->setText(jobs::folderMissingMessage());
+        statusLine->setText(jobs::folderMissingMessage());
         return;
     }
     if (jobs::nothingToLocate(options)) {
@@ -306,8 +453,8 @@ void Widget::launchCellJob()
     SetSetting("sourcePath", options.sourcePath.toLocal8Bit());
     SaveSettings(SaveMode::UpdateExisting);
 
-    ui->lb_ShowDisposingFile->setText(QString());
-    enterBusyState();
+    statusLine->setText(QString());
+    enterBusyState(startedBy);
     options.insertDownOrRight = ui->cBox_DownOrRightInsert->checkState() == Qt::Checked;
     startJob(&Widget::pBtn_CellFillText_HasClicked, &jobs::ThreadObject::CellFillText);
 }
@@ -315,7 +462,7 @@ void Widget::launchCellJob()
 void Widget::on_pBtn_CellFillText_clicked()
 {
     setCellMode(&jobs::JobOptions::fillTextMode);
-    launchCellJob();
+    launchCellJob(ui->pBtn_CellFillText);
 }
 
 void Widget::on_pBtn_CellChangeText_clicked()
@@ -323,45 +470,45 @@ void Widget::on_pBtn_CellChangeText_clicked()
     // Replacing inside a cell only makes sense when the find text may be part of it.
     ui->cBox_TextFullMatch->setChecked(false);
     setCellMode(&jobs::JobOptions::changeTextMode);
-    launchCellJob();
+    launchCellJob(ui->pBtn_CellChangeText);
 }
 
 void Widget::on_pBtn_CellFillFormula_clicked()
 {
     setCellMode(&jobs::JobOptions::fillFormulaMode);
-    launchCellJob();
+    launchCellJob(ui->pBtn_CellFillFormula);
 }
 
 void Widget::on_pBtn_CellChangeFormula_clicked()
 {
     ui->cBox_TextFullMatch->setChecked(false);
     setCellMode(&jobs::JobOptions::changeFormulaMode);
-    launchCellJob();
+    launchCellJob(ui->pBtn_CellChangeFormula);
 }
 
 void Widget::on_pBtn_DeleteRow_clicked()
 {
     setCellMode(&jobs::JobOptions::deleteRowMode);
-    launchCellJob();
+    launchCellJob(ui->pBtn_DeleteRow);
 }
 
 void Widget::on_pBtn_DeleteColumn_clicked()
 {
     setCellMode(&jobs::JobOptions::deleteColumnMode);
-    launchCellJob();
+    launchCellJob(ui->pBtn_DeleteColumn);
 }
 
 // The two add buttons stay hidden; their handlers work all the same.
 void Widget::on_pBtn_AddColumn_clicked()
 {
     setCellMode(&jobs::JobOptions::addColumnMode);
-    launchCellJob();
+    launchCellJob(ui->pBtn_AddColumn);
 }
 
 void Widget::on_pBtn_AddRow_clicked()
 {
     setCellMode(&jobs::JobOptions::addRowMode);
-    launchCellJob();
+    launchCellJob(ui->pBtn_AddRow);
 }
 
 void Widget::on_Set_pBtn_Enable()
@@ -377,6 +524,11 @@ void Widget::on_Set_pBtn_Enable()
     ui->pBtn_AddRow->setEnabled(true);
     ui->pBtn_AddColumn->setEnabled(true);
     ui->pBtn_RemoveSheet->setEnabled(true);
+    // Unless the user has moved the focus during the run.
+    if (runButton && runButton->isVisible() && focusWidget() == focusWhileBusy)
+        runButton->setFocus(Qt::OtherFocusReason);
+    runButton = nullptr;
+    focusWhileBusy = nullptr;
 }
 
 void Widget::on_pBtn_PicPath_clicked()
@@ -387,14 +539,18 @@ void Widget::on_pBtn_PicPath_clicked()
     // Qt's own file dialog separates patterns by spaces; with semicolons it would show no file.
     const QString filter = QStringLiteral("*.bmp *.jpg *.jpeg *.png *.gif");
 #endif
-    const QString chosen =
-        QFileDialog::getOpenFileName(nullptr, QStringLiteral("选择Excel文件"), QStringLiteral("."), filter);
-    if (!chosen.isEmpty())
-        ui->lEdt_PicPath->setText(chosen);
+    const QString chosen = QFileDialog::getOpenFileName(
+        nullptr, QStringLiteral("选择图片文件"),
+        dialogStartFolder(ui->lEdt_PicPath->text(), true, lastPictureFolder), filter);
+    if (chosen.isEmpty())
+        return;
+    lastPictureFolder = QFileInfo(chosen).path();
+    ui->lEdt_PicPath->setText(chosen);
 }
 
 void Widget::on_pBtn_PicInsert_clicked()
 {
+    resetProgress();
     // A running spreadsheet application could hold the workbooks open that the job changes.
     if (!confirmedServerSweep(*asker))
         return;
@@ -419,11 +575,11 @@ void Widget::on_pBtn_PicInsert_clicked()
         return;
     }
     if (!jobs::prepareRun(options)) {
-        ui->lb_ShowDisposingFile->setText(jobs::folderMissingMessage());
+        statusLine->setText(jobs::folderMissingMessage());
         return;
     }
     if (jobs::picturePathWrong(options)) {
-        ui->lb_ShowDisposingFile->setText(jobs::picturePathWrongMessage());
+        statusLine->setText(jobs::picturePathWrongMessage());
         return;
     }
     if (jobs::nothingToLocate(options)) {
@@ -436,11 +592,11 @@ void Widget::on_pBtn_PicInsert_clicked()
     SetSetting("picPath", options.picPath.toLocal8Bit());
     SaveSettings(SaveMode::UpdateExisting);
 
-    ui->lb_ShowDisposingFile->setText(QString());
-    enterBusyState();
+    statusLine->setText(QString());
+    enterBusyState(ui->pBtn_PicInsert);
     if (jobs::wantsTransparentCopy(options)) {
         // The copy is made here, before the worker starts; the window waits for it.
-        ui->lb_ShowDisposingFile->setText(jobs::convertingPictureMessage());
+        statusLine->setText(jobs::convertingPictureMessage());
         ui->lb_ShowDisposingFile->repaint();
         jobs::makeTransparentCopy(options);
     }
@@ -472,23 +628,45 @@ void Widget::on_cBox_AppointCell_clicked()
     ui->cBox_FindRange->setEnabled(!appointed);
 }
 
+QString mustReadText()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral(
+        "<p style=\"font-size:16px;line-height:20px;\">"
+        "1. 本软件无需安装，解压后运行即可，但请勿解压到需要管理员权限的系统文件夹，"
+        "否则无法保存设置，无法正常升级。<br><br>"
+        "2. 如有需管理员权限的设置，请使用“以管理员身份运行“(鼠标指向软件exe文件点击右键即可"
+        "选择)，否则无法保存设置。<br><br>"
+        "3. 软件请在微软Windows7或以上系统运行，不支持xp系统。<br><br>"
+        "4. 软件需要对电脑文件进行修改操作，如果360等软件询问是否允许，请选择总是运行，"
+        "并勾选不再询问。<br>"
+        "</p>");
+#else
+    // Where the settings really are: beside the program, or in the configuration folder when
+    // that folder cannot be written.
+    const QString settingsFile =
+        QDir::toNativeSeparators(QFileInfo(startupPaths().settingsFilePath).absoluteFilePath())
+            .toHtmlEscaped();
+    return QStringLiteral("<p style=\"font-size:16px;line-height:20px;\">"
+                          "1. .xlsx/.xlsm文件由内置引擎直接修改；.xls文件及实为网页或文本导出的表格文件由"
+                          "LibreOffice处理（“处理方式”可选择）。<br><br>"
+                          "2. 操作前请关闭要修改的表格文件，并先备份：文件修改后直接保存，无法撤销。<br><br>"
+                          "3. 设置保存在%1；结果清单写在所选文件夹中。<br><br>"
+                          "4. LibreOffice保存.xls文件时可能丢失表单控件、单元格中的图片、VBA函数名的大小写和"
+                          "SUBTOTAL的结构化引用，深度隐藏的Sheet会变为普通隐藏。<br>"
+                          "</p>")
+        .arg(settingsFile);
+#endif
+}
+
 void Widget::on_pBtn_MustRead_clicked()
 {
-    QMessageBox::about(
-        nullptr, QStringLiteral("注意"),
-        QStringLiteral("<p style=\"font-size:16px;line-height:20px;\">"
-                       "1. 本软件无需安装，解压后运行即可，但请勿解压到需要管理员权限的系统文件夹，"
-                       "否则无法保存设置，无法正常升级。<br><br>"
-                       "2. 如有需管理员权限的设置，请使用“以管理员身份运行“(鼠标指向软件exe文件点击右键即可"
-                       "选择)，否则无法保存设置。<br><br>"
-                       "3. 软件请在微软Windows7或以上系统运行，不支持xp系统。<br><br>"
-                       "4. 软件需要对电脑文件进行修改操作，如果360等软件询问是否允许，请选择总是运行，"
-                       "并勾选不再询问。<br>"
-                       "</p>"));
+    QMessageBox::about(nullptr, QStringLiteral("注意"), mustReadText());
 }
 
 void Widget::on_pBtn_RemoveSheet_clicked()
 {
+    resetProgress();
     // The deletion cannot be undone: nothing happens, not even the old lists' deletion, unless
     // the user says Yes.
     if (!asker->ask(this, QStringLiteral("Message:"),
@@ -500,18 +678,24 @@ void Widget::on_pBtn_RemoveSheet_clicked()
     options.openLists = true;
 
     if (!jobs::prepareRun(options)) {
-        ui->lb_ShowDisposingFile->setText(jobs::folderMissingMessage());
+        statusLine->setText(jobs::folderMissingMessage());
         return;
     }
 
     SetSetting("sourcePath", options.sourcePath.toLocal8Bit());
     SaveSettings(SaveMode::CreateOrTruncate);
 
-    ui->lb_ShowDisposingFile->setText(QString());
-    enterBusyState();
+    statusLine->setText(QString());
+    enterBusyState(ui->pBtn_RemoveSheet);
     startJob(&Widget::pBtn_RemoveSheet_HasClicked, &jobs::ThreadObject::RemoveSheet);
 }
 
-void Widget::closeEvent(QCloseEvent* /*event*/) {}
+void Widget::closeEvent(QCloseEvent* event)
+{
+    // A visible tray icon may keep the application running once its last window has gone;
+    // closing the window ends the program all the same.
+    event->accept();
+    QCoreApplication::quit();
+}
 
 } // namespace corvane::app

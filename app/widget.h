@@ -6,12 +6,14 @@
 #include "jobs/joboptions.h"
 #include "jobs/threadobject.h"
 
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
 #include <memory>
 
 class QProgressBar;
+class QPushButton;
 class QThread;
 
 namespace Ui {
@@ -20,11 +22,20 @@ class Widget;
 
 namespace corvane::app {
 
+class ElidedStatus;
 class SystemTray;
 
 // What the folder field shows for a folder chosen in the dialog: the path with a final
 // separator, in native separators, so the result lists land inside the folder.
 QString folderFieldText(const QString& chosenFolder);
+
+// The folder a folder or picture dialog opens in: the one `fieldPath` names (for a file, the
+// folder it lies in), else `lastChosen`, else the home folder. A folder that is gone is
+// replaced by its nearest existing parent; a relative path counts as none.
+QString dialogStartFolder(const QString& fieldPath, bool fieldNamesFile, const QString& lastChosen);
+
+// The text of the 使用必读 box: what applies on the platform the program was built for.
+QString mustReadText();
 
 class Widget : public QWidget
 {
@@ -84,19 +95,32 @@ private:
     void readSheetChoice(jobs::JobOptions& options) const;
     // The search or the appointed cells, as the cell and picture launches take them.
     void readCellLocating(jobs::JobOptions& options) const;
-    void enterBusyState();
+    // `startedBy` gets the focus back when the run ends.
+    void enterBusyState(QPushButton* startedBy);
+    void resetProgress();
     // The launch the eight cell buttons share, once the button has set its mode flag.
-    void launchCellJob();
+    void launchCellJob(QPushButton* startedBy);
     // What each cell button does first: clear the eight mode flags, then set its own.
     static void setCellMode(bool jobs::JobOptions::*mode);
     // Replaces the worker pair, connects it and sends the request: the last steps of a launch.
     void startJob(RequestSignal request, WorkerSlot slot);
     void showProgress(int done, int total);
+    // The remembered size, grown where the form needs more.
+    QSize wantedSize() const;
+    // Resizes and moves the window to `topLeft` with the wanted size, as far as the screen's
+    // free area allows.
+    void placeOnScreen(const QPoint& topLeft);
+    void fitTextsIntoTheForm();
 
     std::unique_ptr<QThread> workerThread;
     std::unique_ptr<jobs::ThreadObject> worker;
     std::unique_ptr<Asker> asker;
     QProgressBar* progressBar = nullptr;
+    ElidedStatus* statusLine = nullptr;
+    QPointer<QPushButton> runButton;
+    QPointer<QWidget> focusWhileBusy;
+    QString lastSourceFolder;
+    QString lastPictureFolder;
     SystemTray* trayIcon = nullptr;
 };
 

@@ -11,6 +11,7 @@ corvane_packages=(
     python3 python3-openpyxl
     libreoffice-calc-nogui libreoffice-dev python3-uno
     xdg-utils fonts-wqy-microhei
+    qttranslations5-l10n
 )
 
 corvane_missing=()
