@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """LibreOffice's text for every number-formatted cell of some workbooks.
 
-Usage: numfmt_office.py WORKDIR [--per-file N] FILE...
+Usage: numfmt_office.py WORKDIR [--per-file N] FILE... [--whole FILE...]
+
+With --per-file, at most N cells of each file are taken, except of the files after --whole.
 
 A cell counts when it holds a number (a constant, or a formula with a cached number) and its
 style names a number format other than General (id 0). The cells are picked from the package
@@ -123,9 +125,13 @@ def main():
         per_file = int(args[1])
         args = args[2:]
     jobs = []
+    limit = per_file
     for path in args:
+        if path == "--whole":
+            limit = 0
+            continue
         try:
-            cells = formatted_cells(path, per_file)
+            cells = formatted_cells(path, limit)
         except Exception:  # noqa: BLE001 - a package Python cannot read has no cells to compare
             continue
         if cells:
