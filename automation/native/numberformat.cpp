@@ -98,8 +98,8 @@ QString scientificText(double a, int decimals)
 }
 
 // Chinese numerals: DBNum1 一二三 with 十百千, DBNum2 壹贰叁 with 拾佰仟; "digitwise" spells each
-// digit (years, decimals).
-QString chineseNumber(const QString& digits, int dbnum, bool digitwise)
+// digit (years, decimals); "shortTens" leaves the 一 off 十 to 十九 (days, months).
+QString chineseNumber(const QString& digits, int dbnum, bool digitwise, bool shortTens = false)
 {
     static const QString lower = QStringLiteral("〇一二三四五六七八九");
     static const QString upper = QStringLiteral("零壹贰叁肆伍陆柒捌玖");
@@ -130,8 +130,8 @@ QString chineseNumber(const QString& digits, int dbnum, bool digitwise)
             if (pendingZero && !out.isEmpty())
                 out += names[0];
             pendingZero = false;
-            // 十五, not 一十五, at the very start (DBNum1 only).
-            if (!(dbnum != 2 && d == 1 && inGroup == 1 && out.isEmpty()))
+            // Days and months read 十五, other numbers 一十五.
+            if (!(shortTens && dbnum != 2 && d == 1 && inGroup == 1 && out.isEmpty()))
                 out += names[d];
             if (inGroup > 0)
                 out += units[inGroup - 1];
@@ -485,7 +485,7 @@ NumberFormat::NumberFormat(const QString& code)
         m_sections.push_back(std::move(s));
     }
     m_general = m_sections.size() == 1 && m_sections[0].kind == Section::Kind::General &&
-                m_sections[0].tokens.size() == 1;
+                m_sections[0].tokens.size() == 1 && m_sections[0].dbnum == 0;
 }
 
 void NumberFormat::parseSection(const QString& text, Section& s)
@@ -719,7 +719,9 @@ void NumberFormat::classify(Section& s)
         const size_t regionEnd = i < point ? point : tokens.size();
         bool digitBefore = false, digitAfter = false;
         for (size_t k = i; k-- > 0;) {
-            if (tokens[k].type == Type::Comma)
+            // Commas already read as grouping or scaling are empty literals by now.
+            if (tokens[k].type == Type::Comma ||
+                (tokens[k].type == Type::Literal && tokens[k].text.isEmpty()))
                 continue;
             digitBefore = tokens[k].type == Type::Digit;
             break;
@@ -1097,7 +1099,7 @@ QString NumberFormat::formatDate(const Section& s, double value, bool date1904) 
         while (t.size() < width)
             t.prepend(QLatin1Char('0'));
         if (s.dbnum == 1 || s.dbnum == 2)
-            t = chineseNumber(t, s.dbnum, digitwise);
+            t = chineseNumber(t, s.dbnum, digitwise, true);
         return t;
     };
     const bool pm = hour >= 12;
@@ -1115,11 +1117,11 @@ QString NumberFormat::formatDate(const Section& s, double value, bool date1904) 
                 out += number(month, t.width);
             } else if (chinese) {
                 if (t.width == 4)
-                    out += chineseNumber(QString::number(month), 1, false) + QStringLiteral("月");
+                    out += chineseNumber(QString::number(month), 1, false, true) + QStringLiteral("月");
                 else if (t.width == 3)
                     out += QString::number(month) + QStringLiteral("月");
                 else
-                    out += chineseNumber(QString::number(month), 1, false).left(1);
+                    out += chineseNumber(QString::number(month), 1, false, true).left(1);
             } else {
                 const QString name = QLatin1String(monthNames[month - 1]);
                 out += t.width == 3 ? name.left(3) : t.width == 4 ? name : name.left(1);
