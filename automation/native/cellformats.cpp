@@ -49,8 +49,17 @@ void CellFormats::load(const std::string& stylesXml)
     m_resolved.assign(m_styleFormatIds.size(), false);
 }
 
+void CellFormats::loadNow()
+{
+    const auto source = std::move(m_source);
+    m_source = nullptr;
+    load(source());
+}
+
 const NumberFormat* CellFormats::format(int styleIndex) const
 {
+    if (m_source)
+        const_cast<CellFormats*>(this)->loadNow();
     if (styleIndex < 0 || size_t(styleIndex) >= m_styleFormatIds.size())
         return nullptr;
     const size_t i = size_t(styleIndex);

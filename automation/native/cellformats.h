@@ -5,6 +5,7 @@
 
 #include "numberformat.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,14 +18,25 @@ class CellFormats
 public:
     // Reads the styles part. Text that does not parse leaves every cell in General.
     void load(const std::string& stylesXml);
+    // Reads the styles part that `source` gives when a number is first shown, so that work which
+    // never shows one (formula searches, replacing) does not read it.
+    void loadLater(std::function<std::string()> source) { m_source = std::move(source); }
     void setDate1904(bool on) { m_date1904 = on; }
     bool date1904() const { return m_date1904; }
     // Whether some cell style names a format other than General.
-    bool any() const { return m_any; }
+    bool any() const
+    {
+        if (m_source)
+            const_cast<CellFormats*>(this)->loadNow();
+        return m_any;
+    }
     // The format of cell style `index`; null for General, and for an index the part lacks.
     const NumberFormat* format(int styleIndex) const;
 
 private:
+    void loadNow();
+
+    std::function<std::string()> m_source;
     std::vector<int> m_styleFormatIds;
     std::map<int, QString> m_codes; // numFmts of the part, by id
     mutable std::map<int, std::unique_ptr<NumberFormat>> m_byId;

@@ -134,10 +134,15 @@ const CellFormats* NativeWorkbook::cellFormats()
     m_cellFormats->setDate1904(m_workbook && m_workbook->date1904());
     // Read as bytes, not as a part: the styles are never written back.
     Relationship styles;
-    std::string xml;
     if (m_workbookRels && m_workbookRels->findByType("styles", styles) && !styles.external &&
-        m_package.contains(styles.target) && m_package.read(styles.target, xml))
-        m_cellFormats->load(xml);
+        m_package.contains(styles.target)) {
+        m_cellFormats->loadLater([this, name = styles.target] {
+            std::string xml;
+            if (!m_package.read(name, xml))
+                xml.clear();
+            return xml;
+        });
+    }
     return m_cellFormats.get();
 }
 

@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -224,14 +225,18 @@ QString integerText(const std::vector<Token>& tokens, size_t begin, size_t end, 
             break;
         }
     }
-    QStringList pieces; // right to left
+    QString reversed; // built right to left
     int pos = digits.size();
     int emitted = 0;
     const auto emitDigit = [&](QChar c) {
         if (grouping && emitted > 0 && emitted % 3 == 0)
-            pieces << QStringLiteral(",");
-        pieces << QString(c);
+            reversed += QLatin1Char(',');
+        reversed += c;
         ++emitted;
+    };
+    const auto emitText = [&reversed](const QString& t) {
+        for (int k = t.size(); k-- > 0;)
+            reversed += t[k];
     };
     for (size_t i = end; i-- > begin;) {
         const Token& t = tokens[i];
@@ -243,20 +248,18 @@ QString integerText(const std::vector<Token>& tokens, size_t begin, size_t end, 
             } else if (t.text == QLatin1String("0")) {
                 emitDigit(QLatin1Char('0'));
             } else if (t.text == QLatin1String("?")) {
-                pieces << QStringLiteral(" ");
+                reversed += QLatin1Char(' ');
             }
         } else if (t.type == Type::Percent) {
-            pieces << QStringLiteral("%");
+            reversed += QLatin1Char('%');
         } else if (t.type == Type::Literal) {
-            pieces << t.text;
+            emitText(t.text);
         }
     }
     if (first == end && pos > 0) // no placeholder: the digits still show
-        pieces << digits;
-    QString out;
-    for (int i = pieces.size(); i-- > 0;)
-        out += pieces[i];
-    return out;
+        emitText(digits.left(pos));
+    std::reverse(reversed.begin(), reversed.end());
+    return reversed;
 }
 
 // Left to right into the decimal placeholders of tokens [begin, end): trailing zeros vanish under
@@ -289,6 +292,53 @@ QString decimalText(const std::vector<Token>& tokens, size_t begin, size_t end, 
     return out;
 }
 
+// The fraction nearest to x with a denominator up to maxDen, the smallest denominator on a tie:
+// every denominator for small bounds, continued fractions for large ones.
+void bestFraction(double x, long long maxDen, long long& num, long long& den)
+{
+    num = std::llround(x);
+    den = 1;
+    double best = std::fabs(x - double(num));
+    if (maxDen <= 999) {
+        for (long long d = 2; d <= maxDen; ++d) {
+            const long long n = std::llround(x * double(d));
+            const double err = std::fabs(x - double(n) / double(d));
+            if (err < best - 1e-12) {
+                best = err;
+                num = n;
+                den = d;
+            }
+        }
+        return;
+    }
+    long long p0 = 0, q0 = 1, p1 = 1, q1 = 0;
+    double rest = x;
+    for (int i = 0; i < 64; ++i) {
+        const double a = std::floor(rest);
+        if (a > 1e15)
+            break;
+        const long long ai = (long long)a;
+        const long long q2 = q0 + ai * q1;
+        if (q2 > maxDen)
+            break;
+        const long long p2 = p0 + ai * p1;
+        p0 = p1, q0 = q1, p1 = p2, q1 = q2;
+        const double frac = rest - a;
+        if (frac < 1e-12)
+            break;
+        rest = 1 / frac;
+    }
+    if (q1 == 0)
+        return;
+    const long long k = (maxDen - q0) / q1;
+    const long long pa = p0 + k * p1, qa = q0 + k * q1;
+    const double errA = std::fabs(x - double(pa) / double(qa)), errB = std::fabs(x - double(p1) / double(q1));
+    if (errB <= errA)
+        num = p1, den = q1;
+    else
+        num = pa, den = qa;
+}
+
 QString literalsOf(const std::vector<Token>& tokens, size_t begin, size_t end)
 {
     QString out;
@@ -309,6 +359,10 @@ QString generalDisplayText(double value)
         return QStringLiteral("0");
     if (!std::isfinite(value))
         return QStringLiteral("#NUM!");
+    // Most numbers already fit: their shortest 15-digit form is then what the cell shows.
+    QString shortest = QString::number(value, 'g', 15);
+    if (shortest.size() - (value < 0 ? 1 : 0) <= 11 && !shortest.contains(QLatin1Char('e')))
+        return shortest;
     const double a = std::fabs(value);
     const QString sign = value < 0 ? QStringLiteral("-") : QString();
     std::string digits;
@@ -985,6 +1039,8 @@ QString NumberFormat::formatFraction(const Section& s, double value) const
     for (QChar c : fixed)
         fixedDenominator = fixedDenominator || (c.isDigit() && c != QLatin1Char('0'));
     const double a = std::fabs(value) * std::pow(100.0, s.percent);
+    if (!(a < 1e15)) // beyond whole digits: no fraction to show
+        return generalDisplayText(a);
     double whole = hasInteger ? std::floor(a) : 0;
     double rest = a - whole;
     long long num = 0, den = 1;
@@ -992,17 +1048,8 @@ QString NumberFormat::formatFraction(const Section& s, double value) const
         den = fixed.toLongLong();
         num = std::llround(rest * double(den));
     } else {
-        const long long maxDen = denPlaces >= 1 ? (long long)(std::pow(10.0, std::min(denPlaces, 6))) - 1 : 9;
-        double best = 2;
-        for (long long d = 1; d <= maxDen; ++d) {
-            const long long n = std::llround(rest * double(d));
-            const double err = std::fabs(rest - double(n) / double(d));
-            if (err < best - 1e-12) {
-                best = err;
-                num = n;
-                den = d;
-            }
-        }
+        const long long maxDen = denPlaces >= 1 ? (long long)(std::pow(10.0, std::min(denPlaces, 9))) - 1 : 9;
+        bestFraction(rest, maxDen, num, den);
     }
     if (hasInteger && num == den) {
         whole += 1;
@@ -1058,6 +1105,10 @@ QString NumberFormat::formatDate(const Section& s, double value, bool date1904) 
     // Round to the smallest unit shown, then split into days and the time of day.
     const double unitsPerSecond = std::pow(10.0, s.subSecondDigits);
     const long long perDay = (long long)(86400 * unitsPerSecond);
+    // Outside the calendar (before year 1, after 9999) the application shows no date at all; the
+    // number is shown as it is instead.
+    if (!(value > -693593 && value < 2958466))
+        return generalDisplayText(value);
     const long long units = std::llround(value * double(perDay));
     long long days = units / perDay;
     long long rem = units % perDay;
@@ -1087,6 +1138,8 @@ QString NumberFormat::formatDate(const Section& s, double value, bool date1904) 
         weekday = 6; // day 0: "1900-01-00", a Saturday
     }
 
+    if (month < 1 || month > 12)
+        return generalDisplayText(value);
     const bool chinese = isChineseLocale(s.lcid) || s.dbnum > 0;
     static const char* const monthNames[] = {"January",   "February", "March",    "April",
                                              "May",       "June",     "July",     "August",

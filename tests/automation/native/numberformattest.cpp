@@ -140,3 +140,15 @@ const Row kRows[] = {
 INSTANTIATE_TEST_SUITE_P(Codes, NumberFormatTable, ::testing::ValuesIn(kRows));
 
 } // namespace
+
+// Values no date, fraction or numeral can show fall back to General instead of breaking the text.
+TEST(NumberFormat, ValuesBeyondWhatTheCodeCanShowFallBackToGeneral)
+{
+    EXPECT_EQ(NumberFormat(QStringLiteral("yyyy/m/d h:mm")).format(1e300), QStringLiteral("1E+300"));
+    EXPECT_EQ(NumberFormat(QStringLiteral("[h]:mm:ss")).format(-1e18), QStringLiteral("-1E+18"));
+    EXPECT_EQ(NumberFormat(QStringLiteral("# ?/?")).format(1e20), QStringLiteral("1E+20"));
+    // Six-digit denominators are searched by continued fractions: 617/5000 exactly.
+    EXPECT_EQ(NumberFormat(QStringLiteral("# ?\?\?\?\?\?/?\?\?\?\?\?")).format(0.1234),
+              QStringLiteral("    617/5000  "));
+    EXPECT_FALSE(NumberFormat(QStringLiteral("[DBNum1]General")).format(1e30).isEmpty());
+}
