@@ -26,6 +26,7 @@ import warnings
 import zipfile
 
 import openpyxl
+import openpyxl.utils.datetime
 
 warnings.simplefilter("ignore")
 MATCHED = "包含内容并成功修改的文件目录.txt"
@@ -149,6 +150,15 @@ def main():
             check(status == 0, f"value search for {find}: exit status {status}: {err}")
             got = {k: v for k, v in cells(a)["Sheet"].items() if k.startswith("B")}
             check(got == {"B" + where[1:]: "hit"}, f"value search for {find} marked {got}, not {where}")
+        # A workbook counting dates from 1904: day 0 is 1904-01-01.
+        book = openpyxl.Workbook()
+        book.epoch = openpyxl.utils.datetime.CALENDAR_MAC_1904
+        book.active["A1"] = 0
+        book.active["A1"].number_format = "yyyy/m/d"
+        book.save(a)
+        status, out, err = run(cli, folder, "--mode", "fill-text", "--text", "hit", "--find", "1904/1/1",
+                               "--whole-cell", "--right", "1")
+        check(status == 0 and cells(a)["Sheet"].get("B1") == "hit", f"1904 date: {cells(a)['Sheet']}")
         # The stored values are not what a value search sees.
         make_formatted(a)
         before = digest(a)
