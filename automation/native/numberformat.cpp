@@ -1071,7 +1071,8 @@ QString NumberFormat::formatFraction(const Section& s, double value) const
                           s.grouping);
         if (wholeDigits.isEmpty() && out.isEmpty())
             out = QStringLiteral("0");
-        const int width = int(numeratorPattern.size() + 1 + denPattern.size());
+        const int width = int(literalsOf(tokens, intEnd, numBegin).size() + numeratorPattern.size() + 1 +
+                              denPattern.size());
         return out + QString(width, QLatin1Char(' ')) + literalsOf(tokens, denEnd, tokens.size());
     }
     if (hasInteger)
