@@ -470,14 +470,16 @@ QString builtinFormatCode(int id)
     case 35:
     case 56:
         return QStringLiteral("上午/下午h\"时\"mm\"分\"ss\"秒\"");
+    // 37 to 40: the currency formats without a symbol, which the zh-CN application writes with a
+    // minus sign rather than in parentheses.
     case 37:
-        return QStringLiteral("#,##0 ;(#,##0)");
+        return QStringLiteral("#,##0;-#,##0");
     case 38:
-        return QStringLiteral("#,##0 ;[Red](#,##0)");
+        return QStringLiteral("#,##0;[Red]-#,##0");
     case 39:
-        return QStringLiteral("#,##0.00;(#,##0.00)");
+        return QStringLiteral("#,##0.00;-#,##0.00");
     case 40:
-        return QStringLiteral("#,##0.00;[Red](#,##0.00)");
+        return QStringLiteral("#,##0.00;[Red]-#,##0.00");
     case 41:
         return QStringLiteral("_ * #,##0_ ;_ * \\-#,##0_ ;_ * \"-\"_ ;_ @_ ");
     case 42:
