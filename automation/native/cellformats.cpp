@@ -56,10 +56,10 @@ void CellFormats::loadNow()
     load(source());
 }
 
-const NumberFormat* CellFormats::format(int styleIndex) const
+const NumberFormat* CellFormats::format(int styleIndex)
 {
     if (m_source)
-        const_cast<CellFormats*>(this)->loadNow();
+        loadNow();
     if (styleIndex < 0 || size_t(styleIndex) >= m_styleFormatIds.size())
         return nullptr;
     const size_t i = size_t(styleIndex);

@@ -24,14 +24,14 @@ public:
     void setDate1904(bool on) { m_date1904 = on; }
     bool date1904() const { return m_date1904; }
     // Whether some cell style names a format other than General.
-    bool any() const
+    bool any()
     {
         if (m_source)
-            const_cast<CellFormats*>(this)->loadNow();
+            loadNow();
         return m_any;
     }
     // The format of cell style `index`; null for General, and for an index the part lacks.
-    const NumberFormat* format(int styleIndex) const;
+    const NumberFormat* format(int styleIndex);
 
 private:
     void loadNow();
@@ -39,9 +39,9 @@ private:
     std::function<std::string()> m_source;
     std::vector<int> m_styleFormatIds;
     std::map<int, QString> m_codes; // numFmts of the part, by id
-    mutable std::map<int, std::unique_ptr<NumberFormat>> m_byId;
-    mutable std::vector<const NumberFormat*> m_byStyle;
-    mutable std::vector<bool> m_resolved;
+    std::map<int, std::unique_ptr<NumberFormat>> m_byId;
+    std::vector<const NumberFormat*> m_byStyle;
+    std::vector<bool> m_resolved;
     bool m_date1904 = false;
     bool m_any = false;
 };

@@ -126,7 +126,7 @@ SharedStrings* NativeWorkbook::sharedStrings(QString& error)
     return m_sharedStrings;
 }
 
-const CellFormats* NativeWorkbook::cellFormats()
+CellFormats* NativeWorkbook::cellFormats()
 {
     if (m_cellFormats)
         return m_cellFormats.get();

@@ -48,7 +48,7 @@ public:
     // The shared strings table, loaded on first use; null when the workbook has none.
     SharedStrings* sharedStrings(QString& error);
     // The number formats of the cell styles, read on first use (never null while open).
-    const CellFormats* cellFormats();
+    CellFormats* cellFormats();
     // Called once cell contents changed: full recalculation on load, calculation chain dropped.
     void contentsChanged();
 
