@@ -10,8 +10,9 @@
 4. An invalid --range: exit status 1, the message with the path last on standard output, no
    workbook changed, no list written.
 5. Searching values finds numbers as their number formats show them (a date, a percentage, a
-   grouped number, a formula's cached result), not as stored; change-text still reads the stored
-   value, so a match by its display is written back as it was, format kept.
+   grouped number, a formula's cached result, a date of a 1904 workbook), not as stored; searching
+   formulas finds the stored constant; change-text still reads the stored value, so a match by its
+   display is written back as it was, format kept.
 
 Usage: cells_oracle.py CORVANE_CLI
 """
@@ -165,6 +166,12 @@ def main():
         status, out, err = run(cli, folder, "--mode", "fill-text", "--text", "hit", "--find", "0.125",
                                "--whole-cell", "--right", "1")
         check(status == 0 and digest(a) == before, f"0.125 was found in values: {cells(a)['Sheet']}")
+        # ... while a search in formulas still sees the stored constant.
+        status, out, err = run(cli, folder, "--mode", "fill-formula", "--text", "=1", "--find", "0.125",
+                               "--whole-cell", "--right", "1")
+        got = {k: v for k, v in cells(a)["Sheet"].items() if k.startswith("B")}
+        check(status == 0 and got == {"B2": "=1"}, f"0.125 in formulas marked {got}")
+        make_formatted(a)
         # change-text reads the stored value: nothing of the display to replace, the number and its
         # format stay.
         status, out, err = run(cli, folder, "--mode", "change-text", "--text", "9", "--find", "1,234.50")
