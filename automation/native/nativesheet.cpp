@@ -34,6 +34,7 @@ Worksheet* NativeSheet::worksheet()
         return nullptr;
     }
     m_worksheet->setSharedStrings(strings);
+    m_worksheet->setCellFormats(m_workbook.cellFormats());
     return m_worksheet;
 }
 
@@ -154,6 +155,15 @@ CellValue NativeSheet::value(const CellAddress& cell)
         return CellValue::empty();
     const GridCell* c = ws->grid().find(cell.row, cell.column);
     return c ? ws->value(*c) : CellValue::empty();
+}
+
+QString NativeSheet::text(const CellAddress& cell)
+{
+    Worksheet* ws = worksheet();
+    if (!ws || !cell.isValid())
+        return {};
+    const GridCell* c = ws->grid().find(cell.row, cell.column);
+    return c ? ws->displayText(*c) : QString();
 }
 
 QString NativeSheet::formula(const CellAddress& cell)

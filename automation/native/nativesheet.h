@@ -26,6 +26,8 @@ public:
     bool replace(const RangeAddress& in, const QString& what, const QString& replacement) override;
     CellValue value(const CellAddress& cell) override;
     QString formula(const CellAddress& cell) override;
+    // The text the cell shows, the one a search in values compares with.
+    QString text(const CellAddress& cell);
     bool setValue(const CellAddress& cell, const QString& text) override;
     bool setFormula(const CellAddress& cell, const QString& text) override;
     bool deleteRow(int row) override;

@@ -1,5 +1,6 @@
 #include "nativeworkbook.h"
 
+#include "cellformats.h"
 #include "contenttypes.h"
 #include "nativesheet.h"
 #include "relationships.h"
@@ -125,6 +126,26 @@ SharedStrings* NativeWorkbook::sharedStrings(QString& error)
     return m_sharedStrings;
 }
 
+CellFormats* NativeWorkbook::cellFormats()
+{
+    if (m_cellFormats)
+        return m_cellFormats.get();
+    m_cellFormats = std::make_unique<CellFormats>();
+    m_cellFormats->setDate1904(m_workbook && m_workbook->date1904());
+    // Read as bytes, not as a part: the styles are never written back.
+    Relationship styles;
+    if (m_workbookRels && m_workbookRels->findByType("styles", styles) && !styles.external &&
+        m_package.contains(styles.target)) {
+        m_cellFormats->loadLater([this, name = styles.target] {
+            std::string xml;
+            if (!m_package.read(name, xml))
+                xml.clear();
+            return xml;
+        });
+    }
+    return m_cellFormats.get();
+}
+
 void NativeWorkbook::contentsChanged()
 {
     if (m_contentsChanged)
@@ -159,6 +180,7 @@ void NativeWorkbook::close()
 {
     m_open = false;
     m_sheets.clear();
+    m_cellFormats.reset();
     m_package.close();
 }
 

@@ -11,6 +11,7 @@
 
 namespace corvane::automation::native {
 
+class CellFormats;
 class ContentTypes;
 class NativeSheet;
 class Relationships;
@@ -46,6 +47,8 @@ public:
     bool foreignFormat() const { return m_package.foreignFormat(); }
     // The shared strings table, loaded on first use; null when the workbook has none.
     SharedStrings* sharedStrings(QString& error);
+    // The number formats of the cell styles, read on first use (never null while open).
+    CellFormats* cellFormats();
     // Called once cell contents changed: full recalculation on load, calculation chain dropped.
     void contentsChanged();
 
@@ -57,6 +60,7 @@ private:
     std::string m_workbookPartName;
     std::string m_sharedStringsName;
     SharedStrings* m_sharedStrings = nullptr;
+    std::unique_ptr<CellFormats> m_cellFormats;
     std::vector<std::unique_ptr<NativeSheet>> m_sheets;
     bool m_open = false;
     bool m_contentsChanged = false;

@@ -26,6 +26,8 @@ bool WorkbookPart::afterLoad()
         e.relationshipId = attributeText(nsAttribute(s, kRelNs, "id").value()).toStdString();
         m_sheets.push_back(e);
     }
+    const QString date1904 = attributeText(child(root(), "workbookPr").attribute("date1904").value());
+    m_date1904 = date1904 == QLatin1String("1") || date1904 == QLatin1String("true");
     return true;
 }
 

@@ -22,6 +22,8 @@ public:
     const std::vector<SheetEntry>& sheets() const { return m_sheets; }
     // Drops the entry of a sheet whose element the caller has removed from the tree.
     void forgetSheet(std::size_t position) { m_sheets.erase(m_sheets.begin() + std::ptrdiff_t(position)); }
+    // Dates count from 1904-01-01 instead of 1899-12-30.
+    bool date1904() const { return m_date1904; }
     // Asks the application to recalculate every formula when it opens the workbook.
     void setFullCalcOnLoad();
 
@@ -30,6 +32,7 @@ protected:
 
 private:
     std::vector<SheetEntry> m_sheets;
+    bool m_date1904 = false;
 };
 
 } // namespace corvane::automation::native

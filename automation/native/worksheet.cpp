@@ -1,5 +1,6 @@
 #include "worksheet.h"
 
+#include "cellformats.h"
 #include "sharedstrings.h"
 #include "xmltext.h"
 
@@ -601,6 +602,11 @@ bool Worksheet::formula(const GridCell& gridCell, int row, QString& out) const
 
 QString Worksheet::displayText(const GridCell& cell) const
 {
+    return valueText(cell, true);
+}
+
+QString Worksheet::valueText(const GridCell& cell, bool formatted) const
+{
     const CellValue v = value(cell);
     switch (v.kind) {
     case CellValue::Kind::Empty:
@@ -609,11 +615,34 @@ QString Worksheet::displayText(const GridCell& cell) const
     case CellValue::Kind::Error:
         return v.text;
     case CellValue::Kind::Number:
-        return generalNumberText(v.number);
+        if (!formatted)
+            return generalNumberText(v.number);
+        if (m_formats && m_formats->any()) {
+            if (const NumberFormat* f = m_formats->format(styleIndex(cell)))
+                return f->format(v.number, m_formats->date1904());
+        }
+        return generalDisplayText(v.number);
     case CellValue::Kind::Boolean:
         return v.boolean ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
     }
     return {};
+}
+
+int Worksheet::styleIndex(const GridCell& cell) const
+{
+    const std::string_view xml = cellXml(cell);
+    bool selfClosing = false;
+    const size_t te = tagEnd(xml, 0, selfClosing);
+    std::string_view s;
+    if (te == std::string_view::npos || !attributeValue(xml.substr(0, te), "s", s))
+        return 0;
+    int index = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9' || index > 1000000)
+            return 0;
+        index = index * 10 + (c - '0');
+    }
+    return index;
 }
 
 QString Worksheet::formulaBarText(const GridCell& cell, int row) const
@@ -621,7 +650,7 @@ QString Worksheet::formulaBarText(const GridCell& cell, int row) const
     QString f;
     if (formula(cell, row, f))
         return QLatin1Char('=') + f;
-    return displayText(cell);
+    return valueText(cell, false);
 }
 
 bool Worksheet::isInArray(int row, int column) const

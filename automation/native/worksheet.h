@@ -19,6 +19,7 @@
 
 namespace corvane::automation::native {
 
+class CellFormats;
 class SharedStrings;
 
 class Worksheet : public XmlPart
@@ -33,6 +34,9 @@ public:
 
     // The workbook's shared strings (null when it has none: new texts are then stored inline).
     void setSharedStrings(SharedStrings* strings) { m_strings = strings; }
+
+    // The number formats the cells' styles name (null: every number shows in General).
+    void setCellFormats(CellFormats* formats) { m_formats = formats; }
 
     const CellGrid& grid() const { return m_grid; }
     // The start tag of a row as it will be written (its height and hidden attributes), empty for
@@ -49,8 +53,8 @@ public:
     // The formula text without "=", for formula cells, shared-formula members and the cells of
     // an array formula. False for constants and empty cells.
     bool formula(const GridCell& cell, int row, QString& out) const;
-    // The text the cell shows (values) or its formula-bar text (formulas: "=" + formula, or
-    // the constant as typed).
+    // The text the cell shows (numbers through their style's number format) or its formula-bar
+    // text (formulas: "=" + formula, or the constant as typed).
     QString displayText(const GridCell& cell) const;
     QString formulaBarText(const GridCell& cell, int row) const;
 
@@ -96,9 +100,12 @@ private:
     void growDimension(int row, int column);
     std::string styleForNewCell(const GridRow& row, int column) const;
     std::string rawText(pugi::xml_node element) const;
+    int styleIndex(const GridCell& cell) const;
+    QString valueText(const GridCell& cell, bool formatted) const;
 
     CellGrid m_grid;
     SharedStrings* m_strings = nullptr;
+    CellFormats* m_formats = nullptr;
     std::string m_content;            // raw text between <sheetData> and </sheetData>
     std::vector<std::string> m_edits; // replacement cells and row tags
     mutable pugi::xml_document m_scratch;

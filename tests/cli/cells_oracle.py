@@ -9,17 +9,25 @@
 3. --cells with a full-width comma and an empty item: exactly the named cells change.
 4. An invalid --range: exit status 1, the message with the path last on standard output, no
    workbook changed, no list written.
+5. Searching values finds numbers as their number formats show them (a date, a percentage, a
+   grouped number, a formula's cached result, a date of a 1904 workbook), not as stored; searching
+   formulas finds the stored constant; change-text still reads the stored value, so a match by its
+   display is written back as it was, format kept.
 
 Usage: cells_oracle.py CORVANE_CLI
 """
 import hashlib
 import os
+import re
 import subprocess
 import sys
 import tempfile
 import warnings
 
+import zipfile
+
 import openpyxl
+import openpyxl.utils.datetime
 
 warnings.simplefilter("ignore")
 MATCHED = "包含内容并成功修改的文件目录.txt"
@@ -52,6 +60,29 @@ def cells(path):
     book = openpyxl.load_workbook(path)
     return {s.title: {c.coordinate: c.value for row in s.iter_rows() for c in row if c.value is not None}
             for s in book.worksheets}
+
+
+def make_formatted(path):
+    """Numbers under number formats, and a formula whose cached result is formatted too."""
+    book = openpyxl.Workbook()
+    sheet = book.active
+    for address, value, code in (("A1", 45306, "yyyy/m/d"), ("A2", 0.125, "0.00%"),
+                                 ("A3", 1234.5, "#,##0.00"), ("A4", "=A3*2", "#,##0.00"),
+                                 ("A5", 45306, "yyyy\"年\"m\"月\"d\"日\"")):
+        sheet[address] = value
+        sheet[address].number_format = code
+    book.save(path)
+    # openpyxl stores no cached results: give the formula the one the application would have.
+    with zipfile.ZipFile(path) as z:
+        parts = {n: z.read(n) for n in z.namelist()}
+    name = "xl/worksheets/sheet1.xml"
+    xml = parts[name].decode()
+    xml, n = re.subn(r"(<c r=\"A4\"[^>]*>\s*<f>A3\*2</f>)\s*(?:<v\s*/>|<v></v>)?", r"\1<v>2469</v>", xml)
+    assert n == 1, xml
+    parts[name] = xml.encode()
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for n, data in parts.items():
+            z.writestr(n, data)
 
 
 def run(cli, folder, *args):
@@ -109,6 +140,46 @@ def main():
         check(digest(a) == a_before and digest(b) == b_before, "a cut-short run changed a workbook")
         check(not os.path.exists(os.path.join(folder, MATCHED)) and
               not os.path.exists(os.path.join(folder, UNMATCHED)), "a cut-short run wrote a list")
+
+    with tempfile.TemporaryDirectory() as folder:
+        a = os.path.join(folder, "a.xlsx")
+        for find, where in (("2024/1/15", "A1"), ("12.50%", "A2"), ("1,234.50", "A3"), ("2,469.00", "A4"),
+                            ("2024年1月15日", "A5")):
+            make_formatted(a)
+            status, out, err = run(cli, folder, "--mode", "fill-text", "--text", "hit", "--find", find,
+                                   "--whole-cell", "--right", "1")
+            check(status == 0, f"value search for {find}: exit status {status}: {err}")
+            got = {k: v for k, v in cells(a)["Sheet"].items() if k.startswith("B")}
+            check(got == {"B" + where[1:]: "hit"}, f"value search for {find} marked {got}, not {where}")
+        # A workbook counting dates from 1904: day 0 is 1904-01-01.
+        book = openpyxl.Workbook()
+        book.epoch = openpyxl.utils.datetime.CALENDAR_MAC_1904
+        book.active["A1"] = 0
+        book.active["A1"].number_format = "yyyy/m/d"
+        book.save(a)
+        status, out, err = run(cli, folder, "--mode", "fill-text", "--text", "hit", "--find", "1904/1/1",
+                               "--whole-cell", "--right", "1")
+        check(status == 0 and cells(a)["Sheet"].get("B1") == "hit", f"1904 date: {cells(a)['Sheet']}")
+        # The stored values are not what a value search sees.
+        make_formatted(a)
+        before = digest(a)
+        status, out, err = run(cli, folder, "--mode", "fill-text", "--text", "hit", "--find", "0.125",
+                               "--whole-cell", "--right", "1")
+        check(status == 0 and digest(a) == before, f"0.125 was found in values: {cells(a)['Sheet']}")
+        # ... while a search in formulas still sees the stored constant.
+        status, out, err = run(cli, folder, "--mode", "fill-formula", "--text", "=1", "--find", "0.125",
+                               "--whole-cell", "--right", "1")
+        got = {k: v for k, v in cells(a)["Sheet"].items() if k.startswith("B")}
+        check(status == 0 and got == {"B2": "=1"}, f"0.125 in formulas marked {got}")
+        make_formatted(a)
+        # change-text reads the stored value: nothing of the display to replace, the number and its
+        # format stay.
+        status, out, err = run(cli, folder, "--mode", "change-text", "--text", "9", "--find", "1,234.50")
+        check(status == 0, f"change-text by display: exit status {status}: {err}")
+        book = openpyxl.load_workbook(a)
+        cell = book.active["A3"]
+        check(cell.value == 1234.5 and cell.number_format == "#,##0.00",
+              f"change-text by display left {cell.value!r} in {cell.number_format!r}")
 
     if failures:
         print(f"{len(failures)} failure(s)")

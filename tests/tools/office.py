@@ -31,6 +31,7 @@ class Office:
         if ctx is None:
             self.close()
             raise RuntimeError("LibreOffice did not answer")
+        self.context = ctx
         self.desktop = ctx.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", ctx)
 
     def prop(self, name, value):

@@ -1,0 +1,88 @@
+#include "cellformats.h"
+
+#include "xmltext.h"
+
+#include <pugixml.hpp>
+
+#include <cstring>
+
+namespace corvane::automation::native {
+
+namespace {
+
+// Children by local name: styles parts of some writers carry a namespace prefix.
+const char* localName(const char* qname)
+{
+    const char* colon = std::strchr(qname, ':');
+    return colon ? colon + 1 : qname;
+}
+
+pugi::xml_node childNamed(pugi::xml_node parent, const char* local)
+{
+    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
+        if (c.type() == pugi::node_element && std::strcmp(localName(c.name()), local) == 0)
+            return c;
+    }
+    return {};
+}
+
+} // namespace
+
+void CellFormats::load(const std::string& stylesXml)
+{
+    pugi::xml_document doc;
+    if (!doc.load_buffer(stylesXml.data(), stylesXml.size(), pugi::parse_default & ~pugi::parse_escapes))
+        return;
+    const pugi::xml_node root = doc.document_element();
+    for (pugi::xml_node f = childNamed(root, "numFmts").first_child(); f; f = f.next_sibling()) {
+        if (std::strcmp(localName(f.name()), "numFmt") == 0)
+            m_codes[f.attribute("numFmtId").as_int(-1)] = attributeText(f.attribute("formatCode").value());
+    }
+    for (pugi::xml_node xf = childNamed(root, "cellXfs").first_child(); xf; xf = xf.next_sibling()) {
+        if (std::strcmp(localName(xf.name()), "xf") != 0)
+            continue;
+        const int id = xf.attribute("numFmtId").as_int(0);
+        m_styleFormatIds.push_back(id);
+        m_any = m_any || id != 0;
+    }
+    m_byStyle.assign(m_styleFormatIds.size(), nullptr);
+    m_resolved.assign(m_styleFormatIds.size(), false);
+}
+
+void CellFormats::loadNow()
+{
+    const auto source = std::move(m_source);
+    m_source = nullptr;
+    load(source());
+}
+
+const NumberFormat* CellFormats::format(int styleIndex)
+{
+    if (m_source)
+        loadNow();
+    if (styleIndex < 0 || size_t(styleIndex) >= m_styleFormatIds.size())
+        return nullptr;
+    const size_t i = size_t(styleIndex);
+    if (m_resolved[i])
+        return m_byStyle[i];
+    m_resolved[i] = true;
+    const int id = m_styleFormatIds[i];
+    if (id == 0)
+        return nullptr;
+    auto it = m_byId.find(id);
+    if (it == m_byId.end()) {
+        const auto custom = m_codes.find(id);
+        const QString code = custom != m_codes.end() ? custom->second : builtinFormatCode(id);
+        std::unique_ptr<NumberFormat> f;
+        if (!code.isEmpty()) {
+            f = std::make_unique<NumberFormat>(code);
+            if (f->isGeneral())
+                f.reset();
+        }
+        it = m_byId.emplace(id, std::move(f)).first;
+    }
+    m_byStyle[i] = it->second.get();
+    return m_byStyle[i];
+}
+
+} // namespace corvane::automation::native
