@@ -44,6 +44,13 @@ bool isOoxmlFilter(const QString& filter)
            filter.startsWith(QLatin1String("Calc MS Excel 2007"));
 }
 
+// Binary workbooks hold NUL bytes at once; web pages and text exports hold none.
+bool looksBinary(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) && f.read(4096).contains('\0');
+}
+
 } // namespace
 
 LibreOfficeWorkbook::LibreOfficeWorkbook(Reference<css::lang::XComponent> document, QString path,
@@ -68,11 +75,23 @@ QString LibreOfficeWorkbook::saveFilter() const
             return kExcel2007Vba;
         return m_filter == kExcel2007Vba ? kExcel2007 : m_filter;
     }
+    // The web-query import has no export; the page is written back as a page.
+    if (m_filter == QLatin1String("calc_HTML_WebQuery"))
+        return QStringLiteral("HTML (StarCalc)");
     // BIFF5 and older have no export filter; they are written as BIFF8, still an .xls.
     if (m_filter.startsWith(QLatin1String("MS Excel")) && m_filter != kExcel97 &&
         !m_filter.startsWith(QLatin1String("MS Excel 97")))
         return kExcel97;
     return m_filter;
+}
+
+QString LibreOfficeWorkbook::saveFilterOptions() const
+{
+    if (!m_filter.startsWith(QLatin1String("Text - txt - csv")) || m_filterOptions.isEmpty())
+        return m_filterOptions;
+    // Separator, quote and character set as read; the rest of the tokens mean other things on
+    // export, where text is quoted only when it must be.
+    return m_filterOptions.section(QLatin1Char(','), 0, 2) + QStringLiteral(",1,,0,false");
 }
 
 bool LibreOfficeWorkbook::loadSheets()
@@ -210,12 +229,21 @@ bool LibreOfficeWorkbook::save()
     temp.close();
 
     const QString filter = saveFilter();
+    if (filter == kExcel97 && !looksBinary(target)) {
+        // A text file that was read as a binary workbook must not come back as one.
+        QFile::remove(tempPath);
+        m_lastError =
+            QStringLiteral("unsupported: %1 is a text file; saving it as \"%2\" would change its format")
+                .arg(m_path, filter);
+        return false;
+    }
     try {
-        css::uno::Sequence<css::beans::PropertyValue> args(m_filterOptions.isEmpty() ? 2 : 3);
+        const QString options = saveFilterOptions();
+        css::uno::Sequence<css::beans::PropertyValue> args(options.isEmpty() ? 2 : 3);
         args[0] = makeProperty("FilterName", Any(toOUString(filter)));
         args[1] = makeProperty("Overwrite", Any(true));
-        if (!m_filterOptions.isEmpty())
-            args[2] = makeProperty("FilterOptions", Any(toOUString(m_filterOptions)));
+        if (!options.isEmpty())
+            args[2] = makeProperty("FilterOptions", Any(toOUString(options)));
         const Reference<css::frame::XStorable> storable(m_document, UNO_QUERY_THROW);
         storable->storeToURL(toOUString(QUrl::fromLocalFile(tempPath).toString(QUrl::FullyEncoded)), args);
         const Reference<css::util::XModifiable> modifiable(m_document, UNO_QUERY);

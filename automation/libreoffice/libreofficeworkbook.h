@@ -36,6 +36,7 @@ public:
 
     // The export filter save() uses: the file's own format.
     QString saveFilter() const;
+    QString saveFilterOptions() const;
 
     // Whether the number format `key` shows a boolean (LibreOffice keeps booleans as numbers).
     bool isBooleanFormat(sal_Int32 key);
