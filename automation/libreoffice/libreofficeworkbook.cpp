@@ -203,6 +203,10 @@ bool LibreOfficeWorkbook::save()
         m_lastError = QStringLiteral("the workbook is closed");
         return false;
     }
+    if (!m_failedEdit.isEmpty()) {
+        m_lastError = QStringLiteral("not saved, since an edit on it failed: %1").arg(m_failedEdit);
+        return false;
+    }
     // Nothing changed: the file on disk already is the workbook, byte for byte.
     try {
         const Reference<css::util::XModifiable> modifiable(m_document, UNO_QUERY);

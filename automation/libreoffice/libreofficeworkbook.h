@@ -34,6 +34,14 @@ public:
     // LibreOffice reads the whole file when it opens it; what it cannot read fails the open.
     QString damage() const override { return {}; }
 
+    // An edit on the workbook failed or was refused: it is not saved any more, since what
+    // was done before would pass for the whole job. The first reason is kept.
+    void noteFailedEdit(const QString& reason)
+    {
+        if (m_failedEdit.isEmpty())
+            m_failedEdit = reason.isEmpty() ? QStringLiteral("an edit failed") : reason;
+    }
+
     // The export filter save() uses: the file's own format.
     QString saveFilter() const;
     QString saveFilterOptions() const;
@@ -56,6 +64,7 @@ private:
     QString m_filter;
     QString m_filterOptions;
     QString m_lastError;
+    QString m_failedEdit;
     std::vector<std::unique_ptr<LibreOfficeSheet>> m_sheets;
     bool m_sheetsLoaded = false;
     std::map<sal_Int32, bool> m_booleanFormats;

@@ -126,4 +126,76 @@ TEST_F(LibreOfficeFaults, DelimitedTextNamedXlsIsSavedBackAsItWas)
     EXPECT_EQ(bytesOf(path), QByteArray("name\tnew value\n1\t2,5\n"));
 }
 
+TEST_F(LibreOfficeFaults, CellsKeepTheirContentAndLockedCellsAreNotWritten)
+{
+    const QString path = copy("cells.xlsx");
+    auto book = sharedOffice().open(path);
+    ASSERT_TRUE(book) << sharedOffice().lastError().toStdString();
+    Sheet* cells = book->sheet(1);
+    Sheet* locked = book->sheet(2);
+    ASSERT_EQ(locked->name(), QStringLiteral("Locked"));
+    // Replace works on what the cell holds, never on the text its format shows.
+    EXPECT_EQ(cells->value(at("A1")).text, QStringLiteral("Hello there"));
+    EXPECT_EQ(cells->value(at("A3")).text, QStringLiteral("0012"));
+    ASSERT_TRUE(cells->replace(*cells->usedRange(), QStringLiteral("hello"), QStringLiteral("Bye")));
+    EXPECT_EQ(cells->formula(at("A1")), QStringLiteral("Bye there"));
+    EXPECT_EQ(cells->formula(at("A2")), QStringLiteral("Bye there"));
+    // A locked cell of a protected sheet is refused with the reason; an unlocked one is written.
+    EXPECT_FALSE(locked->setFormula(at("A1"), QStringLiteral("=1+1")));
+    EXPECT_TRUE(locked->lastError().contains(QStringLiteral("locked"))) << locked->lastError().toStdString();
+    EXPECT_FALSE(locked->replace(*locked->usedRange(), QStringLiteral("locked"), QStringLiteral("x")));
+    EXPECT_TRUE(locked->setValue(at("B1"), QStringLiteral("written")));
+    // A refused row edit is a failed edit: that workbook is no longer saved.
+    const QByteArray before = bytesOf(path);
+    EXPECT_FALSE(locked->deleteRow(5));
+    EXPECT_TRUE(locked->lastError().contains(QStringLiteral("protected")));
+    EXPECT_FALSE(book->save());
+    book->close();
+    EXPECT_EQ(bytesOf(path), before);
+    // Without it, the written cells are saved and read back by openpyxl.
+    book = sharedOffice().open(path);
+    ASSERT_TRUE(book);
+    ASSERT_TRUE(book->sheet(1)->replace(*book->sheet(1)->usedRange(), QStringLiteral("hello"),
+                                        QStringLiteral("Bye")));
+    ASSERT_TRUE(book->sheet(2)->setValue(at("B1"), QStringLiteral("written")));
+    ASSERT_TRUE(book->save()) << book->lastError().toStdString();
+    book->close();
+    EXPECT_EQ(corvane::testing::runPython(QStringLiteral(R"PY(
+import sys, openpyxl
+wb = openpyxl.load_workbook(sys.argv[1])
+c, l = wb["Cells"], wb["Locked"]
+print(c["A1"].value, c["A1"].number_format, c["A2"].value, c["A3"].value, l["A1"].value, l["B1"].value,
+      l.protection.sheet, sep="|")
+)PY"),
+                                          {path}),
+              QStringLiteral("Bye there|\"Item: \"@|Bye there|0012|locked|written|True\n"));
+}
+
+TEST_F(LibreOfficeFaults, EditsThroughAPivotTableAreRefusedAndTheWorkbookIsNotSaved)
+{
+    for (const char* name : {"pivot.xls", "pivot.xlsx"}) {
+        SCOPED_TRACE(name);
+        const QString path = copy(name);
+        const QByteArray before = bytesOf(path);
+        auto book = sharedOffice().open(path);
+        ASSERT_TRUE(book) << sharedOffice().lastError().toStdString();
+        Sheet* data = book->sheet(1);
+        Sheet* pivot = book->sheet(2);
+        ASSERT_EQ(pivot->name(), QStringLiteral("Pivot"));
+        EXPECT_FALSE(data->deleteRow(3));
+        EXPECT_TRUE(data->lastError().contains(QStringLiteral("source range of a pivot table")))
+            << data->lastError().toStdString();
+        EXPECT_FALSE(data->insertColumn(1));
+        EXPECT_FALSE(pivot->insertRow(1));
+        EXPECT_TRUE(pivot->lastError().contains(QStringLiteral("pivot table on the sheet")));
+        // Below the source the edit is done, but the workbook had a failed edit: not saved.
+        EXPECT_DOUBLE_EQ(data->value(at("B6")).number, 5);
+        EXPECT_TRUE(data->deleteRow(9));
+        EXPECT_FALSE(book->save());
+        EXPECT_TRUE(book->lastError().contains(QStringLiteral("pivot"))) << book->lastError().toStdString();
+        book->close();
+        EXPECT_EQ(bytesOf(path), before);
+    }
+}
+
 } // namespace
