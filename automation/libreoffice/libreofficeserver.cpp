@@ -471,4 +471,9 @@ qint64 LibreOfficeServer::startMilliseconds() const
     return d->startMs;
 }
 
+qint64 LibreOfficeServer::officeProcessId() const
+{
+    return d->process.pid() > 0 ? d->process.pid() : 0;
+}
+
 } // namespace corvane::automation::libreoffice

@@ -12,6 +12,7 @@
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNamed.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/Locale.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
@@ -212,6 +213,11 @@ bool LibreOfficeWorkbook::save()
         const Reference<css::util::XModifiable> modifiable(m_document, UNO_QUERY);
         if (modifiable.is() && !modifiable->isModified())
             return true;
+    } catch (const css::lang::DisposedException& e) {
+        m_lastError =
+            QStringLiteral("LibreOffice crashed before %1 was saved (%2); the file is left as it was")
+                .arg(m_path, describe(e));
+        return false;
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);
         return false;
@@ -253,6 +259,13 @@ bool LibreOfficeWorkbook::save()
         const Reference<css::util::XModifiable> modifiable(m_document, UNO_QUERY);
         if (modifiable.is())
             modifiable->setModified(false);
+    } catch (const css::lang::DisposedException& e) {
+        // The office went away in the middle: what it wrote is dropped and the file stays as
+        // it was; the next workbook starts a fresh office.
+        QFile::remove(tempPath);
+        m_lastError = QStringLiteral("LibreOffice crashed while saving %1 (%2); the file is left as it was")
+                          .arg(m_path, describe(e));
+        return false;
     } catch (const css::uno::Exception& e) {
         QFile::remove(tempPath);
         m_lastError =

@@ -4,6 +4,7 @@
 #include "sharedoffice.h"
 #include "testbooks.h"
 
+#include "automation/libreoffice/libreofficeserver.h"
 #include "automation/native/nativeserver.h"
 #include "automation/routingserver.h"
 #include "automation/sheet.h"
@@ -12,8 +13,11 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace corvane::automation;
 using corvane::testing::sharedOffice;
@@ -196,6 +200,56 @@ TEST_F(LibreOfficeFaults, EditsThroughAPivotTableAreRefusedAndTheWorkbookIsNotSa
         book->close();
         EXPECT_EQ(bytesOf(path), before);
     }
+}
+
+TEST_F(LibreOfficeFaults, AnOfficeStartedUnderTheCLocaleReadsChinesePathsAndACrashLeavesTheFileAlone)
+{
+    const char* const names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+    QByteArray saved[3];
+    bool had[3];
+    for (int i = 0; i < 3; ++i) {
+        had[i] = qEnvironmentVariableIsSet(names[i]);
+        saved[i] = qgetenv(names[i]);
+    }
+    qputenv("LC_ALL", "C");
+    qputenv("LANG", "C");
+    qunsetenv("LC_CTYPE");
+    libreoffice::LibreOfficeServer server;
+    const bool started = server.isAvailable();
+    for (int i = 0; i < 3; ++i)
+        had[i] ? qputenv(names[i], saved[i]) : qunsetenv(names[i]);
+    ASSERT_TRUE(started) << server.lastError().toStdString();
+
+    const QString folder = m_dir.filePath(QStringLiteral("工作簿"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString path = folder + QStringLiteral("/数据.xls");
+    ASSERT_TRUE(QFile::copy(s_books->filePath(QStringLiteral("draw.xls")), path));
+    auto book = server.open(path);
+    ASSERT_TRUE(book) << server.lastError().toStdString();
+    ASSERT_TRUE(book->sheet(1)->setValue(at("A1"), QStringLiteral("中文")));
+    ASSERT_TRUE(book->save()) << book->lastError().toStdString();
+    book->close();
+
+    // The office dies before the save: the failure names it, nothing is written, and the next
+    // workbook gets a fresh office.
+    const QByteArray before = bytesOf(path);
+    book = server.open(path);
+    ASSERT_TRUE(book) << server.lastError().toStdString();
+    ASSERT_TRUE(book->sheet(1)->setValue(at("A2"), QStringLiteral("lost")));
+    ASSERT_GT(server.officeProcessId(), 0);
+    ::kill(pid_t(server.officeProcessId()), SIGKILL);
+    QThread::msleep(300);
+    EXPECT_FALSE(book->save());
+    EXPECT_TRUE(book->lastError().contains(QStringLiteral("LibreOffice"))) << book->lastError().toStdString();
+    book->close();
+    EXPECT_EQ(bytesOf(path), before);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("数据.xls")});
+    book = server.open(path);
+    ASSERT_TRUE(book) << server.lastError().toStdString();
+    EXPECT_EQ(book->sheet(1)->value(at("A1")).text, QStringLiteral("中文"));
+    EXPECT_EQ(book->sheet(1)->value(at("A2")).text, QStringLiteral("row 2"));
+    book->close();
+    server.quit();
 }
 
 } // namespace
