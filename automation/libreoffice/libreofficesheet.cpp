@@ -232,14 +232,55 @@ bool LibreOfficeSheet::editLine(bool row, int index, bool insert)
             const Reference<css::table::XTableRows> lines = grid->getRows();
             insert ? lines->insertByIndex(index - 1, 1) : lines->removeByIndex(index - 1, 1);
         } else {
+            // Calc recomputes the automatic row heights after a column edit, which moves every
+            // drawing object below a changed row up or down; Excel keeps the rows as they are.
+            const std::vector<sal_Int32> heights = rowHeightsAboveDrawings();
             const Reference<css::table::XTableColumns> lines = grid->getColumns();
             insert ? lines->insertByIndex(index - 1, 1) : lines->removeByIndex(index - 1, 1);
+            restoreRowHeights(heights);
         }
         return true;
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);
         m_workbook->noteFailedEdit(m_lastError);
         return false;
+    }
+}
+
+std::vector<sal_Int32> LibreOfficeSheet::rowHeightsAboveDrawings()
+{
+    sal_Int32 bottom = -1;
+    for (const Reference<css::drawing::XShape>& shape : drawingObjects())
+        bottom = std::max(bottom, shape->getPosition().Y + shape->getSize().Height);
+    std::vector<sal_Int32> heights;
+    if (bottom < 0)
+        return heights;
+    int rows = 0;
+    int columns = 0;
+    limits(&rows, &columns);
+    const Reference<css::table::XColumnRowRange> grid(m_sheet, UNO_QUERY_THROW);
+    const Reference<css::container::XIndexAccess> lines(grid->getRows(), UNO_QUERY_THROW);
+    sal_Int32 top = 0;
+    for (int r = 0; r < rows && top <= bottom; ++r) {
+        const Reference<css::beans::XPropertySet> line(lines->getByIndex(r), UNO_QUERY_THROW);
+        sal_Int32 height = 0;
+        line->getPropertyValue("Height") >>= height;
+        heights.push_back(height);
+        top += height;
+    }
+    return heights;
+}
+
+void LibreOfficeSheet::restoreRowHeights(const std::vector<sal_Int32>& heights)
+{
+    const Reference<css::table::XColumnRowRange> grid(m_sheet, UNO_QUERY_THROW);
+    const Reference<css::container::XIndexAccess> lines(grid->getRows(), UNO_QUERY_THROW);
+    for (size_t r = 0; r < heights.size(); ++r) {
+        const Reference<css::beans::XPropertySet> line(lines->getByIndex(sal_Int32(r)), UNO_QUERY_THROW);
+        sal_Int32 height = 0;
+        line->getPropertyValue("Height") >>= height;
+        if (height != heights[r])
+            line->setPropertyValue("Height", Any(heights[r]));
     }
 }
 

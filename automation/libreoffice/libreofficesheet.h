@@ -70,6 +70,10 @@ private:
     std::vector<css::uno::Reference<css::drawing::XShape>> drawingObjects();
     // Deletes or inserts one whole row or column; Calc adjusts the references itself.
     bool editLine(bool row, int index, bool insert);
+    // The heights of the rows from the top down to the lowest drawing object (1/100 mm), and
+    // putting them back after Calc recomputed them.
+    std::vector<sal_Int32> rowHeightsAboveDrawings();
+    void restoreRowHeights(const std::vector<sal_Int32>& heights);
     // Why the engine would refuse that edit (protection, pivot tables), or empty.
     QString lineEditRefusal(bool row, int index);
     sal_Int16 sheetIndex();

@@ -202,6 +202,40 @@ TEST_F(LibreOfficeFaults, EditsThroughAPivotTableAreRefusedAndTheWorkbookIsNotSa
     }
 }
 
+TEST_F(LibreOfficeFaults, DrawingsKeepTheirRowsAndPicturesLandInTheirCells)
+{
+    for (const char* name : {"draw.xls", "draw.xlsx"}) {
+        SCOPED_TRACE(name);
+        const QString path = copy(name);
+        auto book = sharedOffice().open(path);
+        ASSERT_TRUE(book) << sharedOffice().lastError().toStdString();
+        Sheet* sheet = book->sheet(1);
+        ASSERT_EQ(sheet->shapeTopLeftCell(1), at("B4"));
+        const double top = *sheet->cellTop(at("B4"));
+        // A new column moves the drawing right, never down: the rows keep their heights.
+        ASSERT_TRUE(sheet->insertColumn(1));
+        EXPECT_EQ(sheet->shapeTopLeftCell(1), at("C4"));
+        EXPECT_NEAR(*sheet->cellTop(at("C4")), top, 0.01);
+        // A picture placed at a cell's exact top-left corner, or just inside it, lands in it.
+        for (int row = 1; row <= 10; ++row) {
+            const CellAddress cell{row, 4 + row % 3};
+            const double x = *sheet->cellLeft(cell) + (row % 2) * 0.5;
+            const double y = *sheet->cellTop(cell) + (row % 2) * 0.5;
+            ASSERT_TRUE(sheet->addPicture(s_books->filePath(QStringLiteral("dot.png")), x, y, 6, 4));
+            EXPECT_EQ(sheet->shapeTopLeftCell(sheet->shapeCount()), cell) << cellName(cell).toStdString();
+        }
+        ASSERT_TRUE(book->save()) << book->lastError().toStdString();
+        book->close();
+        book = sharedOffice().open(path);
+        ASSERT_TRUE(book);
+        sheet = book->sheet(1);
+        EXPECT_EQ(sheet->shapeCount(), 11);
+        EXPECT_EQ(sheet->shapeTopLeftCell(1), at("C4"));
+        EXPECT_NEAR(*sheet->cellTop(at("C4")), top, 0.01);
+        book->close();
+    }
+}
+
 TEST_F(LibreOfficeFaults, AnOfficeStartedUnderTheCLocaleReadsChinesePathsAndACrashLeavesTheFileAlone)
 {
     const char* const names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
