@@ -5,8 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QUrl>
+#include <QXmlStreamReader>
 
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
@@ -23,7 +25,10 @@
 #include <com/sun/star/util/XNumberFormatTypes.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 
+#include <zip.h>
+
 #include <cstdio>
+#include <map>
 
 using css::uno::Any;
 using css::uno::Reference;
@@ -52,7 +57,125 @@ bool looksBinary(const QString& path)
     return f.open(QIODevice::ReadOnly) && f.read(4096).contains('\0');
 }
 
+// The workbook part of a package LibreOffice or Excel wrote; null when there is none.
+QByteArray readWorkbookPart(zip_t* zip)
+{
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat(zip, "xl/workbook.xml", 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE) ||
+        st.size > 64u * 1024 * 1024)
+        return {};
+    zip_file_t* f = zip_fopen(zip, "xl/workbook.xml", 0);
+    if (!f)
+        return {};
+    QByteArray data(int(st.size), '\0');
+    const zip_int64_t n = zip_fread(f, data.data(), st.size);
+    zip_fclose(f);
+    return n == zip_int64_t(st.size) ? data : QByteArray();
+}
+
+// The state ("hidden", "veryHidden") of each sheet of the package at `path`, by name.
+std::map<QString, QString> packageSheetStates(const QString& path)
+{
+    std::map<QString, QString> states;
+    int code = 0;
+    zip_t* zip = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
+    if (!zip)
+        return states;
+    QXmlStreamReader xml(readWorkbookPart(zip));
+    zip_discard(zip);
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("sheet"))
+            states[xml.attributes().value(QLatin1String("name")).toString()] =
+                xml.attributes().value(QLatin1String("state")).toString();
+    }
+    return states;
+}
+
 } // namespace
+
+bool LibreOfficeWorkbook::restoreSheetStates(const QString& savedPath)
+{
+    // Which sheets the workbook shows, in order, as Calc holds them.
+    const Reference<css::sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+    const Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+    std::vector<std::pair<QString, bool>> shown;
+    bool anyHidden = false;
+    for (sal_Int32 i = 0; i < sheets->getCount(); ++i) {
+        const Reference<css::beans::XPropertySet> props(sheets->getByIndex(i), UNO_QUERY_THROW);
+        const Reference<css::container::XNamed> named(props, UNO_QUERY_THROW);
+        bool visible = true;
+        props->getPropertyValue("IsVisible") >>= visible;
+        shown.emplace_back(toQString(named->getName()), visible);
+        anyHidden = anyHidden || !visible;
+    }
+    if (!anyHidden)
+        return true;
+    const std::map<QString, QString> original = packageSheetStates(m_path);
+
+    int code = 0;
+    zip_t* zip = zip_open(QFile::encodeName(savedPath).constData(), 0, &code);
+    if (!zip) {
+        m_lastError = QStringLiteral("cannot reopen the copy LibreOffice saved of %1").arg(m_path);
+        return false;
+    }
+    QString text = QString::fromUtf8(readWorkbookPart(zip));
+    static const QRegularExpression sheetElement(QStringLiteral("<sheet\\b[^>]*>"));
+    static const QRegularExpression stateAttribute(QStringLiteral("\\sstate=\"[^\"]*\""));
+    QString fixed;
+    int from = 0;
+    size_t index = 0;
+    int firstVisible = -1;
+    auto matches = sheetElement.globalMatch(text);
+    while (matches.hasNext() && index < shown.size()) {
+        const QRegularExpressionMatch m = matches.next();
+        const auto& [name, visible] = shown[index];
+        if (visible && firstVisible < 0)
+            firstVisible = int(index);
+        const auto known = original.find(name);
+        const QString state = visible ? QStringLiteral("visible")
+                              : known != original.end() && known->second == QLatin1String("veryHidden")
+                                  ? QStringLiteral("veryHidden")
+                                  : QStringLiteral("hidden");
+        QString element = m.captured(0);
+        element.remove(stateAttribute);
+        element.insert(int(qstrlen("<sheet")), QStringLiteral(" state=\"%1\"").arg(state));
+        fixed += text.mid(from, m.capturedStart() - from) + element;
+        from = m.capturedEnd();
+        ++index;
+    }
+    fixed += text.mid(from);
+    // The tab shown on opening must be a visible one.
+    static const QRegularExpression activeTab(QStringLiteral("activeTab=\"(\\d+)\""));
+    const QRegularExpressionMatch active = activeTab.match(fixed);
+    if (active.hasMatch() && firstVisible >= 0) {
+        const size_t tab = active.captured(1).toUInt();
+        if (tab >= shown.size() || !shown[tab].second)
+            fixed.replace(active.capturedStart(), active.capturedLength(),
+                          QStringLiteral("activeTab=\"%1\"").arg(firstVisible));
+    }
+    const QByteArray data = fixed.toUtf8();
+    zip_source_t* source = zip_source_buffer(zip, data.constData(), zip_uint64_t(data.size()), 0);
+    const zip_int64_t entry = zip_name_locate(zip, "xl/workbook.xml", 0);
+    if (text.isEmpty() || index != shown.size() || !source || entry < 0 ||
+        zip_file_replace(zip, zip_uint64_t(entry), source, 0) != 0) {
+        if (source)
+            zip_source_free(source);
+        zip_discard(zip);
+        m_lastError =
+            QStringLiteral("cannot restore the sheets' visibility in the copy LibreOffice saved of %1")
+                .arg(m_path);
+        return false;
+    }
+    if (zip_close(zip) != 0) {
+        zip_discard(zip);
+        m_lastError =
+            QStringLiteral("cannot restore the sheets' visibility in the copy LibreOffice saved of %1")
+                .arg(m_path);
+        return false;
+    }
+    return true;
+}
 
 LibreOfficeWorkbook::LibreOfficeWorkbook(Reference<css::lang::XComponent> document, QString path,
                                          QString filter, QString filterOptions,
@@ -276,6 +399,18 @@ bool LibreOfficeWorkbook::save()
         QFile::remove(tempPath);
         m_lastError =
             QStringLiteral("LibreOffice wrote nothing when saving %1 as \"%2\"").arg(m_path, filter);
+        return false;
+    }
+    // Calc writes the sheet its import had shown as visible even when it is hidden (the sheet
+    // at that place changes when one before it is deleted), and very hidden sheets as hidden.
+    try {
+        if (isOoxmlFilter(filter) && !restoreSheetStates(tempPath)) {
+            QFile::remove(tempPath);
+            return false;
+        }
+    } catch (const css::uno::Exception& e) {
+        QFile::remove(tempPath);
+        m_lastError = describe(e);
         return false;
     }
     if (targetInfo.exists())

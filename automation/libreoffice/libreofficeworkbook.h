@@ -56,6 +56,9 @@ public:
 
 private:
     bool loadSheets();
+    // Puts each sheet's visibility (very hidden as in the original file) into the workbook part
+    // of the package LibreOffice saved at `savedPath`.
+    bool restoreSheetStates(const QString& savedPath);
 
     css::uno::Reference<css::lang::XComponent> m_document;
     css::uno::Reference<css::util::XNumberFormats> m_formats;

@@ -60,6 +60,15 @@ very["A1"] = "v"
 wb.create_sheet("Shown")["A1"] = "s"
 wb.save(path("cells.xlsx"))
 
+# Sheet removal: the shown sheet goes, a hidden and a very hidden one follow it.
+wb = openpyxl.Workbook()
+wb.active.title = "Front"
+for name, state in (("Hidden", "hidden"), ("Very", "veryHidden"), ("Back", "visible")):
+    ws = wb.create_sheet(name)
+    ws.sheet_state = state
+    ws["A1"] = name
+wb.save(path("hidden.xlsx"))
+
 # Damaged packages: a part whose checksum is wrong, and a workbook that lists no sheet.
 wb = openpyxl.Workbook()
 wb.active["A1"] = "old"

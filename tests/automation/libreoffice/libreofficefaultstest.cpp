@@ -202,6 +202,23 @@ TEST_F(LibreOfficeFaults, EditsThroughAPivotTableAreRefusedAndTheWorkbookIsNotSa
     }
 }
 
+TEST_F(LibreOfficeFaults, SheetRemovalKeepsTheOtherSheetsHiddenOrVeryHidden)
+{
+    const QString path = copy("hidden.xlsx");
+    auto book = sharedOffice().open(path);
+    ASSERT_TRUE(book) << sharedOffice().lastError().toStdString();
+    ASSERT_TRUE(book->deleteSheet(1)) << book->lastError().toStdString();
+    ASSERT_TRUE(book->save()) << book->lastError().toStdString();
+    book->close();
+    EXPECT_EQ(corvane::testing::runPython(QStringLiteral(R"PY(
+import sys, openpyxl
+wb = openpyxl.load_workbook(sys.argv[1])
+print(*[(ws.title, ws.sheet_state) for ws in wb.worksheets], wb.active.title)
+)PY"),
+                                          {path}),
+              QStringLiteral("('Hidden', 'hidden') ('Very', 'veryHidden') ('Back', 'visible') Back\n"));
+}
+
 TEST_F(LibreOfficeFaults, DrawingsKeepTheirRowsAndPicturesLandInTheirCells)
 {
     for (const char* name : {"draw.xls", "draw.xlsx"}) {
