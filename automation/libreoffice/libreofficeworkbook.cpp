@@ -338,8 +338,8 @@ bool LibreOfficeWorkbook::save()
             return true;
     } catch (const css::lang::DisposedException& e) {
         m_lastError =
-            QStringLiteral("LibreOffice crashed before %1 was saved (%2); the file is left as it was")
-                .arg(m_path, describe(e));
+            QStringLiteral("LibreOffice went away before %1 was saved (%2); the file is left as it was")
+                .arg(m_path, toQString(e.Message));
         return false;
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);
@@ -386,8 +386,8 @@ bool LibreOfficeWorkbook::save()
         // The office went away in the middle: what it wrote is dropped and the file stays as
         // it was; the next workbook starts a fresh office.
         QFile::remove(tempPath);
-        m_lastError = QStringLiteral("LibreOffice crashed while saving %1 (%2); the file is left as it was")
-                          .arg(m_path, describe(e));
+        m_lastError = QStringLiteral("LibreOffice went away while saving %1 (%2); the file is left as it was")
+                          .arg(m_path, toQString(e.Message));
         return false;
     } catch (const css::uno::Exception& e) {
         QFile::remove(tempPath);

@@ -290,6 +290,9 @@ TEST_F(LibreOfficeFaults, AnOfficeStartedUnderTheCLocaleReadsChinesePathsAndACra
     ASSERT_GT(server.officeProcessId(), 0);
     ::kill(pid_t(server.officeProcessId()), SIGKILL);
     QThread::msleep(300);
+    EXPECT_FALSE(book->deleteSheet(1));
+    EXPECT_TRUE(book->lastError().contains(QStringLiteral("LibreOffice crashed")))
+        << book->lastError().toStdString();
     EXPECT_FALSE(book->save());
     EXPECT_TRUE(book->lastError().contains(QStringLiteral("LibreOffice"))) << book->lastError().toStdString();
     book->close();
