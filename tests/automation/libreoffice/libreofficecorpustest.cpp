@@ -148,11 +148,17 @@ TEST(LibreOfficeCorpus, XlsWorkbooksAreFoundInRewrittenAndSavedAsXls)
             }
         const CellAddress written{used->lastRow + 2, used->firstColumn};
         timer.restart();
+        bool replaced = false;
         if (!probe.isEmpty()) {
             const auto hit = first->find(*used, {probe, LookIn::Formulas, LookAt::Part});
             ASSERT_TRUE(hit) << probe.toStdString();
-            EXPECT_TRUE(first->replace(*used, probe, QStringLiteral("ZQX")));
-            EXPECT_TRUE(first->find(*used, {QStringLiteral("zqx"), LookIn::Values, LookAt::Part}));
+            replaced = first->replace(*used, probe, QStringLiteral("ZQX"));
+            // A locked cell of a protected sheet (poi__15556.xls) is refused, as Excel refuses it.
+            if (replaced)
+                EXPECT_TRUE(first->find(*used, {QStringLiteral("zqx"), LookIn::Values, LookAt::Part}));
+            else
+                EXPECT_TRUE(first->lastError().contains(QStringLiteral("locked on a protected sheet")))
+                    << first->lastError().toStdString();
         }
         ASSERT_TRUE(first->setValue(written, QStringLiteral("written by the test")));
         const qint64 editMs = timer.restart();
@@ -168,7 +174,7 @@ TEST(LibreOfficeCorpus, XlsWorkbooksAreFoundInRewrittenAndSavedAsXls)
         ASSERT_TRUE(again) << sharedOffice().lastError().toStdString();
         EXPECT_EQ(again->sheetCount(), sheets);
         EXPECT_EQ(again->sheet(1)->value(written).text, QStringLiteral("written by the test"));
-        if (!probe.isEmpty()) {
+        if (replaced) {
             EXPECT_TRUE(again->sheet(1)->find(*again->sheet(1)->usedRange(),
                                               {QStringLiteral("ZQX"), LookIn::Values, LookAt::Part}));
         }
