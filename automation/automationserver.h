@@ -32,6 +32,15 @@ public:
     // but damaged, encrypted or unreadable.
     virtual bool lastOpenWasForeign() const { return false; }
 
+    // Why no server may work on the file at `path`, found by reading all of it: a workbook of
+    // this server's kind that is damaged (a part failing its checksum, say), encrypted or without
+    // sheets. Empty when there is no such reason, or when the file is not of this server's kind.
+    virtual QString refusal(const QString& path)
+    {
+        (void)path;
+        return {};
+    }
+
     // The status line to show when isAvailable() is false; empty for the common message.
     virtual QString missingMessage() const { return {}; }
 };

@@ -52,11 +52,15 @@ Operation::AfterSheet CellJobOperation::workOnSheet(Sheet& sheet, RunSink& sink)
     }
 
     sink.status(sheetLine(sheet.name(), *range));
+    m_sink = &sink;
+    m_lastRefusal.clear();
+    AfterSheet after = AfterSheet::NextSheet;
     if (m_locating.appointCellOn)
-        return workAppointedCells(sheet);
-    if (isSingleEmptyCell(sheet, *range))
-        return AfterSheet::NextSheet;
-    return walkSheet(sheet, *range);
+        after = workAppointedCells(sheet);
+    else if (!isSingleEmptyCell(sheet, *range))
+        after = walkSheet(sheet, *range);
+    m_sink = nullptr;
+    return after;
 }
 
 Operation::AfterSheet CellJobOperation::workAppointedCells(Sheet& sheet)
@@ -68,8 +72,8 @@ Operation::AfterSheet CellJobOperation::workAppointedCells(Sheet& sheet)
         lastNamedCell = named.has_value();
         if (!named)
             continue;
-        operateOnAppointed(sheet, named->topLeft());
-        countCell();
+        if (operateOnAppointed(sheet, named->topLeft()))
+            countCell();
     }
     // Once per sheet means nothing for a list; once per workbook ends the workbook only when
     // the list's last item named a cell.
@@ -82,6 +86,16 @@ void CellJobOperation::countCell()
 {
     ++m_cells;
     m_changed = true;
+}
+
+void CellJobOperation::reportRefusal(Sheet& sheet, const CellAddress& cell, const QString& reason)
+{
+    if (!m_sink || reason == m_lastRefusal)
+        return;
+    m_lastRefusal = reason;
+    m_sink->workbookFailed(
+        m_workbookPath,
+        QStringLiteral("sheet \"%1\": cell %2 not changed: %3").arg(sheet.name(), cellName(cell), reason));
 }
 
 Operation::WorkbookOutcome CellJobOperation::endWorkbook()

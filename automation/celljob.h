@@ -41,20 +41,26 @@ public:
 protected:
     const CellLocating& locating() const { return m_locating; }
 
-    // One cell named by the appointed list; the offsets do not apply to it.
-    virtual void operateOnAppointed(Sheet& sheet, const CellAddress& cell) = 0;
+    // One cell named by the appointed list; the offsets do not apply to it. False when the
+    // server refused the work (the cell is then not counted).
+    virtual bool operateOnAppointed(Sheet& sheet, const CellAddress& cell) = 0;
     // The search of one sheet that is not empty. Calls countCell() for every cell it operates
     // on; returns EndWorkbook when the workbook's remaining sheets are to be skipped.
     virtual AfterSheet walkSheet(Sheet& sheet, const RangeAddress& range) = 0;
 
     // One more located cell done; the workbook will be saved.
     void countCell();
+    // A located cell the server refused to change: reported once per reason and sheet, not
+    // counted.
+    void reportRefusal(Sheet& sheet, const CellAddress& cell, const QString& reason);
 
 private:
     AfterSheet workAppointedCells(Sheet& sheet);
 
     CellLocating m_locating;
     QString m_workbookPath;
+    RunSink* m_sink = nullptr; // while a sheet is worked on
+    QString m_lastRefusal;
     bool m_changed = false;
     int m_cells = 0;
     int m_cellsBefore = 0; // m_cells when the current workbook was taken up

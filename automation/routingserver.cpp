@@ -128,6 +128,15 @@ bool RoutingServer::isAvailable()
 std::unique_ptr<Workbook> RoutingServer::open(const QString& path)
 {
     if (m_choice == ServerChoice::LibreOffice) {
+        // The engine's verdict on a package holds whichever server is chosen: the office would
+        // repair a damaged package, or open an encrypted one, and save its guess.
+        if (AutomationServer* check = engine()) {
+            const QString refused = check->refusal(path);
+            if (!refused.isEmpty()) {
+                m_lastError = refused;
+                return nullptr;
+            }
+        }
         AutomationServer* server = office();
         if (!server) {
             m_lastError = m_officeDown;

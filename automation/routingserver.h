@@ -5,7 +5,8 @@
 // "auto" takes every file to the engine first; a file the engine reports as not of its kind at
 // all (an Excel 97-2003 workbook, a web page or text export under a workbook name) goes on to
 // the office, while a damaged or encrypted package fails with the engine's reason. "native" and
-// "libreoffice" send everything to the one backend.
+// "libreoffice" send everything to the one backend; "libreoffice" still lets the engine check
+// each package first, and a package the engine refuses never reaches the office.
 #pragma once
 
 #include "automationserver.h"

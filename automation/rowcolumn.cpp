@@ -107,10 +107,10 @@ bool RowColumnOperation::edit(Sheet& sheet, int index)
     return done;
 }
 
-void RowColumnOperation::operateOnAppointed(Sheet& sheet, const CellAddress& cell)
+bool RowColumnOperation::operateOnAppointed(Sheet& sheet, const CellAddress& cell)
 {
     const int index = rows() ? cell.row : cell.column;
-    edit(sheet, inserts() && m_insertDownOrRight ? index + 1 : index);
+    return edit(sheet, inserts() && m_insertDownOrRight ? index + 1 : index);
 }
 
 Operation::AfterSheet RowColumnOperation::walkSheet(Sheet& sheet, const RangeAddress& searchRange)

@@ -39,7 +39,7 @@ public:
     AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) override;
 
 protected:
-    void operateOnAppointed(Sheet& sheet, const CellAddress& cell) override;
+    bool operateOnAppointed(Sheet& sheet, const CellAddress& cell) override;
     AfterSheet walkSheet(Sheet& sheet, const RangeAddress& range) override;
 
 private:

@@ -1,5 +1,6 @@
 #include "libreofficeserver.h"
 
+#include "automation/compoundfile.h"
 #include "deadline.h"
 #include "libreofficeworkbook.h"
 #include "officeprocess.h"
@@ -9,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
+#include <QTextCodec>
 #include <QThread>
 #include <QUrl>
 
@@ -31,6 +34,7 @@
 #include <cppuhelper/implbase1.hxx>
 #include <rtl/ref.hxx>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 
@@ -91,29 +95,133 @@ bool acceptsFilter(const QString& suffix, const QString& filter)
     return !filter.isEmpty();
 }
 
-QByteArray fileStart(const QString& path)
+// How much of a text file is looked at to judge what it holds.
+constexpr qint64 kJudgedBytes = 1 << 20;
+// Calc's column limit.
+constexpr int kMaxTextColumns = 16384;
+
+QByteArray fileStart(const QString& path, qint64 bytes)
 {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.read(4096) : QByteArray();
+    return f.open(QIODevice::ReadOnly) ? f.read(bytes) : QByteArray();
 }
 
-bool fileHasTabs(const QString& path)
+// A file that is neither a package nor a compound file, as the filter that must read it: a
+// web page with a table, delimited text, or markup that LibreOffice's detection recognises
+// (an XML spreadsheet). A plain text or a web page without a table is no workbook, whatever
+// its name says; binary files are left to the detection.
+struct TextExport
 {
-    return fileStart(path).contains('\t');
+    enum class Kind
+    {
+        NotText,
+        WebTable,
+        Delimited,
+        Markup,
+        Plain
+    } kind = Kind::NotText;
+    QString filterOptions; // for Delimited: separator, quote, character set, first line
+};
+
+// The separator that splits every record of `text` (outside quotes), or 0; `fields` takes the
+// most fields a record has.
+char delimiterOf(const QByteArray& text, bool complete, int* fields)
+{
+    for (const char separator : {'\t', ';', ','}) {
+        int records = 0;
+        int least = -1;
+        int most = 0;
+        int count = 0;
+        bool quoted = false;
+        bool empty = true;
+        auto endRecord = [&] {
+            if (!empty) {
+                ++records;
+                least = least < 0 ? count : std::min(least, count);
+                most = std::max(most, count);
+            }
+            count = 0;
+            empty = true;
+        };
+        int end = text.size();
+        if (!complete) // the last line may be cut short
+            end = std::max(0, int(text.lastIndexOf('\n')));
+        for (int i = 0; i < end; ++i) {
+            const char c = text.at(i);
+            if (c == '"')
+                quoted = !quoted;
+            else if (!quoted && (c == '\n' || c == '\r'))
+                endRecord();
+            else if (!quoted && c == separator)
+                ++count;
+            if (c != '\n' && c != '\r' && c != ' ')
+                empty = false;
+        }
+        endRecord();
+        // A sentence with a comma is no table: one record needs two separators, and a tab
+        // is never written into prose.
+        if (records > 0 && least >= 1 && (separator == '\t' || records >= 2 || least >= 2)) {
+            *fields = most + 1;
+            return separator;
+        }
+    }
+    return 0;
 }
 
-// The Calc import filter for a web page or text export, from its first bytes; empty for
-// anything else (binary files are left to LibreOffice's detection).
-QString guessExportFilter(const QString& path)
+// LibreOffice's number for the text's character set: UTF-8 when it decodes as such, GB 18030
+// (a superset of GBK, common for Chinese exports) when that decodes, else ISO-8859-1, which
+// takes every byte and gives it back unchanged on saving.
+int charsetOf(const QByteArray& text, bool complete)
 {
-    QByteArray start = fileStart(path);
+    for (const auto& [name, number] : {std::pair<const char*, int>{"UTF-8", 76}, {"GB18030", 85}}) {
+        QTextCodec* codec = QTextCodec::codecForName(name);
+        if (!codec)
+            continue;
+        QTextCodec::ConverterState state;
+        codec->toUnicode(text.constData(), text.size(), &state);
+        if (state.invalidChars == 0 && (!complete || state.remainingChars == 0))
+            return number;
+    }
+    return 12;
+}
+
+TextExport judgeTextExport(const QString& path)
+{
+    TextExport result;
+    QByteArray start = fileStart(path, kJudgedBytes);
+    const bool complete = QFileInfo(path).size() <= kJudgedBytes;
+    if (start.startsWith("PK") || start.left(4096).contains('\0'))
+        return result;
     if (start.startsWith("\xEF\xBB\xBF"))
         start = start.mid(3);
-    if (start.isEmpty() || start.contains('\0'))
-        return {};
-    if (start.trimmed().startsWith('<'))
-        return QStringLiteral("HTML (StarCalc)");
-    return QStringLiteral("Text - txt - csv (StarCalc)");
+    if (start.trimmed().startsWith('<')) {
+        const QByteArray lower = start.toLower();
+        if (lower.contains("<table"))
+            result.kind = TextExport::Kind::WebTable;
+        else if (lower.contains("urn:schemas-microsoft-com:office:spreadsheet"))
+            result.kind = TextExport::Kind::Markup;
+        else
+            result.kind = TextExport::Kind::Plain;
+        return result;
+    }
+    int fields = 0;
+    const char separator = delimiterOf(start, complete, &fields);
+    if (separator == 0) {
+        result.kind = TextExport::Kind::Plain;
+        return result;
+    }
+    result.kind = TextExport::Kind::Delimited;
+    // Every column is read as text, so each field is written back exactly as it stood ("0012"
+    // stays "0012", "=A1" stays text); quoted fields are not forced to text, special numbers
+    // are not detected.
+    QStringList columns;
+    for (int column = 1; column <= std::min(fields, kMaxTextColumns); ++column)
+        columns << QStringLiteral("%1/2").arg(column);
+    result.filterOptions = QStringLiteral("%1,34,%2,1,%3,0,false,false")
+                               .arg(int(separator))
+                               .arg(charsetOf(start, complete))
+                               .arg(columns.join(QLatin1Char('/')));
+    return result;
 }
 
 } // namespace
@@ -227,11 +335,44 @@ std::unique_ptr<Workbook> LibreOfficeServer::open(const QString& path)
         d->lastError = QStringLiteral("%1 is empty, not a workbook").arg(path);
         return nullptr;
     }
+    const QString local = info.absoluteFilePath();
+    QString forcedFilter;
+    QString forcedOptions;
+    if (isCompoundFile(local)) {
+        // Calc opens a workbook encrypted with the default key without asking and would save it
+        // unencrypted: such a workbook is never opened here, whatever key it has.
+        if (compoundFileIsEncrypted(local)) {
+            d->lastError = QStringLiteral("encrypted: the workbook is protected by a password");
+            return nullptr;
+        }
+    } else {
+        const TextExport text = judgeTextExport(local);
+        switch (text.kind) {
+        case TextExport::Kind::Plain:
+            d->lastError = QStringLiteral(
+                "not a workbook: a plain text file, neither a web-page table nor delimited data");
+            return nullptr;
+        case TextExport::Kind::WebTable:
+            forcedFilter = QStringLiteral("HTML (StarCalc)");
+            // Language, dates left as text, scientific numbers read: without options the
+            // filter would ask for them.
+            forcedOptions = QStringLiteral("1033 false true");
+            break;
+        case TextExport::Kind::Delimited:
+            // Named explicitly, so the separator and character set are the file's own and the
+            // save writes them back the same way.
+            forcedFilter = QStringLiteral("Text - txt - csv (StarCalc)");
+            forcedOptions = text.filterOptions;
+            break;
+        case TextExport::Kind::NotText:
+        case TextExport::Kind::Markup:
+            break;
+        }
+    }
     if (!d->ensureStarted())
         return nullptr;
 
-    const rtl::OUString url =
-        toOUString(QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded));
+    const rtl::OUString url = toOUString(QUrl::fromLocalFile(local).toString(QUrl::FullyEncoded));
     const rtl::Reference<RefusingInteractionHandler> handler(new RefusingInteractionHandler);
     css::uno::Sequence<css::beans::PropertyValue> args(7);
     args[0] = makeProperty("Hidden", Any(true));
@@ -243,6 +384,12 @@ std::unique_ptr<Workbook> LibreOfficeServer::open(const QString& path)
     // Only Calc may take the file, so an HTML export named .xls opens as a spreadsheet.
     args[5] = makeProperty("DocumentService", Any(rtl::OUString("com.sun.star.sheet.SpreadsheetDocument")));
     args[6] = makeProperty("Silent", Any(true));
+    if (!forcedFilter.isEmpty()) {
+        args.realloc(forcedOptions.isEmpty() ? 8 : 9);
+        args[7] = makeProperty("FilterName", Any(toOUString(forcedFilter)));
+        if (!forcedOptions.isEmpty())
+            args[8] = makeProperty("FilterOptions", Any(toOUString(forcedOptions)));
+    }
 
     Reference<css::lang::XComponent> document;
     // A file that makes LibreOffice loop must not stop the run: past the limit the office is
@@ -266,27 +413,6 @@ std::unique_ptr<Workbook> LibreOfficeServer::open(const QString& path)
         return nullptr;
     }
     deadline.reset();
-    if (!document.is() && !handler->passwordAsked()) {
-        // Web pages and text exports saved under a workbook name are not always recognised by
-        // LibreOffice's detection; name the filter their first bytes suggest and try once more.
-        const QString filter = guessExportFilter(info.absoluteFilePath());
-        if (!filter.isEmpty()) {
-            css::uno::Sequence<css::beans::PropertyValue> retry(args.getLength() + 2);
-            for (sal_Int32 i = 0; i < args.getLength(); ++i)
-                retry[i] = args[i];
-            retry[args.getLength()] = makeProperty("FilterName", Any(toOUString(filter)));
-            const bool tabs =
-                filter.startsWith(QLatin1String("Text")) && fileHasTabs(info.absoluteFilePath());
-            retry[args.getLength() + 1] = makeProperty(
-                "FilterOptions", Any(rtl::OUString::createFromAscii(tabs ? "9,34,76,1" : "44,34,76,1")));
-            try {
-                const Deadline again(d->process.pid(), kOpenTimeoutMs);
-                document = d->loader->loadComponentFromURL(url, "_blank", 0, retry);
-            } catch (const css::uno::Exception&) {
-                document.clear();
-            }
-        }
-    }
     if (!document.is()) {
         d->lastError = handler->passwordAsked()
                            ? QStringLiteral("LibreOffice cannot open %1: it is password protected").arg(path)
@@ -343,6 +469,11 @@ QString LibreOfficeServer::lastError() const
 qint64 LibreOfficeServer::startMilliseconds() const
 {
     return d->startMs;
+}
+
+qint64 LibreOfficeServer::officeProcessId() const
+{
+    return d->process.pid() > 0 ? d->process.pid() : 0;
 }
 
 } // namespace corvane::automation::libreoffice

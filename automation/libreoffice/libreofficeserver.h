@@ -28,6 +28,8 @@ public:
     // How long the last start of LibreOffice took, until it accepted the connection (ms);
     // -1 before the first start.
     qint64 startMilliseconds() const;
+    // The running office's process id; 0 when none runs (for tests and diagnostics).
+    qint64 officeProcessId() const;
 
 private:
     struct Private;

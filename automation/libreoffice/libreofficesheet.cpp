@@ -25,15 +25,21 @@
 #include <com/sun/star/sheet/XCellAddressable.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XCellRangesQuery.hpp>
+#include <com/sun/star/sheet/XDataPilotDescriptor.hpp>
+#include <com/sun/star/sheet/XDataPilotTable.hpp>
+#include <com/sun/star/sheet/XDataPilotTablesSupplier.hpp>
 #include <com/sun/star/sheet/XSheetCellCursor.hpp>
 #include <com/sun/star/sheet/XSheetCellRanges.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XUsedAreaCursor.hpp>
 #include <com/sun/star/table/CellContentType.hpp>
 #include <com/sun/star/table/XColumnRowRange.hpp>
 #include <com/sun/star/table/XTableColumns.hpp>
 #include <com/sun/star/table/XTableRows.hpp>
 #include <com/sun/star/text/XTextRange.hpp>
+#include <com/sun/star/util/CellProtection.hpp>
 #include <com/sun/star/util/NumberFormat.hpp>
+#include <com/sun/star/util/XProtectable.hpp>
 #include <com/sun/star/util/XSearchDescriptor.hpp>
 #include <com/sun/star/util/XSearchable.hpp>
 
@@ -213,19 +219,118 @@ bool LibreOfficeSheet::editLine(bool row, int index, bool insert)
                               .arg(index);
             return false;
         }
+        // Refused as the engine refuses them, before anything moves; Calc itself would move
+        // a pivot table's source under it, and a refusal of its own comes as a bare exception.
+        const QString refusal = lineEditRefusal(row, index);
+        if (!refusal.isEmpty()) {
+            m_lastError = refusal;
+            m_workbook->noteFailedEdit(refusal);
+            return false;
+        }
         const Reference<css::table::XColumnRowRange> grid(m_sheet, UNO_QUERY_THROW);
         if (row) {
             const Reference<css::table::XTableRows> lines = grid->getRows();
             insert ? lines->insertByIndex(index - 1, 1) : lines->removeByIndex(index - 1, 1);
         } else {
+            // Calc recomputes the automatic row heights after a column edit, which moves every
+            // drawing object below a changed row up or down; Excel keeps the rows as they are.
+            const std::vector<sal_Int32> heights = rowHeightsAboveDrawings();
             const Reference<css::table::XTableColumns> lines = grid->getColumns();
             insert ? lines->insertByIndex(index - 1, 1) : lines->removeByIndex(index - 1, 1);
+            restoreRowHeights(heights);
         }
         return true;
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);
+        m_workbook->noteFailedEdit(m_lastError);
         return false;
     }
+}
+
+std::vector<sal_Int32> LibreOfficeSheet::rowHeightsAboveDrawings()
+{
+    sal_Int32 bottom = -1;
+    for (const Reference<css::drawing::XShape>& shape : drawingObjects())
+        bottom = std::max(bottom, shape->getPosition().Y + shape->getSize().Height);
+    std::vector<sal_Int32> heights;
+    if (bottom < 0)
+        return heights;
+    int rows = 0;
+    int columns = 0;
+    limits(&rows, &columns);
+    const Reference<css::table::XColumnRowRange> grid(m_sheet, UNO_QUERY_THROW);
+    const Reference<css::container::XIndexAccess> lines(grid->getRows(), UNO_QUERY_THROW);
+    sal_Int32 top = 0;
+    for (int r = 0; r < rows && top <= bottom; ++r) {
+        const Reference<css::beans::XPropertySet> line(lines->getByIndex(r), UNO_QUERY_THROW);
+        sal_Int32 height = 0;
+        line->getPropertyValue("Height") >>= height;
+        heights.push_back(height);
+        top += height;
+    }
+    return heights;
+}
+
+void LibreOfficeSheet::restoreRowHeights(const std::vector<sal_Int32>& heights)
+{
+    const Reference<css::table::XColumnRowRange> grid(m_sheet, UNO_QUERY_THROW);
+    const Reference<css::container::XIndexAccess> lines(grid->getRows(), UNO_QUERY_THROW);
+    for (size_t r = 0; r < heights.size(); ++r) {
+        const Reference<css::beans::XPropertySet> line(lines->getByIndex(sal_Int32(r)), UNO_QUERY_THROW);
+        sal_Int32 height = 0;
+        line->getPropertyValue("Height") >>= height;
+        if (height != heights[r])
+            line->setPropertyValue("Height", Any(heights[r]));
+    }
+}
+
+QString LibreOfficeSheet::lineEditRefusal(bool row, int index)
+{
+    const QString what = row ? QStringLiteral("rows") : QStringLiteral("columns");
+    const Reference<css::util::XProtectable> protectable(m_sheet, UNO_QUERY);
+    if (protectable.is() && protectable->isProtected())
+        return QStringLiteral("the sheet is protected against changing its %1").arg(what);
+    // An edit at or before a range's last line moves or cuts it.
+    const auto touches = [row, index](const css::table::CellRangeAddress& a) {
+        return index - 1 <= (row ? a.EndRow : a.EndColumn);
+    };
+    const sal_Int16 here = sheetIndex();
+    const Reference<css::sheet::XSpreadsheetDocument> doc(m_workbook->document(), UNO_QUERY_THROW);
+    const Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+    for (sal_Int32 i = 0; i < sheets->getCount(); ++i) {
+        const Reference<css::sheet::XDataPilotTablesSupplier> supplier(sheets->getByIndex(i), UNO_QUERY);
+        if (!supplier.is())
+            continue;
+        const Reference<css::container::XIndexAccess> tables(supplier->getDataPilotTables(), UNO_QUERY);
+        for (sal_Int32 t = 0; tables.is() && t < tables->getCount(); ++t) {
+            const Reference<css::sheet::XDataPilotTable> table(tables->getByIndex(t), UNO_QUERY);
+            const Reference<css::sheet::XDataPilotDescriptor> descriptor(table, UNO_QUERY);
+            if (table.is() && i == here && touches(table->getOutputRange()))
+                return QStringLiteral("a pivot table on the sheet lies in the way");
+            if (descriptor.is()) {
+                const css::table::CellRangeAddress source = descriptor->getSourceRange();
+                if (source.Sheet == here && touches(source))
+                    return QStringLiteral("the edit would change the source range of a pivot table");
+            }
+        }
+    }
+    return {};
+}
+
+sal_Int16 LibreOfficeSheet::sheetIndex()
+{
+    const Reference<css::sheet::XCellRangeAddressable> addressable(m_sheet, UNO_QUERY_THROW);
+    return addressable->getRangeAddress().Sheet;
+}
+
+bool LibreOfficeSheet::locked(const Reference<css::table::XCell>& cell)
+{
+    const Reference<css::util::XProtectable> protectable(m_sheet, UNO_QUERY);
+    if (!protectable.is() || !protectable->isProtected())
+        return false;
+    const Reference<css::beans::XPropertySet> props(cell, UNO_QUERY_THROW);
+    css::util::CellProtection protection;
+    return !(props->getPropertyValue("CellProtection") >>= protection) || protection.IsLocked;
 }
 
 Reference<css::table::XCell> LibreOfficeSheet::cellAt(const CellAddress& cell)
@@ -396,13 +501,16 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
 
         bool changed = false;
         QString failures;
+        QString lockedCells;
         for (const CellAddress& address : cells) {
             const Reference<css::table::XCell> cell = cellAt(address);
             const QString before = cellFormula(cell);
             const QString after = replaceWildcard(before, what, replacement);
             if (after == before)
                 continue;
-            if (enter(cell, after))
+            if (locked(cell))
+                lockedCells = cellName(address);
+            else if (enter(cell, after))
                 changed = true;
             else
                 failures = cellName(address);
@@ -411,11 +519,25 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
             m_lastError =
                 QStringLiteral("the replacement would make the formula in %1 invalid; left unchanged")
                     .arg(failures);
+        else if (!lockedCells.isEmpty())
+            m_lastError =
+                QStringLiteral("the cell %1 is locked on a protected sheet; left unchanged").arg(lockedCells);
         return changed;
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);
         return false;
     }
+}
+
+QString LibreOfficeSheet::textContent(const Reference<css::table::XCell>& cell)
+{
+    // The cell's string shows through its number format ("Item: "@ puts a prefix in front);
+    // the formula text is the string itself, with an apostrophe in front of any that would not
+    // be read back as text.
+    QString text = toQString(cell->getFormula());
+    if (text.startsWith(QLatin1Char('\'')))
+        text.remove(0, 1);
+    return text;
 }
 
 QString LibreOfficeSheet::cellFormula(const Reference<css::table::XCell>& cell)
@@ -424,7 +546,7 @@ QString LibreOfficeSheet::cellFormula(const Reference<css::table::XCell>& cell)
     case css::table::CellContentType_EMPTY:
         return {};
     case css::table::CellContentType_TEXT:
-        return toQString(Reference<css::text::XTextRange>(cell, UNO_QUERY_THROW)->getString());
+        return textContent(cell);
     case css::table::CellContentType_FORMULA: {
         const Reference<css::beans::XPropertySet> props(cell, UNO_QUERY_THROW);
         rtl::OUString formula;
@@ -521,7 +643,7 @@ CellValue LibreOfficeSheet::value(const CellAddress& address)
         case css::table::CellContentType_EMPTY:
             return CellValue::empty();
         case css::table::CellContentType_TEXT:
-            return CellValue::fromText(text());
+            return CellValue::fromText(textContent(c));
         case css::table::CellContentType_VALUE:
             return number();
         case css::table::CellContentType_FORMULA: {
@@ -570,7 +692,13 @@ bool LibreOfficeSheet::setValue(const CellAddress& address, const QString& text)
     try {
         if (!reachable(address))
             return false;
-        return enter(cellAt(address), text);
+        const Reference<css::table::XCell> cell = cellAt(address);
+        // Calc's API writes into a protected sheet where its user could not; Excel refuses.
+        if (locked(cell)) {
+            m_lastError = QStringLiteral("the cell %1 is locked on a protected sheet").arg(cellName(address));
+            return false;
+        }
+        return enter(cell, text);
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);
         return false;

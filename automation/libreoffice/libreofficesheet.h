@@ -60,6 +60,8 @@ private:
     std::vector<CellAddress> extraMatches(const css::uno::Reference<css::table::XCellRange>& range,
                                           const FindQuery& query);
     QString cellFormula(const css::uno::Reference<css::table::XCell>& cell);
+    // What a text cell holds, not what its number format makes of it.
+    QString textContent(const css::uno::Reference<css::table::XCell>& cell);
     // The cell position in 1/100 mm, Calc's unit for the drawing layer.
     std::optional<css::awt::Point> cellPosition(const CellAddress& cell);
     // The cell whose area holds the point (1/100 mm from the sheet's top-left corner).
@@ -68,6 +70,15 @@ private:
     std::vector<css::uno::Reference<css::drawing::XShape>> drawingObjects();
     // Deletes or inserts one whole row or column; Calc adjusts the references itself.
     bool editLine(bool row, int index, bool insert);
+    // The heights of the rows from the top down to the lowest drawing object (1/100 mm), and
+    // putting them back after Calc recomputed them.
+    std::vector<sal_Int32> rowHeightsAboveDrawings();
+    void restoreRowHeights(const std::vector<sal_Int32>& heights);
+    // Why the engine would refuse that edit (protection, pivot tables), or empty.
+    QString lineEditRefusal(bool row, int index);
+    sal_Int16 sheetIndex();
+    // Whether the sheet is protected and the cell locked: Excel lets nobody write there.
+    bool locked(const css::uno::Reference<css::table::XCell>& cell);
     // Writes `text` as typed input; restores the old content when a formula does not parse.
     bool enter(const css::uno::Reference<css::table::XCell>& cell, const QString& text);
 

@@ -7,12 +7,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QUrl>
+#include <QXmlStreamReader>
 
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNamed.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/Locale.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
@@ -22,6 +25,10 @@
 #include <com/sun/star/util/XModifiable.hpp>
 #include <com/sun/star/util/XNumberFormatTypes.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
+
+#include <zip.h>
+
+#include <map>
 
 using css::uno::Any;
 using css::uno::Reference;
@@ -43,7 +50,132 @@ bool isOoxmlFilter(const QString& filter)
            filter.startsWith(QLatin1String("Calc MS Excel 2007"));
 }
 
+// Binary workbooks hold NUL bytes at once; web pages and text exports hold none.
+bool looksBinary(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) && f.read(4096).contains('\0');
+}
+
+// The workbook part of a package LibreOffice or Excel wrote; null when there is none.
+QByteArray readWorkbookPart(zip_t* zip)
+{
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat(zip, "xl/workbook.xml", 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE) ||
+        st.size > 64u * 1024 * 1024)
+        return {};
+    zip_file_t* f = zip_fopen(zip, "xl/workbook.xml", 0);
+    if (!f)
+        return {};
+    QByteArray data(int(st.size), '\0');
+    const zip_int64_t n = zip_fread(f, data.data(), st.size);
+    zip_fclose(f);
+    return n == zip_int64_t(st.size) ? data : QByteArray();
+}
+
+// The state ("hidden", "veryHidden") of each sheet of the package at `path`, by name.
+std::map<QString, QString> packageSheetStates(const QString& path)
+{
+    std::map<QString, QString> states;
+    int code = 0;
+    zip_t* zip = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
+    if (!zip)
+        return states;
+    QXmlStreamReader xml(readWorkbookPart(zip));
+    zip_discard(zip);
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("sheet"))
+            states[xml.attributes().value(QLatin1String("name")).toString()] =
+                xml.attributes().value(QLatin1String("state")).toString();
+    }
+    return states;
+}
+
 } // namespace
+
+bool LibreOfficeWorkbook::restoreSheetStates(const QString& savedPath)
+{
+    // Which sheets the workbook shows, in order, as Calc holds them.
+    const Reference<css::sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+    const Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+    std::vector<std::pair<QString, bool>> shown;
+    bool anyHidden = false;
+    for (sal_Int32 i = 0; i < sheets->getCount(); ++i) {
+        const Reference<css::beans::XPropertySet> props(sheets->getByIndex(i), UNO_QUERY_THROW);
+        const Reference<css::container::XNamed> named(props, UNO_QUERY_THROW);
+        bool visible = true;
+        props->getPropertyValue("IsVisible") >>= visible;
+        shown.emplace_back(toQString(named->getName()), visible);
+        anyHidden = anyHidden || !visible;
+    }
+    if (!anyHidden)
+        return true;
+    const std::map<QString, QString> original = packageSheetStates(m_path);
+
+    int code = 0;
+    zip_t* zip = zip_open(QFile::encodeName(savedPath).constData(), 0, &code);
+    if (!zip) {
+        m_lastError = QStringLiteral("cannot reopen the copy LibreOffice saved of %1").arg(m_path);
+        return false;
+    }
+    QString text = QString::fromUtf8(readWorkbookPart(zip));
+    static const QRegularExpression sheetElement(QStringLiteral("<sheet\\b[^>]*>"));
+    static const QRegularExpression stateAttribute(QStringLiteral("\\sstate=\"[^\"]*\""));
+    QString fixed;
+    int from = 0;
+    size_t index = 0;
+    int firstVisible = -1;
+    auto matches = sheetElement.globalMatch(text);
+    while (matches.hasNext() && index < shown.size()) {
+        const QRegularExpressionMatch m = matches.next();
+        const auto& [name, visible] = shown[index];
+        if (visible && firstVisible < 0)
+            firstVisible = int(index);
+        const auto known = original.find(name);
+        const QString state = visible ? QStringLiteral("visible")
+                              : known != original.end() && known->second == QLatin1String("veryHidden")
+                                  ? QStringLiteral("veryHidden")
+                                  : QStringLiteral("hidden");
+        QString element = m.captured(0);
+        element.remove(stateAttribute);
+        element.insert(int(qstrlen("<sheet")), QStringLiteral(" state=\"%1\"").arg(state));
+        fixed += text.mid(from, m.capturedStart() - from) + element;
+        from = m.capturedEnd();
+        ++index;
+    }
+    fixed += text.mid(from);
+    // The tab shown on opening must be a visible one.
+    static const QRegularExpression activeTab(QStringLiteral("activeTab=\"(\\d+)\""));
+    const QRegularExpressionMatch active = activeTab.match(fixed);
+    if (active.hasMatch() && firstVisible >= 0) {
+        const size_t tab = active.captured(1).toUInt();
+        if (tab >= shown.size() || !shown[tab].second)
+            fixed.replace(active.capturedStart(), active.capturedLength(),
+                          QStringLiteral("activeTab=\"%1\"").arg(firstVisible));
+    }
+    const QByteArray data = fixed.toUtf8();
+    zip_source_t* source = zip_source_buffer(zip, data.constData(), zip_uint64_t(data.size()), 0);
+    const zip_int64_t entry = zip_name_locate(zip, "xl/workbook.xml", 0);
+    if (text.isEmpty() || index != shown.size() || !source || entry < 0 ||
+        zip_file_replace(zip, zip_uint64_t(entry), source, 0) != 0) {
+        if (source)
+            zip_source_free(source);
+        zip_discard(zip);
+        m_lastError =
+            QStringLiteral("cannot restore the sheets' visibility in the copy LibreOffice saved of %1")
+                .arg(m_path);
+        return false;
+    }
+    if (zip_close(zip) != 0) {
+        zip_discard(zip);
+        m_lastError =
+            QStringLiteral("cannot restore the sheets' visibility in the copy LibreOffice saved of %1")
+                .arg(m_path);
+        return false;
+    }
+    return true;
+}
 
 LibreOfficeWorkbook::LibreOfficeWorkbook(Reference<css::lang::XComponent> document, QString path,
                                          QString filter, QString filterOptions,
@@ -67,11 +199,23 @@ QString LibreOfficeWorkbook::saveFilter() const
             return kExcel2007Vba;
         return m_filter == kExcel2007Vba ? kExcel2007 : m_filter;
     }
+    // The web-query import has no export; the page is written back as a page.
+    if (m_filter == QLatin1String("calc_HTML_WebQuery"))
+        return QStringLiteral("HTML (StarCalc)");
     // BIFF5 and older have no export filter; they are written as BIFF8, still an .xls.
     if (m_filter.startsWith(QLatin1String("MS Excel")) && m_filter != kExcel97 &&
         !m_filter.startsWith(QLatin1String("MS Excel 97")))
         return kExcel97;
     return m_filter;
+}
+
+QString LibreOfficeWorkbook::saveFilterOptions() const
+{
+    if (!m_filter.startsWith(QLatin1String("Text - txt - csv")) || m_filterOptions.isEmpty())
+        return m_filterOptions;
+    // Separator, quote and character set as read; the rest of the tokens mean other things on
+    // export, where text is quoted only when it must be.
+    return m_filterOptions.section(QLatin1Char(','), 0, 2) + QStringLiteral(",1,,0,false");
 }
 
 bool LibreOfficeWorkbook::loadSheets()
@@ -183,11 +327,20 @@ bool LibreOfficeWorkbook::save()
         m_lastError = QStringLiteral("the workbook is closed");
         return false;
     }
+    if (!m_failedEdit.isEmpty()) {
+        m_lastError = QStringLiteral("not saved, since an edit on it failed: %1").arg(m_failedEdit);
+        return false;
+    }
     // Nothing changed: the file on disk already is the workbook, byte for byte.
     try {
         const Reference<css::util::XModifiable> modifiable(m_document, UNO_QUERY);
         if (modifiable.is() && !modifiable->isModified())
             return true;
+    } catch (const css::lang::DisposedException& e) {
+        m_lastError =
+            QStringLiteral("LibreOffice went away before %1 was saved (%2); the file is left as it was")
+                .arg(m_path, toQString(e.Message));
+        return false;
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);
         return false;
@@ -209,14 +362,28 @@ bool LibreOfficeWorkbook::save()
     temp.file().close();
 
     const QString filter = saveFilter();
+    if (filter == kExcel97 && !looksBinary(m_path)) {
+        // A text file that was read as a binary workbook must not come back as one.
+        m_lastError =
+            QStringLiteral("unsupported: %1 is a text file; saving it as \"%2\" would change its format")
+                .arg(m_path, filter);
+        return false;
+    }
     try {
-        css::uno::Sequence<css::beans::PropertyValue> args(m_filterOptions.isEmpty() ? 2 : 3);
+        const QString options = saveFilterOptions();
+        css::uno::Sequence<css::beans::PropertyValue> args(options.isEmpty() ? 2 : 3);
         args[0] = makeProperty("FilterName", Any(toOUString(filter)));
         args[1] = makeProperty("Overwrite", Any(true));
-        if (!m_filterOptions.isEmpty())
-            args[2] = makeProperty("FilterOptions", Any(toOUString(m_filterOptions)));
+        if (!options.isEmpty())
+            args[2] = makeProperty("FilterOptions", Any(toOUString(options)));
         const Reference<css::frame::XStorable> storable(m_document, UNO_QUERY_THROW);
         storable->storeToURL(toOUString(QUrl::fromLocalFile(tempPath).toString(QUrl::FullyEncoded)), args);
+    } catch (const css::lang::DisposedException& e) {
+        // The office went away in the middle: what it wrote is dropped with the temporary file
+        // and the workbook stays as it was; the next workbook starts a fresh office.
+        m_lastError = QStringLiteral("LibreOffice went away while saving %1 (%2); the file is left as it was")
+                          .arg(m_path, toQString(e.Message));
+        return false;
     } catch (const css::uno::Exception& e) {
         m_lastError =
             QStringLiteral("LibreOffice could not save %1 as \"%2\": %3").arg(m_path, filter, describe(e));
@@ -225,6 +392,15 @@ bool LibreOfficeWorkbook::save()
     if (QFileInfo(tempPath).size() == 0) {
         m_lastError =
             QStringLiteral("LibreOffice wrote nothing when saving %1 as \"%2\"").arg(m_path, filter);
+        return false;
+    }
+    // Calc writes the sheet its import had shown as visible even when it is hidden (the sheet
+    // at that place changes when one before it is deleted), and very hidden sheets as hidden.
+    try {
+        if (isOoxmlFilter(filter) && !restoreSheetStates(tempPath))
+            return false;
+    } catch (const css::uno::Exception& e) {
+        m_lastError = describe(e);
         return false;
     }
     if (!temp.commit()) {

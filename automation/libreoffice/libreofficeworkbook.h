@@ -34,8 +34,17 @@ public:
     // LibreOffice reads the whole file when it opens it; what it cannot read fails the open.
     QString damage() const override { return {}; }
 
+    // An edit on the workbook failed or was refused: it is not saved any more, since what
+    // was done before would pass for the whole job. The first reason is kept.
+    void noteFailedEdit(const QString& reason)
+    {
+        if (m_failedEdit.isEmpty())
+            m_failedEdit = reason.isEmpty() ? QStringLiteral("an edit failed") : reason;
+    }
+
     // The export filter save() uses: the file's own format.
     QString saveFilter() const;
+    QString saveFilterOptions() const;
 
     // Whether the number format `key` shows a boolean (LibreOffice keeps booleans as numbers).
     bool isBooleanFormat(sal_Int32 key);
@@ -47,6 +56,9 @@ public:
 
 private:
     bool loadSheets();
+    // Puts each sheet's visibility (very hidden as in the original file) into the workbook part
+    // of the package LibreOffice saved at `savedPath`.
+    bool restoreSheetStates(const QString& savedPath);
 
     css::uno::Reference<css::lang::XComponent> m_document;
     css::uno::Reference<css::util::XNumberFormats> m_formats;
@@ -55,6 +67,7 @@ private:
     QString m_filter;
     QString m_filterOptions;
     QString m_lastError;
+    QString m_failedEdit;
     std::vector<std::unique_ptr<LibreOfficeSheet>> m_sheets;
     bool m_sheetsLoaded = false;
     std::map<sal_Int32, bool> m_booleanFormats;

@@ -19,6 +19,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+
 namespace corvane::automation::libreoffice {
 
 namespace {
@@ -151,6 +153,38 @@ bool OfficeProcess::start(QString* error)
     return spawn(error);
 }
 
+namespace {
+
+// The caller's environment, with a UTF-8 character type when it has none: LibreOffice turns the
+// URLs it is given into file names in its locale's character set, so under LANG=C a workbook
+// on a Chinese path could not be found.
+std::vector<std::string> officeEnvironment()
+{
+    const auto value = [](const char* name) {
+        const char* v = std::getenv(name);
+        return std::string(v ? v : "");
+    };
+    std::string ctype = value("LC_ALL");
+    if (ctype.empty())
+        ctype = value("LC_CTYPE");
+    if (ctype.empty())
+        ctype = value("LANG");
+    const QString lower = QString::fromStdString(ctype).toLower();
+    const bool utf8 = lower.contains(QLatin1String("utf-8")) || lower.contains(QLatin1String("utf8"));
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e) {
+        const std::string entry(*e);
+        if (!utf8 && (entry.rfind("LC_ALL=", 0) == 0 || entry.rfind("LC_CTYPE=", 0) == 0))
+            continue;
+        env.push_back(entry);
+    }
+    if (!utf8)
+        env.push_back("LC_CTYPE=C.UTF-8");
+    return env;
+}
+
+} // namespace
+
 bool OfficeProcess::spawn(QString* error)
 {
     const std::string program = QFile::encodeName(m_program).toStdString();
@@ -171,6 +205,11 @@ bool OfficeProcess::spawn(QString* error)
     for (auto& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<std::string> env = officeEnvironment();
+    std::vector<char*> envp;
+    for (auto& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
 
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
@@ -193,7 +232,7 @@ bool OfficeProcess::spawn(QString* error)
             ::dup2(out, 1);
             ::dup2(out, 2);
         }
-        ::execv(argv[0], argv.data());
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     m_pid = pid;

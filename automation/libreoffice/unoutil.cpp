@@ -41,9 +41,13 @@ css::uno::Reference<css::uno::XComponentContext> localUnoContext(QString* error)
 
 QString describe(const css::uno::Exception& e)
 {
-    if (!e.Message.isEmpty())
-        return toQString(e.Message);
-    return QStringLiteral("UNO exception");
+    const QString text = e.Message.isEmpty() ? QStringLiteral("UNO exception") : toQString(e.Message);
+    // The bridge goes when the office dies ("Binary URP bridge already disposed"): say so,
+    // rather than only what the bridge said.
+    if (text.contains(QLatin1String("bridge"), Qt::CaseInsensitive) &&
+        text.contains(QLatin1String("disposed"), Qt::CaseInsensitive))
+        return QStringLiteral("LibreOffice crashed (%1)").arg(text);
+    return text;
 }
 
 } // namespace corvane::automation::libreoffice

@@ -17,4 +17,14 @@ std::unique_ptr<Workbook> NativeServer::open(const QString& path)
     return workbook;
 }
 
+QString NativeServer::refusal(const QString& path)
+{
+    NativeWorkbook workbook;
+    if (!workbook.open(path))
+        return workbook.foreignFormat() ? QString() : workbook.lastError();
+    if (workbook.sheetCount() == 0)
+        return QStringLiteral("no sheets: the workbook lists no sheet");
+    return workbook.package().verifyEntries();
+}
+
 } // namespace corvane::automation::native

@@ -16,6 +16,7 @@ public:
     void quit() override {}
     QString lastError() const override { return m_lastError; }
     bool lastOpenWasForeign() const override { return m_lastOpenWasForeign; }
+    QString refusal(const QString& path) override;
 
 private:
     QString m_lastError;

@@ -2,6 +2,7 @@
 
 #include "savesource.h"
 
+#include "automation/compoundfile.h"
 #include "platform/savefile.h"
 
 #include <QFile>
@@ -81,7 +82,9 @@ bool Package::open(const QString& path)
     }
     const QByteArray magic = file.read(8);
     if (magic == QByteArray::fromRawData("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8)) {
-        const bool encrypted = compoundFileHoldsEncryptedPackage(file);
+        // A binary workbook with a FILEPASS record is encrypted too, even when it opens with the
+        // default key: it is no foreign format another server may take and save unprotected.
+        const bool encrypted = compoundFileHoldsEncryptedPackage(file) || compoundFileIsEncrypted(path);
         m_foreignFormat = !encrypted;
         m_error =
             encrypted
@@ -224,6 +227,16 @@ bool Package::read(const std::string& name, std::string& out)
     }
     zip_fclose(f);
     return true;
+}
+
+QString Package::verifyEntries()
+{
+    std::string data;
+    for (const auto& entry : m_index) {
+        if (!read(entry.second.first, data))
+            return m_error;
+    }
+    return {};
 }
 
 bool Package::loadPart(const std::string& name, XmlPart& part)

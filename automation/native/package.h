@@ -38,6 +38,8 @@ public:
     bool contains(const std::string& name) const;
     // Inflates an entry, refusing one beyond kMaxPartSize or with a bad checksum.
     bool read(const std::string& name, std::string& out);
+    // Inflates every entry once, for the checksums: the first reason one fails, or empty.
+    QString verifyEntries();
 
     // The entry parsed as a part of type T, parsed on the first request; null with error().
     template <class T> T* part(const std::string& name)

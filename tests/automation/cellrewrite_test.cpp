@@ -429,6 +429,34 @@ TEST(CellRun, CellsOfAWorkbookThatWasNotSavedDoNotCount)
     EXPECT_EQ(r.sink.lists.value("OpenFailed").count('\n'), 2);
 }
 
+TEST(CellRun, RefusedWritesAreReportedAndNotCounted)
+{
+    CellRun r;
+    QFile f(r.path("a.xlsx"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(R"({"sheets": [{"name": "Shut", "locked": true, "cells": {"A1": "x", "B1": "x"}},
+                           {"name": "Open", "cells": {"A1": "x"}}]})");
+    f.close();
+    writeMemoryWorkbook(r.path("b.xlsx"), {{"S1", {{"A1", "x"}}}});
+    QFile g(r.path("c.xlsx"));
+    ASSERT_TRUE(g.open(QIODevice::WriteOnly));
+    g.write(R"({"sheets": [{"name": "Shut", "locked": true, "cells": {"A1": "x"}}]})");
+    g.close();
+    int cells = 0;
+    r.run(rewrite(CellRewriteMode::FillFormula, "x", "=1+1"), &cells);
+    // Only what was written counts; c.xlsx, where nothing was, is not saved.
+    EXPECT_EQ(cells, 2);
+    EXPECT_EQ(withoutSeconds(r.sink.only("status:").last()),
+              "成功查找3个Excel文件,修改2个Excel文件,修改2个单元格。耗时N秒。");
+    EXPECT_EQ(r.cell("a.xlsx", 0, "A1"), "x");
+    EXPECT_EQ(r.cell("a.xlsx", 1, "A1"), "=1+1");
+    EXPECT_TRUE(r.sink.lists.value("Unmatched").endsWith("c.xlsx\n"));
+    // One line per sheet and reason, naming the first refused cell.
+    const QStringList failed = r.sink.only("failed:");
+    ASSERT_EQ(failed.size(), 2) << failed.join('|').toStdString();
+    EXPECT_TRUE(failed.first().contains("cell A1 not changed: the cell is locked on a protected sheet"));
+}
+
 TEST(CellRun, MatchedListIsLeftOutWhenEveryOpenedWorkbookChanged)
 {
     CellRun r;

@@ -47,10 +47,11 @@ QByteArray bytes(const QString& path)
             GTEST_SKIP() << "corpus folder missing (CORVANE_CORPUS_DIR)";                                    \
     } while (false)
 
-// Password-protected workbooks of every kind of encryption in the corpus. (poi__58616.xlsx is
-// left out: it is encrypted with the default password, which Excel and LibreOffice apply without
-// asking, so it opens.)
+// Encrypted workbooks of every kind of encryption in the corpus. poi__58616.xlsx is encrypted
+// with the default password, which Excel and LibreOffice apply without asking: it is refused all
+// the same, since saving it would drop its encryption.
 const char* const kEncrypted[] = {
+    "poi__58616.xlsx",
     "poi__password.xls",
     "poi__xor-encryption-abc.xls",
     "poi__35897-type4.xls",
@@ -85,7 +86,7 @@ TEST(LibreOfficeCorpus, EncryptedWorkbooksFailAtOnceAndStayUntouched)
         auto book = sharedOffice().open(path);
         EXPECT_EQ(book, nullptr) << name << " opened without its password";
         EXPECT_LT(timer.elapsed(), 15000) << name;
-        EXPECT_TRUE(sharedOffice().lastError().contains(QStringLiteral("LibreOffice"))) << name;
+        EXPECT_TRUE(sharedOffice().lastError().startsWith(QStringLiteral("encrypted:"))) << name;
         std::printf("%s: %s (%lld ms)\n", name, qPrintable(sharedOffice().lastError()),
                     static_cast<long long>(timer.elapsed()));
         EXPECT_EQ(bytes(path), before) << name;
@@ -147,11 +148,17 @@ TEST(LibreOfficeCorpus, XlsWorkbooksAreFoundInRewrittenAndSavedAsXls)
             }
         const CellAddress written{used->lastRow + 2, used->firstColumn};
         timer.restart();
+        bool replaced = false;
         if (!probe.isEmpty()) {
             const auto hit = first->find(*used, {probe, LookIn::Formulas, LookAt::Part});
             ASSERT_TRUE(hit) << probe.toStdString();
-            EXPECT_TRUE(first->replace(*used, probe, QStringLiteral("ZQX")));
-            EXPECT_TRUE(first->find(*used, {QStringLiteral("zqx"), LookIn::Values, LookAt::Part}));
+            replaced = first->replace(*used, probe, QStringLiteral("ZQX"));
+            // A locked cell of a protected sheet (poi__15556.xls) is refused, as Excel refuses it.
+            if (replaced)
+                EXPECT_TRUE(first->find(*used, {QStringLiteral("zqx"), LookIn::Values, LookAt::Part}));
+            else
+                EXPECT_TRUE(first->lastError().contains(QStringLiteral("locked on a protected sheet")))
+                    << first->lastError().toStdString();
         }
         ASSERT_TRUE(first->setValue(written, QStringLiteral("written by the test")));
         const qint64 editMs = timer.restart();
@@ -167,7 +174,7 @@ TEST(LibreOfficeCorpus, XlsWorkbooksAreFoundInRewrittenAndSavedAsXls)
         ASSERT_TRUE(again) << sharedOffice().lastError().toStdString();
         EXPECT_EQ(again->sheetCount(), sheets);
         EXPECT_EQ(again->sheet(1)->value(written).text, QStringLiteral("written by the test"));
-        if (!probe.isEmpty()) {
+        if (replaced) {
             EXPECT_TRUE(again->sheet(1)->find(*again->sheet(1)->usedRange(),
                                               {QStringLiteral("ZQX"), LookIn::Values, LookAt::Part}));
         }

@@ -530,7 +530,7 @@ TEST(LibreOfficeServerLifetime, MissingLibreOfficeIsReportedByName)
     QTemporaryDir dir;
     QFile f(dir.filePath(QStringLiteral("a.xls")));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("x");
+    f.write("a,b\n1,2\n");
     f.close();
     EXPECT_EQ(server.open(f.fileName()), nullptr);
     EXPECT_TRUE(server.lastError().contains(QStringLiteral("LibreOffice")));
