@@ -9,11 +9,14 @@
 #include "platform/screen.h"
 #include "ui_widget.h"
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QIcon>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QThread>
@@ -30,6 +33,11 @@ namespace corvane::app {
 namespace {
 
 const QString kIconPath = QStringLiteral(":/images/qrt.ico");
+
+QString stoppingMessage()
+{
+    return QStringLiteral("正在停止:当前文件处理完后结束…");
+}
 
 } // namespace
 
@@ -61,6 +69,7 @@ Widget::Widget(QWidget* parent)
         QRegularExpression(QStringLiteral("[0-9a-zA-Z:]+$")), ui->lEdt_FindRange));
 
     trayIcon = new SystemTray(this);
+    trayIcon->setQuitHandler([this] { quitRequested(); });
     connect(trayIcon, &SystemTray::showWidget, this, &Widget::ShowWindow);
     connect(trayIcon, &QSystemTrayIcon::activated, this, &Widget::SystemTrayActivated);
 
@@ -107,6 +116,46 @@ Widget::Widget(QWidget* parent)
     progressBar->setFixedHeight(5);
     progressBar->hide();
     statusArea->addWidget(progressBar);
+
+    addRunControls();
+}
+
+void Widget::addRunControls()
+{
+    stopButton = new QPushButton(QStringLiteral("停止"), ui->widget_6);
+    stopButton->setObjectName(QStringLiteral("pBtn_Stop"));
+    stopButton->setToolTip(QStringLiteral("当前文件处理完后停止,已处理的文件照常列出"));
+    stopButton->setEnabled(false);
+    ui->horizontalLayout->addWidget(stopButton);
+    connect(stopButton, &QPushButton::clicked, this, &Widget::stopRun);
+}
+
+void Widget::stopRun()
+{
+    if (!running || !worker)
+        return;
+    worker->requestStop();
+    stopButton->setEnabled(false);
+    ui->lb_ShowDisposingFile->setText(stoppingMessage());
+}
+
+bool Widget::mayQuitNow()
+{
+    if (!running)
+        return true;
+    if (!quitWhenRunEnds && asker->confirm(QStringLiteral("注意"),
+                                           QStringLiteral("正在处理文件。是否停止并退出程序?\n"
+                                                          "当前文件处理完后退出,不会留下写了一半的文件。"))) {
+        quitWhenRunEnds = true;
+        stopRun();
+    }
+    return false;
+}
+
+void Widget::quitRequested()
+{
+    if (mayQuitNow())
+        QCoreApplication::quit();
 }
 
 Widget::~Widget()
@@ -174,6 +223,9 @@ void Widget::startJob(RequestSignal request, WorkerSlot slot)
             Qt::UniqueConnection);
     connect(worker->monitor(), &jobs::RunMonitor::progressed, this, &Widget::showProgress,
             Qt::UniqueConnection);
+    running = true;
+    quitWhenRunEnds = false;
+    stopButton->setEnabled(true);
     emit(this->*request)();
 }
 
@@ -377,6 +429,11 @@ void Widget::on_Set_pBtn_Enable()
     ui->pBtn_AddRow->setEnabled(true);
     ui->pBtn_AddColumn->setEnabled(true);
     ui->pBtn_RemoveSheet->setEnabled(true);
+    running = false;
+    stopButton->setEnabled(false);
+    // The lists of the stopped run are still being written; the window's end waits for them.
+    if (quitWhenRunEnds)
+        QCoreApplication::quit();
 }
 
 void Widget::on_pBtn_PicPath_clicked()
@@ -512,6 +569,13 @@ void Widget::on_pBtn_RemoveSheet_clicked()
     startJob(&Widget::pBtn_RemoveSheet_HasClicked, &jobs::ThreadObject::RemoveSheet);
 }
 
-void Widget::closeEvent(QCloseEvent* /*event*/) {}
+void Widget::closeEvent(QCloseEvent* event)
+{
+    // Closing during a run quits only once the run has stopped, after the user agreed.
+    if (!mayQuitNow()) {
+        event->ignore();
+        return;
+    }
+}
 
 } // namespace corvane::app

@@ -11,7 +11,9 @@
 
 #include <memory>
 
+class QCheckBox;
 class QProgressBar;
+class QPushButton;
 class QThread;
 
 namespace Ui {
@@ -92,12 +94,24 @@ private:
     // Replaces the worker pair, connects it and sends the request: the last steps of a launch.
     void startJob(RequestSignal request, WorkerSlot slot);
     void showProgress(int done, int total);
+    // "停止": the run ends after the workbook in hand.
+    void stopRun();
+    // The tray's quit entry: during a run, only once the user agreed to stop it.
+    void quitRequested();
+    // The stop button beside the start buttons' row, enabled only while a run is going.
+    void addRunControls();
+    // True when nothing runs. During a run asks whether to stop it and quit: on Yes the run
+    // is stopped and the program quits once it has ended; either way false for now.
+    bool mayQuitNow();
 
     std::unique_ptr<QThread> workerThread;
     std::unique_ptr<jobs::ThreadObject> worker;
     std::unique_ptr<Asker> asker;
     QProgressBar* progressBar = nullptr;
     SystemTray* trayIcon = nullptr;
+    QPushButton* stopButton = nullptr;
+    bool running = false;
+    bool quitWhenRunEnds = false;
 };
 
 } // namespace corvane::app

@@ -7,6 +7,8 @@
 
 #include <QDateTime>
 
+#include <utility>
+
 namespace corvane::automation {
 
 namespace {
@@ -37,7 +39,51 @@ void quitServer(std::unique_ptr<AutomationServer>& server)
     server.reset();
 }
 
+bool stopRequested(const RunControl& control)
+{
+    return control.stop && control.stop->isRequested();
+}
+
+// Saves through the front end's guard; false with `reason` when the workbook was not saved.
+bool guardedSave(Workbook& workbook, const QString& path, const RunControl& control, QString* reason)
+{
+    if (control.saveGuard && !control.saveGuard->beforeSave(path, reason))
+        return false;
+    const bool saved = workbook.save();
+    if (!saved)
+        *reason = workbook.lastError();
+    if (control.saveGuard)
+        control.saveGuard->afterSave(path, saved);
+    return saved;
+}
+
+// The end of a stopped run: every summary says first that the run did not get to its end.
+class StoppedSink : public RunSink
+{
+public:
+    StoppedSink(RunSink& inner, QString note) : m_inner(inner), m_note(std::move(note)) {}
+
+    void status(const QString& text) override { m_inner.status(m_note + text); }
+    void runEnded() override { m_inner.runEnded(); }
+    void progress(int done, int total) override { m_inner.progress(done, total); }
+    void workbookFailed(const QString& path, const QString& reason) override
+    {
+        m_inner.workbookFailed(path, reason);
+    }
+    void serverFailed(const QString& reason) override { m_inner.serverFailed(reason); }
+    void writeList(ResultList list, const QString& text) override { m_inner.writeList(list, text); }
+
+private:
+    RunSink& m_inner;
+    QString m_note;
+};
+
 } // namespace
+
+QString stoppedNote(int done, int total)
+{
+    return QStringLiteral("已停止运行,共%1个Excel文件,处理了%2个。").arg(total).arg(done);
+}
 
 QString serverMissingMessage()
 {
@@ -45,7 +91,7 @@ QString serverMissingMessage()
 }
 
 RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer, Operation& operation,
-                    RunSink& sink)
+                    RunSink& sink, const RunControl& control)
 {
     const qint64 start = QDateTime::currentSecsSinceEpoch();
     const QStringList entries = ListFolderFiles(settings.sourcePath);
@@ -77,7 +123,12 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
     RunTotals totals;
     const int total = int(workbooks.size());
     sink.progress(0, total);
+    int stoppedAfter = -1;
     for (int done = 0; done < total; ++done) {
+        if (stopRequested(control)) {
+            stoppedAfter = done;
+            break;
+        }
         const QString& path = workbooks.at(done);
         sink.status(operation.progressLine(path));
         std::unique_ptr<Workbook> workbook = server->open(path);
@@ -124,11 +175,11 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
             operation.dropWorkbook();
             append(totals.openFailedList, path);
             sink.workbookFailed(path, damage);
-        } else if (outcome.save && !workbook->save()) {
+        } else if (QString reason; outcome.save && !guardedSave(*workbook, path, control, &reason)) {
             // Changed in memory only: reporting it as modified would be a lie.
             operation.dropWorkbook();
             append(totals.openFailedList, path);
-            sink.workbookFailed(path, workbook->lastError());
+            sink.workbookFailed(path, reason);
         } else if (outcome.list) {
             append(listText(totals, *outcome.list), path);
             if (*outcome.list == ResultList::Matched)
@@ -138,16 +189,18 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
         sink.progress(done + 1, total);
     }
 
+    StoppedSink stoppedSink(sink, stoppedNote(stoppedAfter, total));
+    RunSink& endSink = stoppedAfter >= 0 ? static_cast<RunSink&>(stoppedSink) : sink;
     if (operation.quitsBeforeSummary()) {
         quitServer(server);
         totals.seconds = QDateTime::currentSecsSinceEpoch() - start;
-        operation.finishRun(totals, sink);
+        operation.finishRun(totals, endSink);
     } else {
         totals.seconds = QDateTime::currentSecsSinceEpoch() - start;
-        operation.finishRun(totals, sink);
+        operation.finishRun(totals, endSink);
         quitServer(server);
     }
-    return RunEnd::Completed;
+    return stoppedAfter >= 0 ? RunEnd::Stopped : RunEnd::Completed;
 }
 
 } // namespace corvane::automation

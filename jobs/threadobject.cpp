@@ -11,12 +11,14 @@
 #include "automation/pictureinsertion.h"
 #include "automation/runskeleton.h"
 #include "automation/sheetremoval.h"
+#include "platform/savingfiles.h"
 #include "platform/textopener.h"
 
 #include <QDir>
 #include <QFile>
 
 #include <memory>
+#include <optional>
 
 namespace corvane::jobs {
 
@@ -82,6 +84,28 @@ private:
     JobOptions& m_options;
 };
 
+// Marks the workbook being saved, so that a program told to end at once finds its temporary
+// file.
+class SavingGuard : public automation::SaveGuard
+{
+public:
+    bool beforeSave(const QString& path, QString* reason) override
+    {
+        (void)reason;
+        m_saving.emplace(path);
+        return true;
+    }
+    void afterSave(const QString& path, bool saved) override
+    {
+        (void)path;
+        (void)saved;
+        m_saving.reset();
+    }
+
+private:
+    std::optional<platform::SavingFile> m_saving;
+};
+
 // The operation of the set mode flag; null for a mode that has no operation here.
 std::unique_ptr<automation::CellJobOperation> cellJobOperation(const JobOptions& options)
 {
@@ -96,12 +120,27 @@ std::unique_ptr<automation::CellJobOperation> cellJobOperation(const JobOptions&
 
 ThreadObject::ThreadObject(QObject* parent) : QObject(parent), m_monitor(new RunMonitor(this)) {}
 
+automation::RunEnd ThreadObject::run(automation::Operation& operation, automation::RunSink& sink)
+{
+    SavingGuard saving;
+    automation::RunControl control;
+    control.stop = &m_stop;
+    control.saveGuard = &saving;
+    const automation::RunEnd end = automation::runOperation(
+        runSettings(jobOptions()), installedServerFactory(), operation, sink, control);
+    if (end == automation::RunEnd::CutShort)
+        emit m_monitor->runCutShort();
+    else if (end == automation::RunEnd::Stopped)
+        emit m_monitor->runStopped();
+    return end;
+}
+
 void ThreadObject::ReplaceExcelText()
 {
     const JobOptions& options = jobOptions();
     WorkerSink sink(*this, options);
     automation::FindReplaceOperation operation(replaceOptions(options));
-    automation::runOperation(runSettings(options), installedServerFactory(), operation, sink);
+    run(operation, sink);
 }
 
 void ThreadObject::CellFillText()
@@ -116,9 +155,7 @@ void ThreadObject::CellFillText()
         sink.runEnded();
         return;
     }
-    if (automation::runOperation(runSettings(options), installedServerFactory(), *operation, sink) ==
-        automation::RunEnd::CutShort)
-        emit monitor()->runCutShort();
+    run(*operation, sink);
 }
 
 void ThreadObject::RemoveSheet()
@@ -126,7 +163,7 @@ void ThreadObject::RemoveSheet()
     const JobOptions& options = jobOptions();
     WorkerSink sink(*this, options);
     automation::SheetRemovalOperation operation;
-    automation::runOperation(runSettings(options), installedServerFactory(), operation, sink);
+    run(operation, sink);
 }
 
 void ThreadObject::PicInsert()
@@ -134,7 +171,7 @@ void ThreadObject::PicInsert()
     JobOptions& options = jobOptions();
     WorkerSink sink(*this, options);
     automation::PictureInsertionOperation operation(pictureInsertionOptions(options));
-    automation::runOperation(runSettings(options), installedServerFactory(), operation, sink);
+    run(operation, sink);
     // The run deletes the transparent copy at its end; a run that never got there (no server
     // could be started) must not leave it behind either.
     if (wantsTransparentCopy(options))

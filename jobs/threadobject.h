@@ -2,6 +2,9 @@
 // through its two signals (and its monitor's); it never touches a widget.
 #pragma once
 
+#include "automation/runcontrol.h"
+#include "automation/runskeleton.h"
+
 #include <QObject>
 #include <QString>
 
@@ -18,6 +21,10 @@ public:
 
     // Lives with the worker (it is its child) and moves to its thread with it.
     RunMonitor* monitor() const { return m_monitor; }
+
+    // Callable from any thread while a slot runs: the run ends after the workbook in hand,
+    // with its summary and its lists for the workbooks done so far.
+    void requestStop() { m_stop.request(); }
 
 signals:
     void ShowDisposingFile(QString filePath);
@@ -36,7 +43,11 @@ public slots:
     void PicInsert();
 
 private:
+    // Runs one operation with this worker's stop request; tells the monitor how it ended.
+    automation::RunEnd run(automation::Operation& operation, automation::RunSink& sink);
+
     RunMonitor* m_monitor;
+    automation::StopRequest m_stop;
 };
 
 } // namespace corvane::jobs
