@@ -68,7 +68,9 @@ QString usage(const std::vector<CommandSpec>& commands)
                                   "Changes every workbook below a folder, in place: back up first.\n"
                                   "Status lines go to standard output, workbooks that failed to standard\n"
                                   "error as \"path: reason\". Exit status: 0 the run completed, 1 refused,\n"
-                                  "cut short or no spreadsheet server, 2 usage error.\n\nCommands:\n");
+                                  "cut short or no spreadsheet server, 2 usage error, 130 (SIGINT) or\n"
+                                  "143 (SIGTERM) stopped after the workbook in hand; a second signal\n"
+                                  "ends the program at once.\n\nCommands:\n");
     for (const CommandSpec& c : commands)
         text += QStringLiteral("  ") + c.name.leftJustified(22) + QLatin1Char(' ') + c.summary +
                 QLatin1Char('\n');

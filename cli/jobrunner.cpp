@@ -2,6 +2,7 @@
 
 #include "jobs/launch.h"
 #include "jobs/runmonitor.h"
+#include "signalstop.h"
 
 #include <QTextStream>
 
@@ -63,7 +64,14 @@ int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
     });
     bool cutShort = false;
     QObject::connect(worker.monitor(), &jobs::RunMonitor::runCutShort, [&cutShort] { cutShort = true; });
-    (worker.*slot)();
+    bool stopped = false;
+    QObject::connect(worker.monitor(), &jobs::RunMonitor::runStopped, [&stopped] { stopped = true; });
+    {
+        const SignalStop watcher([&worker] { worker.requestStop(); });
+        (worker.*slot)();
+        if (stopped && watcher.signal() != 0)
+            return exitStatusForSignal(watcher.signal());
+    }
     return serverMissing || cutShort ? ExitRefused : ExitCompleted;
 }
 

@@ -1,10 +1,12 @@
 #include "libreofficeworkbook.h"
 
 #include "libreofficesheet.h"
+#include "platform/savingfiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryFile>
 #include <QUrl>
 
@@ -208,6 +210,9 @@ bool LibreOfficeWorkbook::save()
     }
     const QString tempPath = temp.fileName();
     temp.close();
+    // A program told to end at once removes it; the office writing it ends with the program.
+    platform::registerTemporaryFile(tempPath);
+    const auto forget = qScopeGuard([&tempPath] { platform::forgetTemporaryFile(tempPath); });
 
     const QString filter = saveFilter();
     try {
