@@ -3,12 +3,14 @@
 #include "app/settingsstore.h"
 #include "app/startup.h"
 #include "app/systemtray.h"
+#include "jobs/backup.h"
 #include "jobs/launch.h"
 #include "jobs/picturejob.h"
 #include "jobs/runmonitor.h"
 #include "platform/screen.h"
 #include "ui_widget.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
@@ -122,12 +124,47 @@ Widget::Widget(QWidget* parent)
 
 void Widget::addRunControls()
 {
+    backupBox = new QCheckBox(QStringLiteral("修改前备份"), ui->widget_6);
+    backupBox->setObjectName(QStringLiteral("cBox_Backup"));
+    backupBox->setToolTip(QStringLiteral("每个文件保存前先复制一份到 ") +
+                          QDir::toNativeSeparators(jobs::backupRoot()) +
+                          QStringLiteral(" 下以运行时间命名的文件夹"));
+    backupBox->setChecked(GetSetting("backup") == "1");
+    ui->horizontalLayout->addWidget(backupBox);
+    undoButton = new QPushButton(QStringLiteral("撤销上次修改"), ui->widget_6);
+    undoButton->setObjectName(QStringLiteral("pBtn_Undo"));
+    undoButton->setToolTip(QStringLiteral("用最近一次备份恢复文件;运行后又被改动过的文件不会被覆盖"));
+    ui->horizontalLayout->addWidget(undoButton);
+    connect(undoButton, &QPushButton::clicked, this, &Widget::undoLastBackup);
+
     stopButton = new QPushButton(QStringLiteral("停止"), ui->widget_6);
     stopButton->setObjectName(QStringLiteral("pBtn_Stop"));
     stopButton->setToolTip(QStringLiteral("当前文件处理完后停止,已处理的文件照常列出"));
     stopButton->setEnabled(false);
     ui->horizontalLayout->addWidget(stopButton);
     connect(stopButton, &QPushButton::clicked, this, &Widget::stopRun);
+}
+
+void Widget::undoLastBackup()
+{
+    const QString folder = jobs::lastBackupFolder();
+    if (folder.isEmpty()) {
+        asker->inform(QStringLiteral("注意"), QStringLiteral("没有找到备份,无法撤销。"));
+        return;
+    }
+    if (!asker->confirm(
+            QStringLiteral("注意"),
+            QStringLiteral("将用备份 %1 恢复上次修改的文件。运行后又被改动过的文件不会恢复。是否继续?")
+                .arg(QDir::toNativeSeparators(folder))))
+        return;
+    const jobs::UndoReport report = jobs::undoBackup(folder);
+    QString text = report.error.isEmpty()
+                       ? QStringLiteral("已恢复%1个文件。").arg(report.restored.size())
+                       : QStringLiteral("备份无法读取:") + QDir::toNativeSeparators(folder);
+    if (!report.leftAlone.isEmpty())
+        text += QStringLiteral("%1个文件运行后已被改动或无法恢复,未覆盖:").arg(report.leftAlone.size()) +
+                QDir::toNativeSeparators(report.leftAlone.join(QStringLiteral("; ")));
+    ui->lb_ShowDisposingFile->setText(text);
 }
 
 void Widget::stopRun()
@@ -209,6 +246,13 @@ void Widget::startJob(RequestSignal request, WorkerSlot slot)
         SetSetting("server", automation::serverChoiceName(options.server).toLatin1());
         SaveSettings(SaveMode::UpdateExisting);
     }
+    // The same for the backup: the line appears once the box was ticked.
+    const bool backup = backupBox->isChecked();
+    options.backupFolder = backup ? jobs::newBackupFolder() : QString();
+    if (backup || !GetSetting("backup").isEmpty()) {
+        SetSetting("backup", backup ? "1" : "0");
+        SaveSettings(SaveMode::UpdateExisting);
+    }
 
     // The previous run may still be writing its lists; its slot must return before its
     // worker goes.
@@ -226,6 +270,7 @@ void Widget::startJob(RequestSignal request, WorkerSlot slot)
     running = true;
     quitWhenRunEnds = false;
     stopButton->setEnabled(true);
+    undoButton->setEnabled(false);
     emit(this->*request)();
 }
 
@@ -431,6 +476,7 @@ void Widget::on_Set_pBtn_Enable()
     ui->pBtn_RemoveSheet->setEnabled(true);
     running = false;
     stopButton->setEnabled(false);
+    undoButton->setEnabled(true);
     // The lists of the stopped run are still being written; the window's end waits for them.
     if (quitWhenRunEnds)
         QCoreApplication::quit();

@@ -98,8 +98,11 @@ private:
     void stopRun();
     // The tray's quit entry: during a run, only once the user agreed to stop it.
     void quitRequested();
-    // The stop button beside the start buttons' row, enabled only while a run is going.
+    // Beside the folder row: "修改前备份" with its undo button, and the stop button, enabled
+    // only while a run is going.
     void addRunControls();
+    // Puts back the workbooks of the newest backup after the user agreed.
+    void undoLastBackup();
     // True when nothing runs. During a run asks whether to stop it and quit: on Yes the run
     // is stopped and the program quits once it has ended; either way false for now.
     bool mayQuitNow();
@@ -110,6 +113,8 @@ private:
     QProgressBar* progressBar = nullptr;
     SystemTray* trayIcon = nullptr;
     QPushButton* stopButton = nullptr;
+    QCheckBox* backupBox = nullptr;
+    QPushButton* undoButton = nullptr;
     bool running = false;
     bool quitWhenRunEnds = false;
 };

@@ -30,6 +30,8 @@ public:
     // After the save that beforeSave() allowed; when `saved`, the file now holds what the run
     // wrote, otherwise it is as it was.
     virtual void afterSave(const QString& path, bool saved) = 0;
+    // Put after each summary of the run (where the originals were kept, say); empty for none.
+    virtual QString summaryNote() const { return {}; }
 };
 
 struct RunControl

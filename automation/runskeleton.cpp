@@ -57,13 +57,17 @@ bool guardedSave(Workbook& workbook, const QString& path, const RunControl& cont
     return saved;
 }
 
-// The end of a stopped run: every summary says first that the run did not get to its end.
-class StoppedSink : public RunSink
+// The end of a run whose summaries carry a note: first that the run was stopped before its
+// end, last what the save guard has to say (where the originals were kept).
+class NotedSink : public RunSink
 {
 public:
-    StoppedSink(RunSink& inner, QString note) : m_inner(inner), m_note(std::move(note)) {}
+    NotedSink(RunSink& inner, QString before, QString after)
+        : m_inner(inner), m_before(std::move(before)), m_after(std::move(after))
+    {
+    }
 
-    void status(const QString& text) override { m_inner.status(m_note + text); }
+    void status(const QString& text) override { m_inner.status(m_before + text + m_after); }
     void runEnded() override { m_inner.runEnded(); }
     void progress(int done, int total) override { m_inner.progress(done, total); }
     void workbookFailed(const QString& path, const QString& reason) override
@@ -75,7 +79,8 @@ public:
 
 private:
     RunSink& m_inner;
-    QString m_note;
+    QString m_before;
+    QString m_after;
 };
 
 } // namespace
@@ -189,8 +194,8 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
         sink.progress(done + 1, total);
     }
 
-    StoppedSink stoppedSink(sink, stoppedNote(stoppedAfter, total));
-    RunSink& endSink = stoppedAfter >= 0 ? static_cast<RunSink&>(stoppedSink) : sink;
+    NotedSink endSink(sink, stoppedAfter >= 0 ? stoppedNote(stoppedAfter, total) : QString(),
+                      control.saveGuard ? control.saveGuard->summaryNote() : QString());
     if (operation.quitsBeforeSummary()) {
         quitServer(server);
         totals.seconds = QDateTime::currentSecsSinceEpoch() - start;

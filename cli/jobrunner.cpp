@@ -1,9 +1,11 @@
 #include "jobrunner.h"
 
+#include "jobs/backup.h"
 #include "jobs/launch.h"
 #include "jobs/runmonitor.h"
 #include "signalstop.h"
 
+#include <QDir>
 #include <QTextStream>
 
 namespace corvane::cli {
@@ -30,9 +32,20 @@ int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
     job.openLists = options.isSet(QStringLiteral("open-lists"));
     job.server = automation::parseServerChoice(options.value(QStringLiteral("server")))
                      .value_or(automation::ServerChoice::Auto);
+    job.backupFolder.clear();
+    if (options.isSet(QStringLiteral("backup")))
+        job.backupFolder = QDir(options.value(QStringLiteral("backup"))).absolutePath();
     fill(job);
     if (refused(checks.beforeLists, job))
         return ExitRefused;
+    if (!job.backupFolder.isEmpty()) {
+        const QString problem = jobs::backupFolderProblem(job.backupFolder, job.sourcePath);
+        if (!problem.isEmpty()) {
+            err << problem << '\n';
+            err.flush();
+            return ExitRefused;
+        }
+    }
 
     if (!jobs::prepareRun(job)) {
         err << jobs::folderMissingMessage() << '\n';

@@ -1,5 +1,6 @@
 #include "threadobject.h"
 
+#include "backup.h"
 #include "joboptions.h"
 #include "picturejob.h"
 #include "resultlists.h"
@@ -85,24 +86,29 @@ private:
 };
 
 // Marks the workbook being saved, so that a program told to end at once finds its temporary
-// file.
+// file; with a backup, the copy comes first.
 class SavingGuard : public automation::SaveGuard
 {
 public:
+    explicit SavingGuard(automation::SaveGuard* backup) : m_backup(backup) {}
+
     bool beforeSave(const QString& path, QString* reason) override
     {
-        (void)reason;
+        if (m_backup && !m_backup->beforeSave(path, reason))
+            return false;
         m_saving.emplace(path);
         return true;
     }
     void afterSave(const QString& path, bool saved) override
     {
-        (void)path;
-        (void)saved;
         m_saving.reset();
+        if (m_backup)
+            m_backup->afterSave(path, saved);
     }
+    QString summaryNote() const override { return m_backup ? m_backup->summaryNote() : QString(); }
 
 private:
+    automation::SaveGuard* m_backup;
     std::optional<platform::SavingFile> m_saving;
 };
 
@@ -122,7 +128,11 @@ ThreadObject::ThreadObject(QObject* parent) : QObject(parent), m_monitor(new Run
 
 automation::RunEnd ThreadObject::run(automation::Operation& operation, automation::RunSink& sink)
 {
-    SavingGuard saving;
+    const JobOptions& options = jobOptions();
+    std::optional<WorkbookBackup> backup;
+    if (!options.backupFolder.isEmpty())
+        backup.emplace(options.sourcePath, options.backupFolder);
+    SavingGuard saving(backup ? &*backup : nullptr);
     automation::RunControl control;
     control.stop = &m_stop;
     control.saveGuard = &saving;

@@ -1,6 +1,7 @@
 // Stopping a run from the window offscreen: the stop button's states, the end after the
 // workbook in hand with the stop noted and the lists of the workbooks done, and quitting from
-// the tray or the window's close during a run (asked; No changes nothing). The server opens
+// the tray or the window's close during a run (asked; No changes nothing). Then the backup box:
+// remembered, the backup named in the summary, and undone by the undo button. The server opens
 // each workbook only when the test lets it, so every step is taken at a known point.
 #include "app/asker.h"
 #include "app/startup.h"
@@ -11,6 +12,7 @@
 #include "tests/support/memoryserver.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
@@ -80,6 +82,7 @@ class StopTest : public QObject
 private:
     QTemporaryDir m_home;
     QTemporaryDir m_dir;
+    QTemporaryDir m_data;
     QSemaphore m_entered;
     QSemaphore m_gate;
     ScriptedAsker* m_asker = nullptr;
@@ -99,7 +102,7 @@ private:
     }
 
     // A window whose run is inside its first workbook's open.
-    std::unique_ptr<Widget> startRun(bool answer)
+    std::unique_ptr<Widget> startRun(bool answer, bool backup = false)
     {
         corvane::app::startupPaths().startArgument = "-autorun";
         corvane::app::startupPaths().settingsFilePath = m_home.filePath("Corvane.qrt");
@@ -110,6 +113,7 @@ private:
         control<QLineEdit>(*window, "lEdt_SourcePath")->setText(m_dir.path() + "/");
         control<QLineEdit>(*window, "lEdt_FindText")->setText("old");
         control<QLineEdit>(*window, "lEdt_ReplaceExcelText")->setText("new");
+        control<QCheckBox>(*window, "cBox_Backup")->setChecked(backup);
         control<QPushButton>(*window, "pBtn_ReplaceExcelText")->click();
         m_entered.tryAcquire(1, 10000);
         return window;
@@ -132,6 +136,11 @@ private:
     }
 
 private slots:
+    void initTestCase()
+    {
+        // Backups go below the user's data folder: here, one of the test's own.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_data.path()));
+    }
     void init()
     {
         qputenv("CORVANE_TEXT_OPENER", "/bin/true");
@@ -208,6 +217,25 @@ private slots:
         m_gate.release();
         QCOMPARE(loop.exec(), 0); // the program's quit ended the loop
         QCOMPARE(changedBooks().size(), 1);
+    }
+
+    void backupIsRememberedNamedInTheSummaryAndUndone()
+    {
+        const QByteArray original = readAll(book(0));
+        auto window = startRun(true, true);
+        m_gate.release(kBooks);
+        QTRY_VERIFY_WITH_TIMEOUT(startEnabled(*window), 10000);
+        QCOMPARE(changedBooks().size(), kBooks);
+        const QString root = m_data.path() + QStringLiteral("/Corvane/backups/");
+        QVERIFY2(status(*window).contains(QStringLiteral("修改前的文件已备份到:") + root),
+                 qPrintable(status(*window)));
+        QVERIFY(readAll(m_home.filePath("Corvane.qrt")).contains("backup=1\r\n"));
+
+        control<QPushButton>(*window, "pBtn_Undo")->click();
+        QCOMPARE(m_asker->asked.size(), 1);
+        QCOMPARE(readAll(book(0)), original);
+        QCOMPARE(changedBooks().size(), 0);
+        QCOMPARE(status(*window), QStringLiteral("已恢复6个文件。"));
     }
 };
 
