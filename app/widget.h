@@ -39,6 +39,9 @@ public:
     // Replaces the message boxes of the launches (tests answer them themselves).
     void setAsker(std::unique_ptr<Asker> newAsker);
 
+    // Whether a job runs (from its launch until its end signal).
+    bool isRunning() const { return running; }
+
 signals:
     void pBtn_ReplaceExcelText_HasClicked();
     void pBtn_CellFillText_HasClicked();
