@@ -200,7 +200,8 @@ UndoReport undoBackup(const QString& folder)
         const QString saved = entry.value(kSaved).toString();
         const QString now = fileDigest(path);
         if (saved.isEmpty()) {
-            report.leftAlone.append(path + QStringLiteral(": the run did not save it"));
+            report.leftAlone.append(path +
+                                    QStringLiteral(": what the run saved was not recorded; left as it is"));
             continue;
         }
         if (now != saved) {
