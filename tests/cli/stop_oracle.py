@@ -7,6 +7,8 @@
 2. SIGTERM: the same with exit status 143.
 3. SIGINT twice: the program ends at once (130), leaves no temporary file, and every workbook
    is again byte-identical or completely changed.
+4. The same two with LibreOffice serving the workbooks (a few, when it is installed): a save
+   in progress is waited for, or its temporary file removed, and LibreOffice ends too.
 
 Usage: stop_oracle.py CORVANE_CLI
 """
@@ -48,16 +50,17 @@ def make_template(path):
     book.save(path)
 
 
-def stop_run(cli, template, signals):
+def stop_run(cli, template, signals, count=COUNT, server="native"):
     folder = tempfile.mkdtemp(prefix="corvane-stop-")
     try:
         names = []
-        for i in range(COUNT):
+        for i in range(count):
             name = os.path.join(folder, "book%03d.xlsx" % i)
             shutil.copyfile(template, name)
             names.append(name)
         original = digest(template)
-        p = subprocess.Popen([cli, "replace", "--folder", folder + os.sep, "--find", "old", "--replace", "new"],
+        p = subprocess.Popen([cli, "replace", "--folder", folder + os.sep, "--find", "old", "--replace", "new",
+                              "--server", server],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         # The first progress line: the run has begun its workbooks.
         first = p.stdout.readline()
@@ -86,8 +89,8 @@ def stop_run(cli, template, signals):
             changed.append(name)
         leftovers = [f for f in os.listdir(folder) if not f.endswith(".xlsx") and not f.endswith(".txt")]
         check(not leftovers, "temporary files left behind: %s" % leftovers)
-        check(len(changed) < COUNT, "the run was not stopped before its end (%s)" % signals)
-        print("%s: %d of %d workbooks changed" % ("+".join(s.name for s in signals), len(changed), COUNT))
+        check(len(changed) < count, "the run was not stopped before its end (%s)" % signals)
+        print("%s %s: %d of %d workbooks changed" % (server, "+".join(s.name for s in signals), len(changed), count))
         listed = []
         if os.path.exists(os.path.join(folder, MATCHED)):
             with open(os.path.join(folder, MATCHED), "rb") as f:
@@ -115,6 +118,15 @@ def main():
         code, lines, err, changed, listed = stop_run(cli, template, [signal.SIGINT, signal.SIGINT])
         check(code == 130, "second SIGINT: exit status %d (%s)" % (code, err))
         check("ended at once" in err, "second SIGINT: the program did not end at once (%s)" % err)
+
+        if os.environ.get("CORVANE_SOFFICE"):
+            code, lines, err, changed, listed = stop_run(cli, template, [signal.SIGINT], 6, "libreoffice")
+            check(code == 130, "LibreOffice SIGINT: exit status %d (%s)" % (code, err))
+            check(changed == listed, "LibreOffice: matched list %d entries, %d workbooks changed"
+                  % (len(listed), len(changed)))
+            code, lines, err, changed, listed = stop_run(
+                cli, template, [signal.SIGINT, signal.SIGINT], 6, "libreoffice")
+            check(code == 130, "LibreOffice second SIGINT: exit status %d (%s)" % (code, err))
     finally:
         shutil.rmtree(work)
     if failures:
