@@ -180,12 +180,15 @@ bool Widget::mayQuitNow()
 {
     if (!running)
         return true;
-    if (!quitWhenRunEnds && asker->confirm(QStringLiteral("注意"),
+    if (quitWhenRunEnds || !asker->confirm(QStringLiteral("注意"),
                                            QStringLiteral("正在处理文件。是否停止并退出程序?\n"
-                                                          "当前文件处理完后退出,不会留下写了一半的文件。"))) {
-        quitWhenRunEnds = true;
-        stopRun();
-    }
+                                                          "当前文件处理完后退出,不会留下写了一半的文件。")))
+        return false;
+    // The run may have ended while the question was open.
+    if (!running)
+        return true;
+    quitWhenRunEnds = true;
+    stopRun();
     return false;
 }
 

@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 using corvane::app::Widget;
@@ -37,10 +38,14 @@ public:
     bool confirm(const QString& title, const QString& text) override
     {
         asked << title + "|" + text;
+        if (whileAsking)
+            whileAsking();
         return answer;
     }
     QStringList asked;
     bool answer;
+    // Runs while the question is open, as the events a modal box lets through would.
+    std::function<void()> whileAsking;
 };
 
 // Opens a workbook only once the test released the gate for it.
@@ -217,6 +222,18 @@ private slots:
         m_gate.release();
         QCOMPARE(loop.exec(), 0); // the program's quit ended the loop
         QCOMPARE(changedBooks().size(), 1);
+    }
+
+    void quitAnsweredAfterTheRunEndedQuitsAtOnce()
+    {
+        auto window = startRun(true);
+        Widget* w = window.get();
+        m_asker->whileAsking = [this, w] {
+            m_gate.release(kBooks);
+            QTRY_VERIFY_WITH_TIMEOUT(startEnabled(*w), 10000);
+        };
+        QVERIFY(window->close());
+        QCOMPARE(changedBooks().size(), kBooks);
     }
 
     void backupIsRememberedNamedInTheSummaryAndUndone()
