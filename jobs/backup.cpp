@@ -107,11 +107,11 @@ WorkbookBackup::WorkbookBackup(QString sourcePath, QString folder)
 {
 }
 
-bool WorkbookBackup::appendToManifest(const QByteArray& line, QString* reason)
+bool WorkbookBackup::appendToManifest(const QByteArray& line, bool durable, QString* reason)
 {
     QFile manifest(m_folder + QLatin1Char('/') + QLatin1String(kBackupManifestName));
     if (!manifest.open(QIODevice::WriteOnly | QIODevice::Append) || manifest.write(line) != line.size() ||
-        !manifest.flush() || ::fsync(manifest.handle()) != 0) {
+        !manifest.flush() || (durable && ::fsync(manifest.handle()) != 0)) {
         *reason = QStringLiteral("not saved: its backup manifest %1 cannot be written (%2)")
                       .arg(manifest.fileName(), manifest.errorString());
         return false;
@@ -139,7 +139,7 @@ bool WorkbookBackup::beforeSave(const QString& path, QString* reason)
     entry.insert(kCopy, copy);
     entry.insert(kSize, double(QFileInfo(target).size()));
     entry.insert(kOriginal, digest);
-    if (digest.isEmpty() || !appendToManifest(jsonLine(entry), reason)) {
+    if (digest.isEmpty() || !appendToManifest(jsonLine(entry), true, reason)) {
         if (digest.isEmpty())
             *reason = QStringLiteral("not saved: its backup %1 cannot be read back").arg(target);
         // A copy the manifest does not name would never be restored.
@@ -159,7 +159,7 @@ void WorkbookBackup::afterSave(const QString& path, bool saved)
     entry.insert(kPath, QFileInfo(path).absoluteFilePath());
     entry.insert(kSaved, fileDigest(path));
     QString ignored;
-    appendToManifest(jsonLine(entry), &ignored);
+    appendToManifest(jsonLine(entry), false, &ignored);
     ++m_saved;
 }
 

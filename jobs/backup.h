@@ -37,7 +37,8 @@ public:
     QString summaryNote() const override;
 
 private:
-    bool appendToManifest(const QByteArray& line, QString* reason);
+    // `durable`: on the disk before it returns (the copy's entry, before the save replaces the file).
+    bool appendToManifest(const QByteArray& line, bool durable, QString* reason);
 
     QString m_sourcePath;
     QString m_folder;
