@@ -188,6 +188,7 @@ bool Widget::mayQuitNow()
     if (!running)
         return true;
     quitWhenRunEnds = true;
+    worker->keepListsClosed();
     stopRun();
     return false;
 }

@@ -47,7 +47,7 @@ public:
             emit m_worker.monitor()->fileFailed(QDir::toNativeSeparators(path), error);
             return;
         }
-        if (m_options.openLists)
+        if (m_options.openLists && !m_worker.listsKeptClosed())
             platform::openTextFile(QDir::toNativeSeparators(path));
     }
 

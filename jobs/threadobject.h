@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+
 namespace corvane::jobs {
 
 class RunMonitor;
@@ -25,6 +27,10 @@ public:
     // Callable from any thread while a slot runs: the run ends after the workbook in hand,
     // with its summary and its lists for the workbooks done so far.
     void requestStop() { m_stop.request(); }
+    // Callable from any thread: the run still writes its lists but does not open them (the
+    // program is about to end).
+    void keepListsClosed() { m_listsKeptClosed.store(true); }
+    bool listsKeptClosed() const { return m_listsKeptClosed.load(); }
 
 signals:
     void ShowDisposingFile(QString filePath);
@@ -48,6 +54,7 @@ private:
 
     RunMonitor* m_monitor;
     automation::StopRequest m_stop;
+    std::atomic<bool> m_listsKeptClosed{false};
 };
 
 } // namespace corvane::jobs

@@ -217,11 +217,24 @@ private slots:
         QVERIFY(!stopEnabled(*window));
         QCOMPARE(m_asker->asked.size(), 1); // asked once, not again on the close
 
+        // The lists are written, but no editor opens on them after the program has gone.
+        const QString opened = m_home.filePath("opened.txt");
+        const QString opener = m_home.filePath("opener.sh");
+        QFile script(opener);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QFile::encodeName("#!/bin/sh\necho \"$1\" >> " + opened + "\n"));
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        qputenv("CORVANE_TEXT_OPENER", QFile::encodeName(opener));
+
         QEventLoop loop;
         QTimer::singleShot(10000, &loop, [&loop] { loop.exit(1); });
         m_gate.release();
         QCOMPARE(loop.exec(), 0); // the program's quit ended the loop
+        window.reset();           // as the program's end does: waits for the lists
         QCOMPARE(changedBooks().size(), 1);
+        QVERIFY(QFile::exists(m_dir.path() + "/" + corvane::jobs::matchedListName()));
+        QVERIFY(!QFile::exists(opened));
     }
 
     void quitAnsweredAfterTheRunEndedQuitsAtOnce()
