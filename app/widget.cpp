@@ -161,6 +161,8 @@ void Widget::undoLastBackup()
     QString text = report.error.isEmpty()
                        ? QStringLiteral("已恢复%1个文件。").arg(report.restored.size())
                        : QStringLiteral("备份无法读取:") + QDir::toNativeSeparators(folder);
+    if (!report.unchanged.isEmpty())
+        text += QStringLiteral("%1个文件已是修改前的内容。").arg(report.unchanged.size());
     if (!report.leftAlone.isEmpty())
         text += QStringLiteral("%1个文件运行后已被改动或无法恢复,未覆盖:").arg(report.leftAlone.size()) +
                 QDir::toNativeSeparators(report.leftAlone.join(QStringLiteral("; ")));

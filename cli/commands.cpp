@@ -367,8 +367,11 @@ CommandSpec undoCommand()
         }
         for (const QString& path : report.restored)
             out << QStringLiteral("restored: ") << path << '\n';
-        out << QStringLiteral("%1 workbook(s) restored, %2 left as they are")
+        for (const QString& path : report.unchanged)
+            out << QStringLiteral("already as before the run: ") << path << '\n';
+        out << QStringLiteral("%1 workbook(s) restored, %2 already as before the run, %3 left as they are")
                    .arg(report.restored.size())
+                   .arg(report.unchanged.size())
                    .arg(report.leftAlone.size())
             << '\n';
         out.flush();

@@ -199,6 +199,10 @@ UndoReport undoBackup(const QString& folder)
         const QString copy = folder + QLatin1Char('/') + entry.value(kCopy).toString();
         const QString saved = entry.value(kSaved).toString();
         const QString now = fileDigest(path);
+        if (!now.isEmpty() && now == entry.value(kOriginal).toString()) {
+            report.unchanged.append(path);
+            continue;
+        }
         if (saved.isEmpty()) {
             report.leftAlone.append(path +
                                     QStringLiteral(": what the run saved was not recorded; left as it is"));

@@ -49,6 +49,7 @@ private:
 struct UndoReport
 {
     QStringList restored;
+    QStringList unchanged; // already as before the run (undone before, say)
     QStringList leftAlone; // "path: reason"
     QString error;         // the backup itself could not be read
 };

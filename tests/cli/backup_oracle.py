@@ -114,6 +114,12 @@ def main():
                                                     "不包含内容无修改的文件目录.txt"]),
               "files left beside the workbooks: %s" % os.listdir(folder))
         check(os.path.exists(os.path.join(backup, "a.xlsx")), "undo deleted a backup")
+        # Again: a.xlsx is already as it was, b.xlsx still refused.
+        code, out, err = run(cli, "undo", backup)
+        check(code == 1 and "already as before the run: " + books["a.xlsx"] in out,
+              "a second undo: %d %s %s" % (code, out, err))
+        check(read(books["a.xlsx"]) == originals["a.xlsx"] and read(books["sub/b.xlsx"]) == edited,
+              "a second undo changed a workbook")
 
         # 4. A backup folder that cannot be created: nothing is saved, the workbook is listed.
         blocked = os.path.join(work, "blocked")

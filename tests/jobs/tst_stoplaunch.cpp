@@ -266,6 +266,8 @@ private slots:
         QCOMPARE(readAll(book(0)), original);
         QCOMPARE(changedBooks().size(), 0);
         QCOMPARE(status(*window), QStringLiteral("已恢复6个文件。"));
+        control<QPushButton>(*window, "pBtn_Undo")->click();
+        QCOMPARE(status(*window), QStringLiteral("已恢复0个文件。6个文件已是修改前的内容。"));
     }
 };
 
