@@ -124,25 +124,36 @@ Widget::Widget(QWidget* parent)
 
 void Widget::addRunControls()
 {
-    backupBox = new QCheckBox(QStringLiteral("修改前备份"), ui->widget_6);
+    // In the tab bar's free corner, so that no row of the form gets narrower.
+    auto* corner = new QWidget(ui->tabWidget);
+    corner->setObjectName(QStringLiteral("wgt_RunControls"));
+    auto* row = new QHBoxLayout(corner);
+    row->setContentsMargins(0, 0, 4, 2);
+    row->setSpacing(4);
+
+    backupBox = new QCheckBox(QStringLiteral("修改前备份"), corner);
     backupBox->setObjectName(QStringLiteral("cBox_Backup"));
     backupBox->setToolTip(QStringLiteral("每个文件保存前先复制一份到 ") +
                           QDir::toNativeSeparators(jobs::backupRoot()) +
                           QStringLiteral(" 下以运行时间命名的文件夹"));
     backupBox->setChecked(GetSetting("backup") == "1");
-    ui->horizontalLayout->addWidget(backupBox);
-    undoButton = new QPushButton(QStringLiteral("撤销上次修改"), ui->widget_6);
+    row->addWidget(backupBox);
+    undoButton = new QPushButton(QStringLiteral("撤销上次修改"), corner);
     undoButton->setObjectName(QStringLiteral("pBtn_Undo"));
     undoButton->setToolTip(QStringLiteral("用最近一次备份恢复文件;运行后又被改动过的文件不会被覆盖"));
-    ui->horizontalLayout->addWidget(undoButton);
+    row->addWidget(undoButton);
     connect(undoButton, &QPushButton::clicked, this, &Widget::undoLastBackup);
 
-    stopButton = new QPushButton(QStringLiteral("停止"), ui->widget_6);
+    stopButton = new QPushButton(QStringLiteral("停止"), corner);
     stopButton->setObjectName(QStringLiteral("pBtn_Stop"));
     stopButton->setToolTip(QStringLiteral("当前文件处理完后停止,已处理的文件照常列出"));
     stopButton->setEnabled(false);
-    ui->horizontalLayout->addWidget(stopButton);
+    row->addWidget(stopButton);
     connect(stopButton, &QPushButton::clicked, this, &Widget::stopRun);
+
+    ui->tabWidget->setCornerWidget(corner, Qt::TopRightCorner);
+    // The window may already be shown; a corner widget set then is not shown with it.
+    corner->show();
 }
 
 void Widget::undoLastBackup()

@@ -101,7 +101,7 @@ private:
     void stopRun();
     // The tray's quit entry: during a run, only once the user agreed to stop it.
     void quitRequested();
-    // Beside the folder row: "修改前备份" with its undo button, and the stop button, enabled
+    // In the tab bar's corner: "修改前备份" with its undo button, and the stop button, enabled
     // only while a run is going.
     void addRunControls();
     // Puts back the workbooks of the newest backup after the user agreed.
