@@ -1,7 +1,6 @@
 #include "app/asker.h"
 
 #include "jobs/launch.h"
-#include "platform/processes.h"
 
 #include <QMessageBox>
 
@@ -25,9 +24,8 @@ bool MessageBoxAsker::ask(QWidget* parent, const QString& title, const QString& 
 
 bool confirmedServerSweep(Asker& asker)
 {
-    return jobs::ServerSweep(platform::spreadsheetServerProcessNames(), [&asker](int count) {
-        return asker.confirm(QStringLiteral("注意"), jobs::sweepQuestion(count));
-    });
+    return jobs::ServerSweep(
+        [&asker](int count) { return asker.confirm(QStringLiteral("注意"), jobs::sweepQuestion(count)); });
 }
 
 } // namespace corvane::app

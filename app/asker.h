@@ -32,8 +32,9 @@ public:
     bool ask(QWidget* parent, const QString& title, const QString& text) override;
 };
 
-// Ends the running spreadsheet servers before a job that must not share workbooks with them,
-// after the user agreed in a "注意" box naming how many run. Nothing is asked when none runs.
+// Ends the office processes an earlier Corvane left running before a job that must not share
+// workbooks with them, after the user agreed in a "注意" box naming how many run. Nothing is
+// asked when there are none; the user's own office is never touched.
 // False when the user said No: the launch stops.
 bool confirmedServerSweep(Asker& asker);
 

@@ -1,5 +1,6 @@
-// Entry point of the window program: derives the start-up paths, applies the instance rule,
-// and runs the main window until the user quits.
+// Entry point of the window program: derives the start-up paths, meets an older copy, and
+// runs the main window until the user quits.
+#include "app/instancechannel.h"
 #include "app/qttranslation.h"
 #include "app/startup.h"
 #include "app/widget.h"
@@ -7,12 +8,12 @@
 #include "automation/routingserver.h"
 #include "jobs/joboptions.h"
 #include "jobs/serverregistry.h"
-#include "platform/processes.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QStandardPaths>
 
+#include <cstdio>
 #include <memory>
 
 #ifdef CORVANE_HAVE_LIBREOFFICE
@@ -28,11 +29,6 @@ int main(int argc, char* argv[])
 
     app::StartupPaths paths = app::deriveStartupPaths(
         argc, argv, QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
-
-    // A second copy ends the first one listed, which may be the older copy or this one.
-    const QString instanceName = platform::instanceProcessName();
-    if (platform::CountProcessesByName(instanceName) > 1)
-        platform::TerminateProcessByName(instanceName);
 
     app::startupPaths() = paths;
 
@@ -50,7 +46,22 @@ int main(int argc, char* argv[])
 
     QApplication application(argc, argv);
     app::installQtChineseTranslation(application);
+
+    // One copy per user. A copy that runs a job is never ended: it comes to the front and this
+    // one leaves. An idle one gives way and quits.
+    const QString channelName = app::instanceChannelName();
+    if (app::InstanceChannel::askToGiveWay(channelName) == app::InstanceChannel::Reply::Busy) {
+        std::fprintf(stderr,
+                     "Corvane: another Corvane is running a job; its window was brought to the front.\n");
+        return 1;
+    }
+
     auto window = std::make_unique<app::Widget>();
+    app::InstanceChannel channel(channelName, [&window] { return window->isRunning(); });
+    QObject::connect(&channel, &app::InstanceChannel::showRequested, window.get(), &app::Widget::ShowWindow);
+    QObject::connect(&channel, &app::InstanceChannel::quitRequested, &application, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    channel.listen();
     const int exitCode = application.exec();
     window.reset();
     return exitCode;

@@ -25,7 +25,10 @@ SystemTray::~SystemTray() = default;
 
 void SystemTray::UiQuit()
 {
-    QCoreApplication::quit();
+    if (quitHandler)
+        quitHandler();
+    else
+        QCoreApplication::quit();
 }
 
 void SystemTray::ShowUi()

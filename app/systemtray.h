@@ -4,6 +4,7 @@
 
 #include <QSystemTrayIcon>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -19,6 +20,9 @@ public:
     explicit SystemTray(QObject* parent = nullptr);
     ~SystemTray() override;
 
+    // What "退出程序" does instead of quitting at once (the window asks first during a run).
+    void setQuitHandler(std::function<void()> handler) { quitHandler = std::move(handler); }
+
 signals:
     void showWidget();
 
@@ -31,6 +35,7 @@ private:
     std::unique_ptr<QMenu> trayMenu;
     QAction* showAction = nullptr;
     QAction* quitAction = nullptr;
+    std::function<void()> quitHandler;
 };
 
 } // namespace corvane::app

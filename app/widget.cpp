@@ -6,21 +6,25 @@
 #include "app/startup.h"
 #include "app/systemtray.h"
 #include "app/windowplacement.h"
+#include "jobs/backup.h"
 #include "jobs/launch.h"
 #include "jobs/picturejob.h"
 #include "jobs/runmonitor.h"
 #include "platform/screen.h"
 #include "ui_widget.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QIcon>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QScreen>
@@ -80,6 +84,11 @@ QString existingFolderAt(const QString& path)
     return folder;
 }
 
+QString stoppingMessage()
+{
+    return QStringLiteral("正在停止:当前文件处理完后结束…");
+}
+
 } // namespace
 
 QString dialogStartFolder(const QString& fieldPath, bool fieldNamesFile, const QString& lastChosen)
@@ -126,6 +135,7 @@ Widget::Widget(QWidget* parent)
         QRegularExpression(QStringLiteral("[0-9a-zA-Z:]+$")), ui->lEdt_FindRange));
 
     trayIcon = new SystemTray(this);
+    trayIcon->setQuitHandler([this] { quitRequested(); });
     connect(trayIcon, &SystemTray::showWidget, this, &Widget::ShowWindow);
     connect(trayIcon, &QSystemTrayIcon::activated, this, &Widget::SystemTrayActivated);
 
@@ -182,6 +192,98 @@ Widget::Widget(QWidget* parent)
     progressBar->setFixedHeight(5);
     progressBar->hide();
     statusArea->addWidget(progressBar);
+
+    addRunControls();
+}
+
+void Widget::addRunControls()
+{
+    // In the tab bar's free corner, so that no row of the form gets narrower.
+    auto* corner = new QWidget(ui->tabWidget);
+    corner->setObjectName(QStringLiteral("wgt_RunControls"));
+    auto* row = new QHBoxLayout(corner);
+    row->setContentsMargins(0, 0, 4, 2);
+    row->setSpacing(4);
+
+    backupBox = new QCheckBox(QStringLiteral("修改前备份"), corner);
+    backupBox->setObjectName(QStringLiteral("cBox_Backup"));
+    backupBox->setToolTip(QStringLiteral("每个文件保存前先复制一份到 ") +
+                          QDir::toNativeSeparators(jobs::backupRoot()) +
+                          QStringLiteral(" 下以运行时间命名的文件夹"));
+    backupBox->setChecked(GetSetting("backup") == "1");
+    row->addWidget(backupBox);
+    undoButton = new QPushButton(QStringLiteral("撤销上次修改"), corner);
+    undoButton->setObjectName(QStringLiteral("pBtn_Undo"));
+    undoButton->setToolTip(QStringLiteral("用最近一次备份恢复文件;运行后又被改动过的文件不会被覆盖"));
+    row->addWidget(undoButton);
+    connect(undoButton, &QPushButton::clicked, this, &Widget::undoLastBackup);
+
+    stopButton = new QPushButton(QStringLiteral("停止"), corner);
+    stopButton->setObjectName(QStringLiteral("pBtn_Stop"));
+    stopButton->setToolTip(QStringLiteral("当前文件处理完后停止,已处理的文件照常列出"));
+    stopButton->setEnabled(false);
+    row->addWidget(stopButton);
+    connect(stopButton, &QPushButton::clicked, this, &Widget::stopRun);
+
+    ui->tabWidget->setCornerWidget(corner, Qt::TopRightCorner);
+    // The window may already be shown; a corner widget set then is not shown with it.
+    corner->show();
+}
+
+void Widget::undoLastBackup()
+{
+    const QString folder = jobs::lastBackupFolder();
+    if (folder.isEmpty()) {
+        asker->inform(QStringLiteral("注意"), QStringLiteral("没有找到备份,无法撤销。"));
+        return;
+    }
+    if (!asker->confirm(
+            QStringLiteral("注意"),
+            QStringLiteral("将用备份 %1 恢复上次修改的文件。运行后又被改动过的文件不会恢复。是否继续?")
+                .arg(QDir::toNativeSeparators(folder))))
+        return;
+    const jobs::UndoReport report = jobs::undoBackup(folder);
+    QString text = report.error.isEmpty()
+                       ? QStringLiteral("已恢复%1个文件。").arg(report.restored.size())
+                       : QStringLiteral("备份无法读取:") + QDir::toNativeSeparators(folder);
+    if (!report.unchanged.isEmpty())
+        text += QStringLiteral("%1个文件已是修改前的内容。").arg(report.unchanged.size());
+    if (!report.leftAlone.isEmpty())
+        text += QStringLiteral("%1个文件运行后已被改动或无法恢复,未覆盖:").arg(report.leftAlone.size()) +
+                QDir::toNativeSeparators(report.leftAlone.join(QStringLiteral("; ")));
+    statusLine->setText(text);
+}
+
+void Widget::stopRun()
+{
+    if (!running || !worker)
+        return;
+    worker->requestStop();
+    stopButton->setEnabled(false);
+    statusLine->setText(stoppingMessage());
+}
+
+bool Widget::mayQuitNow()
+{
+    if (!running)
+        return true;
+    if (quitWhenRunEnds || !asker->confirm(QStringLiteral("注意"),
+                                           QStringLiteral("正在处理文件。是否停止并退出程序?\n"
+                                                          "当前文件处理完后退出,不会留下写了一半的文件。")))
+        return false;
+    // The run may have ended while the question was open.
+    if (!running)
+        return true;
+    quitWhenRunEnds = true;
+    worker->keepListsClosed();
+    stopRun();
+    return false;
+}
+
+void Widget::quitRequested()
+{
+    if (mayQuitNow())
+        QCoreApplication::quit();
 }
 
 Widget::~Widget()
@@ -245,6 +347,13 @@ void Widget::startJob(RequestSignal request, WorkerSlot slot)
         SetSetting("server", automation::serverChoiceName(options.server).toLatin1());
         SaveSettings(SaveMode::UpdateExisting);
     }
+    // The same for the backup: the line appears once the box was ticked.
+    const bool backup = backupBox->isChecked();
+    options.backupFolder = backup ? jobs::newBackupFolder() : QString();
+    if (backup || !GetSetting("backup").isEmpty()) {
+        SetSetting("backup", backup ? "1" : "0");
+        SaveSettings(SaveMode::UpdateExisting);
+    }
 
     // The previous run may still be writing its lists; its slot must return before its
     // worker goes.
@@ -259,6 +368,10 @@ void Widget::startJob(RequestSignal request, WorkerSlot slot)
             Qt::UniqueConnection);
     connect(worker->monitor(), &jobs::RunMonitor::progressed, this, &Widget::showProgress,
             Qt::UniqueConnection);
+    running = true;
+    quitWhenRunEnds = false;
+    stopButton->setEnabled(true);
+    undoButton->setEnabled(false);
     emit(this->*request)();
 }
 
@@ -529,6 +642,12 @@ void Widget::on_Set_pBtn_Enable()
         runButton->setFocus(Qt::OtherFocusReason);
     runButton = nullptr;
     focusWhileBusy = nullptr;
+    running = false;
+    stopButton->setEnabled(false);
+    undoButton->setEnabled(true);
+    // The lists of the stopped run are still being written; the window's end waits for them.
+    if (quitWhenRunEnds)
+        QCoreApplication::quit();
 }
 
 void Widget::on_pBtn_PicPath_clicked()
@@ -692,6 +811,11 @@ void Widget::on_pBtn_RemoveSheet_clicked()
 
 void Widget::closeEvent(QCloseEvent* event)
 {
+    // Closing during a run quits only once the run has stopped, after the user agreed.
+    if (!mayQuitNow()) {
+        event->ignore();
+        return;
+    }
     // A visible tray icon may keep the application running once its last window has gone;
     // closing the window ends the program all the same.
     event->accept();

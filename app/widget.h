@@ -12,6 +12,7 @@
 
 #include <memory>
 
+class QCheckBox;
 class QProgressBar;
 class QPushButton;
 class QThread;
@@ -47,6 +48,9 @@ public:
 
     // Replaces the message boxes of the launches (tests answer them themselves).
     void setAsker(std::unique_ptr<Asker> newAsker);
+
+    // Whether a job runs (from its launch until its end signal).
+    bool isRunning() const { return running; }
 
 signals:
     void pBtn_ReplaceExcelText_HasClicked();
@@ -111,6 +115,18 @@ private:
     // free area allows.
     void placeOnScreen(const QPoint& topLeft);
     void fitTextsIntoTheForm();
+    // "停止": the run ends after the workbook in hand.
+    void stopRun();
+    // The tray's quit entry: during a run, only once the user agreed to stop it.
+    void quitRequested();
+    // In the tab bar's corner: "修改前备份" with its undo button, and the stop button, enabled
+    // only while a run is going.
+    void addRunControls();
+    // Puts back the workbooks of the newest backup after the user agreed.
+    void undoLastBackup();
+    // True when nothing runs. During a run asks whether to stop it and quit: on Yes the run
+    // is stopped and the program quits once it has ended; either way false for now.
+    bool mayQuitNow();
 
     std::unique_ptr<QThread> workerThread;
     std::unique_ptr<jobs::ThreadObject> worker;
@@ -122,6 +138,11 @@ private:
     QString lastSourceFolder;
     QString lastPictureFolder;
     SystemTray* trayIcon = nullptr;
+    QPushButton* stopButton = nullptr;
+    QCheckBox* backupBox = nullptr;
+    QPushButton* undoButton = nullptr;
+    bool running = false;
+    bool quitWhenRunEnds = false;
 };
 
 } // namespace corvane::app

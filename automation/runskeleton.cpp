@@ -10,6 +10,8 @@
 
 #include <QDateTime>
 
+#include <utility>
+
 namespace corvane::automation {
 
 namespace {
@@ -44,7 +46,56 @@ void quitServer(std::unique_ptr<AutomationServer>& server)
     server.reset();
 }
 
+bool stopRequested(const RunControl& control)
+{
+    return control.stop && control.stop->isRequested();
+}
+
+// Saves through the front end's guard; false with `reason` when the workbook was not saved.
+bool guardedSave(Workbook& workbook, const QString& path, const RunControl& control, QString* reason)
+{
+    if (control.saveGuard && !control.saveGuard->beforeSave(path, reason))
+        return false;
+    const bool saved = workbook.save();
+    if (!saved)
+        *reason = workbook.lastError();
+    if (control.saveGuard)
+        control.saveGuard->afterSave(path, saved);
+    return saved;
+}
+
+// The end of a run whose summaries carry a note: first that the run was stopped before its
+// end, last what the save guard has to say (where the originals were kept).
+class NotedSink : public RunSink
+{
+public:
+    NotedSink(RunSink& inner, QString before, QString after)
+        : m_inner(inner), m_before(std::move(before)), m_after(std::move(after))
+    {
+    }
+
+    void status(const QString& text) override { m_inner.status(m_before + text + m_after); }
+    void runEnded() override { m_inner.runEnded(); }
+    void progress(int done, int total) override { m_inner.progress(done, total); }
+    void workbookFailed(const QString& path, const QString& reason) override
+    {
+        m_inner.workbookFailed(path, reason);
+    }
+    void serverFailed(const QString& reason) override { m_inner.serverFailed(reason); }
+    void writeList(ResultList list, const QString& text) override { m_inner.writeList(list, text); }
+
+private:
+    RunSink& m_inner;
+    QString m_before;
+    QString m_after;
+};
+
 } // namespace
+
+QString stoppedNote(int done, int total)
+{
+    return QStringLiteral("已停止运行,共%1个Excel文件,处理了%2个。").arg(total).arg(done);
+}
 
 QString serverMissingMessage()
 {
@@ -52,7 +103,7 @@ QString serverMissingMessage()
 }
 
 RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer, Operation& operation,
-                    RunSink& sink)
+                    RunSink& sink, const RunControl& control)
 {
     const qint64 start = QDateTime::currentSecsSinceEpoch();
     const QStringList entries = ListFolderFiles(settings.sourcePath);
@@ -89,7 +140,12 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
     RunTotals totals;
     const int total = int(workbooks.size());
     sink.progress(0, total);
+    int stoppedAfter = -1;
     for (int done = 0; done < total; ++done) {
+        if (stopRequested(control)) {
+            stoppedAfter = done;
+            break;
+        }
         const QString& path = workbooks.at(done);
         sink.status(operation.progressLine(path));
         // Held until the workbook is closed, so that another run working on the same folder
@@ -145,11 +201,11 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
             operation.dropWorkbook();
             append(totals.openFailedList, path);
             sink.workbookFailed(path, damage);
-        } else if (outcome.save && !workbook->save()) {
+        } else if (QString reason; outcome.save && !guardedSave(*workbook, path, control, &reason)) {
             // Changed in memory only: reporting it as modified would be a lie.
             operation.dropWorkbook();
             append(totals.openFailedList, path);
-            sink.workbookFailed(path, workbook->lastError());
+            sink.workbookFailed(path, reason);
         } else if (outcome.list) {
             append(listText(totals, *outcome.list), path);
             if (*outcome.list == ResultList::Matched)
@@ -159,16 +215,18 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
         sink.progress(done + 1, total);
     }
 
+    NotedSink endSink(sink, stoppedAfter >= 0 ? stoppedNote(stoppedAfter, total) : QString(),
+                      control.saveGuard ? control.saveGuard->summaryNote() : QString());
     if (operation.quitsBeforeSummary()) {
         quitServer(server);
         totals.seconds = QDateTime::currentSecsSinceEpoch() - start;
-        operation.finishRun(totals, sink);
+        operation.finishRun(totals, endSink);
     } else {
         totals.seconds = QDateTime::currentSecsSinceEpoch() - start;
-        operation.finishRun(totals, sink);
+        operation.finishRun(totals, endSink);
         quitServer(server);
     }
-    return RunEnd::Completed;
+    return stoppedAfter >= 0 ? RunEnd::Stopped : RunEnd::Completed;
 }
 
 } // namespace corvane::automation

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "operation.h"
+#include "runcontrol.h"
 #include "runsink.h"
 #include "serverfactory.h"
 
@@ -22,13 +23,17 @@ enum class RunEnd
 {
     Completed,     // every workbook was taken up; summaries and lists were sent
     ServerMissing, // the server could not be started; nothing was processed
-    CutShort       // the operation stopped the run; no summary, no lists
+    CutShort,      // the operation stopped the run; no summary, no lists
+    Stopped        // a stop was requested: the workbooks done so far were summed up and listed
 };
 
 // Shown when no server could be started.
 QString serverMissingMessage();
 
+// Put before each summary of a stopped run: `done` workbooks of `total` were taken up.
+QString stoppedNote(int done, int total);
+
 RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer, Operation& operation,
-                    RunSink& sink);
+                    RunSink& sink, const RunControl& control = {});
 
 } // namespace corvane::automation

@@ -38,6 +38,9 @@ std::vector<OptionSpec> commonJobOptions()
         {QStringLiteral("sheet"), QStringLiteral("NAME"), false,
          QStringLiteral("only sheets with exactly this name")},
         {QStringLiteral("open-lists"), {}, false, QStringLiteral("open the result lists when the run ends")},
+        {QStringLiteral("backup"), QStringLiteral("DIR"), false,
+         QStringLiteral("copy each workbook into DIR (a new folder outside --folder) before the run "
+                        "saves it; 'corvane-cli undo DIR' puts the originals back")},
         {QStringLiteral("server"), QStringLiteral("auto|native|libreoffice"), false,
          QStringLiteral("what opens the workbooks: auto (default: .xlsx/.xlsm the built-in engine, "
                         ".xls and other kinds LibreOffice), native (the engine only) or libreoffice "
@@ -48,6 +51,8 @@ std::vector<OptionSpec> commonJobOptions()
 QString commandUsage(const CommandSpec& command)
 {
     QString text = QStringLiteral("Usage: corvane-cli ") + command.name;
+    if (!command.positional.isEmpty())
+        text += QLatin1Char(' ') + command.positional;
     for (const OptionSpec& o : command.options) {
         QString part = QStringLiteral("--") + o.name;
         if (!o.valueName.isEmpty())
@@ -68,7 +73,9 @@ QString usage(const std::vector<CommandSpec>& commands)
                                   "Changes every workbook below a folder, in place: back up first.\n"
                                   "Status lines go to standard output, workbooks that failed to standard\n"
                                   "error as \"path: reason\". Exit status: 0 the run completed, 1 refused,\n"
-                                  "cut short or no spreadsheet server, 2 usage error.\n\nCommands:\n");
+                                  "cut short or no spreadsheet server, 2 usage error, 130 (SIGINT) or\n"
+                                  "143 (SIGTERM) stopped after the workbook in hand; a second signal\n"
+                                  "ends the program at once.\n\nCommands:\n");
     for (const CommandSpec& c : commands)
         text += QStringLiteral("  ") + c.name.leftJustified(22) + QLatin1Char(' ') + c.summary +
                 QLatin1Char('\n');
@@ -107,6 +114,11 @@ const CommandSpec* parseCommandLine(const QStringList& arguments, const std::vec
             out << commandUsage(*command);
             return nullptr;
         }
+        if (!arg.startsWith(QLatin1String("--")) && !command->positional.isEmpty() &&
+            !options.isSet(command->positional)) {
+            options.set(command->positional, arg);
+            continue;
+        }
         if (!arg.startsWith(QLatin1String("--"))) {
             error = QStringLiteral("unexpected argument '%1'").arg(arg);
             return nullptr;
@@ -142,6 +154,10 @@ const CommandSpec* parseCommandLine(const QStringList& arguments, const std::vec
         options.set(name, value);
     }
 
+    if (!command->positional.isEmpty() && !options.isSet(command->positional)) {
+        error = QStringLiteral("missing %1").arg(command->positional);
+        return nullptr;
+    }
     for (const OptionSpec& o : command->options)
         if (o.required && !options.isSet(o.name)) {
             error = QStringLiteral("missing option '--%1'").arg(o.name);

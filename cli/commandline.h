@@ -46,6 +46,9 @@ struct CommandSpec
     QString name;
     QString summary;
     std::vector<OptionSpec> options;
+    // The name of the one argument given without "--" (stored as an option of that name); empty
+    // when the command takes none.
+    QString positional;
     // Checks between options that the table cannot express; returns an error text or "".
     std::function<QString(const ParsedOptions&)> check;
     std::function<int(const ParsedOptions&, QTextStream& out, QTextStream& err)> run;

@@ -2,6 +2,7 @@
 
 #include "jobrunner.h"
 
+#include "jobs/backup.h"
 #include "jobs/launch.h"
 #include "jobs/picturejob.h"
 
@@ -350,11 +351,43 @@ CommandSpec removeSheetCommand()
     return c;
 }
 
+CommandSpec undoCommand()
+{
+    CommandSpec c;
+    c.name = QStringLiteral("undo");
+    c.positional = QStringLiteral("BACKUPDIR");
+    c.summary = QStringLiteral("put back the workbooks that a run with --backup BACKUPDIR saved, each one "
+                               "only while it still holds exactly what that run saved");
+    c.run = [](const ParsedOptions& o, QTextStream& out, QTextStream& err) {
+        const jobs::UndoReport report = jobs::undoBackup(o.value(QStringLiteral("BACKUPDIR")));
+        if (!report.error.isEmpty()) {
+            err << report.error << '\n';
+            err.flush();
+            return int(ExitRefused);
+        }
+        for (const QString& path : report.restored)
+            out << QStringLiteral("restored: ") << path << '\n';
+        for (const QString& path : report.unchanged)
+            out << QStringLiteral("already as before the run: ") << path << '\n';
+        out << QStringLiteral("%1 workbook(s) restored, %2 already as before the run, %3 left as they are")
+                   .arg(report.restored.size())
+                   .arg(report.unchanged.size())
+                   .arg(report.leftAlone.size())
+            << '\n';
+        out.flush();
+        for (const QString& line : report.leftAlone)
+            err << line << '\n';
+        err.flush();
+        return report.leftAlone.isEmpty() ? int(ExitCompleted) : int(ExitRefused);
+    };
+    return c;
+}
+
 } // namespace
 
 std::vector<CommandSpec> jobCommands()
 {
-    return {replaceCommand(), removeSheetCommand(), cellsCommand(), pictureCommand()};
+    return {replaceCommand(), removeSheetCommand(), cellsCommand(), pictureCommand(), undoCommand()};
 }
 
 int runCommandLine(const QStringList& arguments, QTextStream& out, QTextStream& err)

@@ -1,8 +1,11 @@
 #include "jobrunner.h"
 
+#include "jobs/backup.h"
 #include "jobs/launch.h"
 #include "jobs/runmonitor.h"
+#include "signalstop.h"
 
+#include <QDir>
 #include <QTextStream>
 
 namespace corvane::cli {
@@ -29,9 +32,20 @@ int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
     job.openLists = options.isSet(QStringLiteral("open-lists"));
     job.server = automation::parseServerChoice(options.value(QStringLiteral("server")))
                      .value_or(automation::ServerChoice::Auto);
+    job.backupFolder.clear();
+    if (options.isSet(QStringLiteral("backup")))
+        job.backupFolder = QDir(options.value(QStringLiteral("backup"))).absolutePath();
     fill(job);
     if (refused(checks.beforeLists, job))
         return ExitRefused;
+    if (!job.backupFolder.isEmpty()) {
+        const QString problem = jobs::backupFolderProblem(job.backupFolder, job.sourcePath);
+        if (!problem.isEmpty()) {
+            err << problem << '\n';
+            err.flush();
+            return ExitRefused;
+        }
+    }
 
     if (!jobs::prepareRun(job)) {
         err << jobs::folderMissingMessage() << '\n';
@@ -71,7 +85,14 @@ int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
                      });
     bool cutShort = false;
     QObject::connect(worker.monitor(), &jobs::RunMonitor::runCutShort, [&cutShort] { cutShort = true; });
-    (worker.*slot)();
+    bool stopped = false;
+    QObject::connect(worker.monitor(), &jobs::RunMonitor::runStopped, [&stopped] { stopped = true; });
+    {
+        const SignalStop watcher([&worker] { worker.requestStop(); });
+        (worker.*slot)();
+        if (stopped && watcher.signal() != 0)
+            return exitStatusForSignal(watcher.signal());
+    }
     return serverMissing || cutShort || listFailed ? ExitRefused : ExitCompleted;
 }
 

@@ -5,8 +5,8 @@
 
 #include "automation/cellrewrite.h"
 #include "automation/findreplace.h"
-#include "automation/rowcolumn.h"
 #include "automation/routingserver.h"
+#include "automation/rowcolumn.h"
 #include "automation/runskeleton.h"
 
 #include <QString>
@@ -30,6 +30,8 @@ struct JobOptions
     // Which server opens the workbooks; the server factory of the program reads it when a run
     // starts.
     automation::ServerChoice server = automation::ServerChoice::Auto;
+    // Where each workbook's original goes before the run saves it; empty for no backup.
+    QString backupFolder;
 
     // Find and replace.
     bool justShow = false;

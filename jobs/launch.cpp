@@ -2,10 +2,8 @@
 
 #include "resultlists.h"
 
+#include "platform/officeleftovers.h"
 #include "platform/paths.h"
-#include "platform/processes.h"
-
-#include <QDeadlineTimer>
 
 namespace corvane::jobs {
 
@@ -61,39 +59,19 @@ void startWorker(std::unique_ptr<QThread>& thread, std::unique_ptr<ThreadObject>
 
 QString sweepQuestion(int count)
 {
-    return QStringLiteral(
-               "检测到%1个正在运行的表格程序进程。继续将强制结束这些进程,其中未保存的内容会丢失。\n"
-               "是否结束它们并继续?")
+    return QStringLiteral("检测到%1个上次运行遗留的表格程序进程。继续将强制结束这些进程。\n"
+                          "是否结束它们并继续?")
         .arg(count);
 }
 
-bool ServerSweep(const QStringList& names, const std::function<bool(int count)>& confirm)
+bool ServerSweep(const std::function<bool(int count)>& confirm)
 {
-    int running = 0;
-    for (const QString& name : names)
-        running += platform::CountProcessesByName(name);
-    if (running == 0)
+    const int leftovers = int(platform::officeLeftovers().size());
+    if (leftovers == 0)
         return true;
-    if (!confirm(running))
+    if (!confirm(leftovers))
         return false;
-
-    // Termination is a request; give each process a moment to go, and leave one that stays
-    // (it may run with higher rights) rather than loop for ever.
-    for (const QString& name : names) {
-        int left = platform::CountProcessesByName(name);
-        while (left > 0) {
-            platform::TerminateProcessByName(name);
-            QDeadlineTimer wait(2000);
-            int now = platform::CountProcessesByName(name);
-            while (now >= left && !wait.hasExpired()) {
-                QThread::msleep(20);
-                now = platform::CountProcessesByName(name);
-            }
-            if (now >= left)
-                break;
-            left = now;
-        }
-    }
+    platform::endOfficeLeftovers();
     return true;
 }
 

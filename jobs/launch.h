@@ -36,12 +36,13 @@ void retireWorker(std::unique_ptr<QThread>& thread, std::unique_ptr<ThreadObject
 // A new worker on a new, started thread with its own event loop.
 void startWorker(std::unique_ptr<QThread>& thread, std::unique_ptr<ThreadObject>& worker);
 
-// The question asked before running spreadsheet servers are ended.
+// The question asked before leftover office processes are ended.
 QString sweepQuestion(int count);
 
-// Ends every running process with one of `names`, after `confirm` (given the number found)
-// has agreed; nothing is asked when none runs. False when the user declined: the launch stops.
-// A process that does not end within a short wait is left running.
-bool ServerSweep(const QStringList& names, const std::function<bool(int count)>& confirm);
+// Ends the office processes that an earlier Corvane started and that outlived it (they could
+// hold workbooks open), after `confirm` (given the number found) has agreed; nothing is asked
+// when there are none. The user's own office is never counted nor ended. False when the user
+// declined: the launch stops.
+bool ServerSweep(const std::function<bool(int count)>& confirm);
 
 } // namespace corvane::jobs

@@ -27,6 +27,8 @@ signals:
     // The operation stopped the run before its end (an invalid find range); no summary and no
     // result list follow.
     void runCutShort();
+    // A stop was requested and taken up: the run summed up and listed the workbooks done.
+    void runStopped();
 };
 
 } // namespace corvane::jobs

@@ -1,5 +1,6 @@
 #include "threadobject.h"
 
+#include "backup.h"
 #include "joboptions.h"
 #include "picturejob.h"
 #include "resultlists.h"
@@ -17,6 +18,7 @@
 #include <QFile>
 
 #include <memory>
+#include <optional>
 
 namespace corvane::jobs {
 
@@ -52,7 +54,7 @@ public:
             emit m_worker.monitor()->listFailed(QDir::toNativeSeparators(path), error);
             return;
         }
-        if (m_options.openLists)
+        if (m_options.openLists && !m_worker.listsKeptClosed())
             platform::openTextFile(QDir::toNativeSeparators(path));
     }
 
@@ -105,12 +107,30 @@ std::unique_ptr<automation::CellJobOperation> cellJobOperation(const JobOptions&
 
 ThreadObject::ThreadObject(QObject* parent) : QObject(parent), m_monitor(new RunMonitor(this)) {}
 
+automation::RunEnd ThreadObject::run(automation::Operation& operation, automation::RunSink& sink)
+{
+    const JobOptions& options = jobOptions();
+    std::optional<WorkbookBackup> backup;
+    if (!options.backupFolder.isEmpty())
+        backup.emplace(options.sourcePath, options.backupFolder);
+    automation::RunControl control;
+    control.stop = &m_stop;
+    control.saveGuard = backup ? &*backup : nullptr;
+    const automation::RunEnd end = automation::runOperation(
+        runSettings(jobOptions()), installedServerFactory(), operation, sink, control);
+    if (end == automation::RunEnd::CutShort)
+        emit m_monitor->runCutShort();
+    else if (end == automation::RunEnd::Stopped)
+        emit m_monitor->runStopped();
+    return end;
+}
+
 void ThreadObject::ReplaceExcelText()
 {
     const JobOptions& options = jobOptions();
     WorkerSink sink(*this, options);
     automation::FindReplaceOperation operation(replaceOptions(options));
-    automation::runOperation(runSettings(options), installedServerFactory(), operation, sink);
+    run(operation, sink);
 }
 
 void ThreadObject::CellFillText()
@@ -125,9 +145,7 @@ void ThreadObject::CellFillText()
         sink.runEnded();
         return;
     }
-    if (automation::runOperation(runSettings(options), installedServerFactory(), *operation, sink) ==
-        automation::RunEnd::CutShort)
-        emit monitor()->runCutShort();
+    run(*operation, sink);
 }
 
 void ThreadObject::RemoveSheet()
@@ -135,7 +153,7 @@ void ThreadObject::RemoveSheet()
     const JobOptions& options = jobOptions();
     WorkerSink sink(*this, options);
     automation::SheetRemovalOperation operation;
-    automation::runOperation(runSettings(options), installedServerFactory(), operation, sink);
+    run(operation, sink);
 }
 
 void ThreadObject::PicInsert()
@@ -143,7 +161,7 @@ void ThreadObject::PicInsert()
     JobOptions& options = jobOptions();
     WorkerSink sink(*this, options);
     automation::PictureInsertionOperation operation(pictureInsertionOptions(options));
-    automation::runOperation(runSettings(options), installedServerFactory(), operation, sink);
+    run(operation, sink);
     // The run deletes the transparent copy at its end; a run that never got there (no server
     // could be started) must not leave it behind either.
     if (wantsTransparentCopy(options))

@@ -2,8 +2,13 @@
 // through its two signals (and its monitor's); it never touches a widget.
 #pragma once
 
+#include "automation/runcontrol.h"
+#include "automation/runskeleton.h"
+
 #include <QObject>
 #include <QString>
+
+#include <atomic>
 
 namespace corvane::jobs {
 
@@ -18,6 +23,14 @@ public:
 
     // Lives with the worker (it is its child) and moves to its thread with it.
     RunMonitor* monitor() const { return m_monitor; }
+
+    // Callable from any thread while a slot runs: the run ends after the workbook in hand,
+    // with its summary and its lists for the workbooks done so far.
+    void requestStop() { m_stop.request(); }
+    // Callable from any thread: the run still writes its lists but does not open them (the
+    // program is about to end).
+    void keepListsClosed() { m_listsKeptClosed.store(true); }
+    bool listsKeptClosed() const { return m_listsKeptClosed.load(); }
 
 signals:
     void ShowDisposingFile(QString filePath);
@@ -36,7 +49,12 @@ public slots:
     void PicInsert();
 
 private:
+    // Runs one operation with this worker's stop request; tells the monitor how it ended.
+    automation::RunEnd run(automation::Operation& operation, automation::RunSink& sink);
+
     RunMonitor* m_monitor;
+    automation::StopRequest m_stop;
+    std::atomic<bool> m_listsKeptClosed{false};
 };
 
 } // namespace corvane::jobs

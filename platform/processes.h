@@ -1,9 +1,7 @@
-// Process list services: the single-instance rule and the sweep of spreadsheet servers
-// both find processes by their executable's file name.
+// Process list services: finding and ending processes by their executable's file name.
 #pragma once
 
 #include <QString>
-#include <QStringList>
 
 namespace corvane::platform {
 
@@ -16,13 +14,5 @@ int CountProcessesByName(const QString& name);
 // Windows. True when a process of that name was found, even if the request was refused;
 // false when none was found, the name is empty or the list cannot be read.
 bool TerminateProcessByName(const QString& name);
-
-// The file name under which copies of the window program are counted by the instance rule.
-QString instanceProcessName();
-
-// Executable file names of the spreadsheet applications whose servers must not hold workbooks
-// open while cells are rewritten: Excel and WPS Spreadsheets on Windows, LibreOffice and
-// WPS Spreadsheets for Linux here.
-QStringList spreadsheetServerProcessNames();
 
 } // namespace corvane::platform

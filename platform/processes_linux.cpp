@@ -137,14 +137,4 @@ bool TerminateProcessByName(const QString& name)
     return false;
 }
 
-QString instanceProcessName()
-{
-    return QStringLiteral("Corvane");
-}
-
-QStringList spreadsheetServerProcessNames()
-{
-    return {QStringLiteral("soffice.bin"), QStringLiteral("et")};
-}
-
 } // namespace corvane::platform

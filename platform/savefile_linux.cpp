@@ -1,4 +1,5 @@
 #include "platform/savefile.h"
+#include "platform/savingfiles.h"
 
 #include <QFileInfo>
 
@@ -88,8 +89,11 @@ SaveFile::SaveFile(const QString& target) : m_target(target) {}
 SaveFile::~SaveFile()
 {
     m_file.close();
-    if (!m_path.isEmpty() && !m_committed)
-        ::unlink(QFile::encodeName(m_path).constData());
+    if (!m_path.isEmpty()) {
+        forgetTemporaryFile(m_path);
+        if (!m_committed)
+            ::unlink(QFile::encodeName(m_path).constData());
+    }
     if (m_lock >= 0)
         ::close(m_lock);
 }
@@ -109,6 +113,8 @@ bool SaveFile::open()
     }
     m_lock = fd;
     m_path = QFile::decodeName(name);
+    // A program told to end at once takes it with it, whoever is writing it.
+    registerTemporaryFile(m_path);
     ::flock(fd, LOCK_EX | LOCK_NB);
     if (!m_file.open(fd, QIODevice::ReadWrite, QFileDevice::DontCloseHandle)) {
         m_error = QStringLiteral("not saved: %1").arg(m_file.errorString());

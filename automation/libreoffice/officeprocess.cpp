@@ -1,5 +1,7 @@
 #include "officeprocess.h"
 
+#include "platform/officeleftovers.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -28,8 +30,6 @@ namespace {
 // soffice.bin asks its launcher to start it again with this code after it set up a profile.
 constexpr int kRestartCode = 81;
 constexpr int kMaxRestarts = 3;
-const QString kProfilePrefix = QStringLiteral("corvane-lo-");
-const QString kOwnerFile = QStringLiteral("owner");
 
 // Settings of the private profile: formulas read and written as Excel writes them (English
 // names, "," between arguments), number input in the en-US form, macros never run, VBA kept
@@ -67,11 +67,6 @@ QString officeBinaryFor(const QString& program)
     if (isExecutableFile(bin))
         return bin;
     return isExecutableFile(program) ? program : QString();
-}
-
-bool processExists(pid_t pid)
-{
-    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
 void endGroup(pid_t pid, int signal)
@@ -129,7 +124,7 @@ bool OfficeProcess::start(QString* error)
     }
     endOrphans();
 
-    QByteArray pattern = QFile::encodeName(QDir::tempPath() + QLatin1Char('/') + kProfilePrefix + "XXXXXX");
+    QByteArray pattern = QFile::encodeName(platform::officeProfilePrefix() + QStringLiteral("XXXXXX"));
     if (!::mkdtemp(pattern.data())) {
         *error = QStringLiteral("LibreOffice could not be started: no temporary profile folder (%1)")
                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
@@ -137,7 +132,7 @@ bool OfficeProcess::start(QString* error)
     }
     m_profileDir = QFile::decodeName(pattern);
     m_pipeName = QFileInfo(m_profileDir).fileName();
-    QFile owner(m_profileDir + QLatin1Char('/') + kOwnerFile);
+    QFile owner(m_profileDir + QLatin1Char('/') + platform::officeOwnerFileName());
     QDir().mkpath(m_profileDir + QStringLiteral("/user"));
     QFile settings(m_profileDir + QStringLiteral("/user/registrymodifications.xcu"));
     if (!owner.open(QIODevice::WriteOnly) || owner.write(QByteArray::number(::getpid())) < 0 ||
@@ -308,45 +303,7 @@ void OfficeProcess::removeProfile()
 
 void OfficeProcess::endOrphans()
 {
-    const QString marker = QStringLiteral("-env:UserInstallation=");
-    const QString tempPrefix = QDir::tempPath() + QLatin1Char('/') + kProfilePrefix;
-    auto ownerAlive = [](const QString& profile) {
-        QFile owner(profile + QLatin1Char('/') + kOwnerFile);
-        if (!owner.open(QIODevice::ReadOnly))
-            return false;
-        bool ok = false;
-        const pid_t pid = owner.readAll().trimmed().toInt(&ok);
-        return ok && processExists(pid);
-    };
-
-    const QStringList procs = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& entry : procs) {
-        bool isPid = false;
-        const pid_t pid = entry.toInt(&isPid);
-        if (!isPid || pid == ::getpid())
-            continue;
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        if (!cmdline.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& arg : cmdline.readAll().split('\0')) {
-            const QString text = QString::fromLocal8Bit(arg);
-            if (!text.startsWith(marker))
-                continue;
-            const QString profile = QUrl(text.mid(marker.size())).toLocalFile();
-            if (profile.startsWith(tempPrefix) && !ownerAlive(profile)) {
-                endGroup(pid, SIGKILL);
-                QDir(profile).removeRecursively();
-            }
-        }
-    }
-    // Profiles whose office already went away with their owner.
-    const QDir temp(QDir::tempPath());
-    for (const QString& name :
-         temp.entryList({kProfilePrefix + QLatin1Char('*')}, QDir::Dirs | QDir::Hidden)) {
-        const QString profile = temp.absoluteFilePath(name);
-        if (QFileInfo::exists(profile + QLatin1Char('/') + kOwnerFile) && !ownerAlive(profile))
-            QDir(profile).removeRecursively();
-    }
+    platform::endOfficeLeftovers();
 }
 
 } // namespace corvane::automation::libreoffice

@@ -9,6 +9,7 @@
 #include "jobs/launch.h"
 #include "jobs/resultlists.h"
 #include "jobs/serverregistry.h"
+#include "platform/officeleftovers.h"
 #include "tests/support/memoryserver.h"
 
 #include <QCheckBox>
@@ -253,21 +254,22 @@ private slots:
 
     void sweepAsksBeforeEndingAndNoLeavesTheProcessRunning()
     {
-        // Nothing is asked while no spreadsheet server runs (none is started by this test
-        // before this point, and a machine running one would only be asked, never touched).
+        // Nothing is asked while no office left by a gone Corvane runs (a machine with one
+        // would only be asked, never touched).
         ScriptedAsker no(false);
         const bool before = corvane::app::confirmedServerSweep(no);
         if (!no.asked.isEmpty())
-            QSKIP("a spreadsheet server runs on this machine; the quiet case cannot be checked");
+            QSKIP("a leftover office runs on this machine; the quiet case cannot be checked");
         QVERIFY(before);
 
-        // A process under one of the servers' executable names.
-        QTemporaryDir dir;
-        const QString exe = dir.filePath("et");
-        QVERIFY(QFile::copy("/bin/sleep", exe));
-        QFile::setPermissions(exe, QFile::ReadOwner | QFile::ExeOwner);
+        // A process with the private profile of a Corvane that is gone.
+        const QString profile = corvane::platform::officeProfilePrefix() +
+                                QStringLiteral("launch-%1").arg(QCoreApplication::applicationPid());
+        QVERIFY(QDir().mkpath(profile));
+        write(profile + "/owner", "2147483000");
         QProcess server;
-        server.start(exe, {"30"});
+        server.start("/bin/sh",
+                     {"-c", "sleep 30", "-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString()});
         QVERIFY(server.waitForStarted());
 
         QVERIFY(!corvane::app::confirmedServerSweep(no));
@@ -277,6 +279,7 @@ private slots:
         QCOMPARE(server.state(), QProcess::Running);
         server.kill();
         server.waitForFinished();
+        QDir(profile).removeRecursively();
     }
 };
 

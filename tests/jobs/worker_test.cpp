@@ -6,6 +6,7 @@
 #include "jobs/runmonitor.h"
 #include "jobs/serverregistry.h"
 #include "jobs/threadobject.h"
+#include "platform/officeleftovers.h"
 #include "tests/support/memoryserver.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 #include <QProcess>
 #include <QSemaphore>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -222,14 +224,46 @@ TEST(Worker, NextLaunchWaitsForThePreviousSlotThenUsesAFreshPair)
     installServerFactory({});
 }
 
-TEST(ServerSweep, AsksWithTheCountAndEndsOnlyWhenAllowed)
-{
-    QTemporaryDir tmp;
-    const QString name = QStringLiteral("corvane-sweep-%1").arg(QCoreApplication::applicationPid());
-    const QString exe = tmp.path() + "/" + name;
-    ASSERT_TRUE(QFile::copy("/bin/sleep", exe));
-    QFile::setPermissions(exe, QFile::ReadOwner | QFile::ExeOwner);
+namespace {
 
+// A process whose command line names `profile` as its office profile, as a Corvane office
+// has it; the shell keeps the argument in its command line.
+void startWithProfile(QProcess& process, const QString& profile)
+{
+    process.start(QStringLiteral("/bin/sh"),
+                  {QStringLiteral("-c"), QStringLiteral("sleep 60"),
+                   QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile).toString()});
+}
+
+void writeOwner(const QString& profile, const QByteArray& pid)
+{
+    QDir().mkpath(profile);
+    QFile owner(profile + "/owner");
+    owner.open(QIODevice::WriteOnly);
+    owner.write(pid);
+}
+
+// The user's own LibreOffice (soffice.bin itself, so no launcher stands between) with a profile
+// of the test's own; a stand-in with the same kind of command line when none is installed.
+void startUsersOffice(QProcess& office, const QString& profile)
+{
+    const QString launcher = qEnvironmentVariable("CORVANE_SOFFICE");
+    const QString bin = QFileInfo(QFileInfo(launcher).canonicalFilePath()).absolutePath() + "/soffice.bin";
+    if (launcher.isEmpty() || !QFileInfo(bin).isExecutable()) {
+        startWithProfile(office, profile);
+        return;
+    }
+    office.start(bin, {"--headless", "--invisible", "--norestore", "--nologo", "--nodefault",
+                       "-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString()});
+}
+
+} // namespace
+
+TEST(ServerSweep, EndsOnlyTheOfficeLeftByAGoneCorvaneNeverTheUsersOwn)
+{
+    if (!corvane::platform::officeLeftovers().isEmpty())
+        GTEST_SKIP() << "leftover Corvane office processes run already; the counts would not be ours";
+    QTemporaryDir tmp;
     int asked = 0;
     int askedCount = 0;
     auto decline = [&](int count) {
@@ -237,25 +271,43 @@ TEST(ServerSweep, AsksWithTheCountAndEndsOnlyWhenAllowed)
         askedCount = count;
         return false;
     };
-    // Nothing runs: nothing is asked and the launch goes on.
-    EXPECT_TRUE(ServerSweep({name}, decline));
+
+    // The user's own office, and one of a Corvane that still runs (this process): nothing asked.
+    QProcess users;
+    startUsersOffice(users, tmp.path() + "/users-profile");
+    ASSERT_TRUE(users.waitForStarted());
+    const QString prefix = corvane::platform::officeProfilePrefix();
+    const QString living = prefix + QStringLiteral("test-living-%1").arg(QCoreApplication::applicationPid());
+    writeOwner(living, QByteArray::number(QCoreApplication::applicationPid()));
+    QProcess current;
+    startWithProfile(current, living);
+    ASSERT_TRUE(current.waitForStarted());
+    EXPECT_TRUE(ServerSweep(decline));
     EXPECT_EQ(asked, 0);
 
-    QProcess first;
-    QProcess second;
-    first.start(exe, {"60"});
-    second.start(exe, {"60"});
-    ASSERT_TRUE(first.waitForStarted());
-    ASSERT_TRUE(second.waitForStarted());
-
-    EXPECT_FALSE(ServerSweep({name, "corvane-no-such-process"}, decline));
+    // One whose Corvane is gone: asked about it alone; No ends nothing.
+    const QString gone = prefix + QStringLiteral("test-gone-%1").arg(QCoreApplication::applicationPid());
+    writeOwner(gone, "2147483000"); // above any pid Linux hands out
+    QProcess leftover;
+    startWithProfile(leftover, gone);
+    ASSERT_TRUE(leftover.waitForStarted());
+    EXPECT_FALSE(ServerSweep(decline));
     EXPECT_EQ(asked, 1);
-    EXPECT_EQ(askedCount, 2);
-    EXPECT_EQ(first.state(), QProcess::Running);
-    EXPECT_EQ(second.state(), QProcess::Running);
+    EXPECT_EQ(askedCount, 1);
+    EXPECT_EQ(leftover.state(), QProcess::Running);
 
-    EXPECT_TRUE(ServerSweep({name}, [](int) { return true; }));
-    EXPECT_TRUE(first.waitForFinished(5000));
-    EXPECT_TRUE(second.waitForFinished(5000));
+    // Yes ends the leftover and removes its profile; the others were not ended by the sweep (a
+    // first LibreOffice start on a fresh profile may end by itself, asking to be restarted).
+    EXPECT_TRUE(ServerSweep([](int) { return true; }));
+    EXPECT_TRUE(leftover.waitForFinished(5000));
+    EXPECT_FALSE(QFileInfo::exists(gone));
+    EXPECT_TRUE(users.state() == QProcess::Running || users.exitStatus() == QProcess::NormalExit);
+    EXPECT_EQ(current.state(), QProcess::Running);
     EXPECT_TRUE(sweepQuestion(2).contains("2"));
+
+    for (QProcess* p : {&users, &current}) {
+        p->kill();
+        p->waitForFinished();
+    }
+    QDir(living).removeRecursively();
 }

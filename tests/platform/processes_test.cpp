@@ -129,11 +129,4 @@ TEST_F(ProcessUtilities, AnEndedButUnreapedProcessNoLongerCounts)
     EXPECT_FALSE(TerminateProcessByName(m_shortName));
 }
 
-TEST(ProcessNames, InstanceAndSpreadsheetServersOfThisPlatform)
-{
-    EXPECT_EQ(instanceProcessName(), QStringLiteral("Corvane"));
-    EXPECT_EQ(spreadsheetServerProcessNames(),
-              (QStringList{QStringLiteral("soffice.bin"), QStringLiteral("et")}));
-}
-
 } // namespace
