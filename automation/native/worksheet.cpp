@@ -169,10 +169,8 @@ bool parseRef(std::string_view text, RangeAddress& out)
 bool Worksheet::load(const std::string& partName, std::string data)
 {
     // The sheet data is cut out before the rest is parsed as a tree.
-    if (data.size() >= 2 && (data[0] == '\xFF' || data[0] == '\xFE' || data[0] == '\0' || data[1] == '\0')) {
-        m_error = QStringLiteral("unsupported: %1 is not UTF-8").arg(QString::fromStdString(partName));
+    if (!toUtf8(partName, data, m_error))
         return false;
-    }
     std::string prefix;
     {
         const size_t i = skipMisc(data, data.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0);

@@ -1,0 +1,123 @@
+#!/usr/bin/python3
+"""corvane-cli --server native over workbooks built with features that once went wrong, read
+back with openpyxl; a refused workbook must stay byte-identical.
+
+1. Parts stored as UTF-16BE without a byte order mark (the workbook, a sheet, the shared
+   strings): delete-row, insert-column and fill-formula rewrite them readably.
+
+Usage: engine_cli_oracle.py CORVANE_CLI
+"""
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import warnings
+import zipfile
+
+import openpyxl
+
+warnings.simplefilter("ignore")
+failures = []
+
+
+def check(ok, message):
+    if not ok:
+        failures.append(message)
+        print("FAIL:", message)
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def rewrite_parts(path, change):
+    """Rewrites the package's entries through change(name, bytes) -> bytes."""
+    with zipfile.ZipFile(path) as z:
+        items = [(i.filename, z.read(i.filename)) for i in z.infolist()]
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as out:
+        for name, data in items:
+            out.writestr(name, change(name, data))
+
+
+def cells(path):
+    book = openpyxl.load_workbook(path)
+    return {s.title: {c.coordinate: c.value for row in s.iter_rows() for c in row if c.value is not None}
+            for s in book.worksheets}
+
+
+def run(cli, folder, command, *args):
+    p = subprocess.run([cli, command, "--server", "native", "--folder", folder + os.sep] + list(args),
+                       capture_output=True, text=True, timeout=300)
+    return p.returncode, p.stdout.splitlines(), p.stderr
+
+
+def summary(out):
+    return out[-1] if out else ""
+
+
+def utf16_parts(cli, folder):
+    book_path = os.path.join(folder, "a.xlsx")
+
+    def make(wide):
+        book = openpyxl.Workbook()
+        sheet = book.active
+        sheet.title = "Data"
+        for address, value in {"A1": "head", "A2": "x", "B2": "Grüße 中文", "A3": "y", "C3": "=B2&A3"}.items():
+            sheet[address] = value
+        book.defined_names.append(openpyxl.workbook.defined_name.DefinedName("Tail", attr_text="Data!$A$3"))
+        book.save(book_path)
+
+        def to_utf16(name, data):
+            if name not in wide:
+                return data
+            text = re.sub(r"^<\?xml[^>]*\?>", "", data.decode("utf-8"))
+            # So that a cell write must rewrite the workbook part too.
+            text = text.replace(' fullCalcOnLoad="1"', "")
+            return ('<?xml version="1.0" encoding="UTF-16BE" standalone="yes"?>\n' + text).encode("utf-16-be")
+        rewrite_parts(book_path, to_utf16)
+
+    cases = (
+        (["--mode", "delete-row", "--find", "x", "--whole-cell"],
+         {"A1": "head", "A2": "y", "C2": "=#REF!&A2"}),
+        (["--mode", "insert-column", "--cells", "B2"],
+         {"A1": "head", "A2": "x", "C2": "Grüße 中文", "A3": "y", "D3": "=C2&A3"}),
+        (["--mode", "fill-formula", "--text", "=1+1", "--cells", "D4"],
+         {"A1": "head", "A2": "x", "B2": "Grüße 中文", "A3": "y", "C3": "=B2&A3", "D4": "=1+1"}),
+    )
+    for wide in (("xl/workbook.xml",), ("xl/workbook.xml", "xl/worksheets/sheet1.xml", "xl/sharedStrings.xml")):
+        for args, expected in cases:
+            what = f"UTF-16 {', '.join(wide)}, {args[1]}"
+            make(wide)
+            status, out, err = run(cli, folder, "cells", *args)
+            check(status == 0 and not err and "修改1个Excel文件" in summary(out),
+                  f"{what}: status {status}, {summary(out)!r}, {err!r}")
+            try:
+                got = cells(book_path)["Data"]
+            except Exception as e:  # noqa: BLE001 - any reader failure is the finding
+                check(False, f"{what}: openpyxl cannot read the result: {e}")
+                continue
+            check(got == expected, f"{what}: {got}")
+
+
+def main():
+    cli = sys.argv[1]
+    with tempfile.TemporaryDirectory() as root:
+        for case in (utf16_parts,):
+            folder = os.path.join(root, case.__name__)
+            os.mkdir(folder)
+            case(cli, folder)
+            shutil.rmtree(folder)
+
+    if failures:
+        print("%d failure(s)" % len(failures))
+        return 1
+    print("ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
