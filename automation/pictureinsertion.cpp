@@ -6,15 +6,9 @@
 #include <QDir>
 #include <QFile>
 
-#include <cmath>
 #include <utility>
 
 namespace corvane::automation {
-
-int roundedPoints(double points)
-{
-    return int(std::lround(points));
-}
 
 PictureInsertionOperation::PictureInsertionOperation(PictureInsertionOptions options)
     : m_options(std::move(options))
@@ -121,8 +115,10 @@ void PictureInsertionOperation::processAnchor(Sheet& sheet, const CellAddress& t
         const std::optional<double> left = sheet.cellLeft(*cell);
         bool inserted = false;
         if (top && left) {
-            const int x = roundedPoints(*left) + m_options.picRight - m_options.picLeft;
-            const int y = roundedPoints(*top) + m_options.picDown - m_options.picUp;
+            // From the exact edges: rounded to whole points, a row edge at 38.25 would put the
+            // picture in the row above.
+            const double x = *left + m_options.picRight - m_options.picLeft;
+            const double y = *top + m_options.picDown - m_options.picUp;
             inserted = sheet.addPicture(QDir::toNativeSeparators(m_options.picPath), x, y, m_options.picWidth,
                                         m_options.picHeight);
         }

@@ -19,9 +19,6 @@ struct PictureInsertionOptions
     int picWidth = 0, picHeight = 0;                       // points; below 1: the picture's own size
 };
 
-// The value a target cell's edge is moved by: whole points, halves away from zero.
-int roundedPoints(double points);
-
 class PictureInsertionOperation : public Operation
 {
 public:

@@ -401,7 +401,8 @@ XmlPart* SheetDrawing::createDrawing()
     return part;
 }
 
-bool SheetDrawing::addPicture(const QString& file, double left, double top, double width, double height)
+bool SheetDrawing::addPicture(const QString& file, double left, double top, double width, double height,
+                              const CellAddress& edges)
 {
     Picture picture;
     if (!readPicture(file, picture, m_error))
@@ -443,8 +444,8 @@ bool SheetDrawing::addPicture(const QString& file, double left, double top, doub
     const SheetGeometry geometry(m_sheet);
     CellAddress from, to;
     double fromColumnOffset = 0, fromRowOffset = 0, toColumnOffset = 0, toRowOffset = 0;
-    geometry.columns().locate(left, from.column, fromColumnOffset);
-    geometry.rows().locate(top, from.row, fromRowOffset);
+    geometry.columns().locate(left, from.column, fromColumnOffset, edges.column);
+    geometry.rows().locate(top, from.row, fromRowOffset, edges.row);
     geometry.columns().locate(left + width, to.column, toColumnOffset);
     geometry.rows().locate(top + height, to.row, toRowOffset);
 

@@ -56,6 +56,10 @@ private:
     bool m_hasGrid;
     Worksheet* m_worksheet = nullptr;
     QString m_lastError;
+    // The column and row whose edges were asked for last: a picture placed on those edges is
+    // anchored there, even in a hidden column or row that shares its edge with its neighbours.
+    int m_edgeColumn = 0;
+    int m_edgeRow = 0;
 };
 
 } // namespace corvane::automation::native

@@ -16,6 +16,7 @@ std::optional<double> NativeSheet::cellLeft(const CellAddress& cell)
         m_lastError = QStringLiteral("the cell lies outside the sheet");
         return std::nullopt;
     }
+    m_edgeColumn = cell.column;
     return SheetGeometry(*ws).columns().start(cell.column);
 }
 
@@ -28,6 +29,7 @@ std::optional<double> NativeSheet::cellTop(const CellAddress& cell)
         m_lastError = QStringLiteral("the cell lies outside the sheet");
         return std::nullopt;
     }
+    m_edgeRow = cell.row;
     return SheetGeometry(*ws).rows().start(cell.row);
 }
 
@@ -74,7 +76,7 @@ bool NativeSheet::addPicture(const QString& file, double left, double top, doubl
     if (!ws)
         return false;
     SheetDrawing drawing(m_workbook.package(), m_partName, *ws);
-    if (!drawing.addPicture(file, left, top, width, height)) {
+    if (!drawing.addPicture(file, left, top, width, height, {m_edgeRow, m_edgeColumn})) {
         m_lastError = drawing.error();
         return false;
     }

@@ -83,17 +83,25 @@ double GridAxis::start(int line) const
     return pos;
 }
 
-void GridAxis::locate(double position, int& line, double& offset) const
+void GridAxis::locate(double position, int& line, double& offset, int preferred) const
 {
+    // Edges are sums of sizes such as 14.4 that binary fractions only approximate: a position
+    // computed as a line's start must not fall a hair short of it, into the line before.
+    constexpr double kSlack = 1e-6;
     position = std::max(0.0, position);
+    if (preferred >= 1 && preferred <= m_count && std::abs(start(preferred) - position) <= kSlack) {
+        line = preferred;
+        offset = 0;
+        return;
+    }
     double pos = 0;
     int cursor = 1;
     const auto within = [&](int first, int last, double size) {
         const double span = double(last - first + 1) * size;
-        if (size > 0 && position < pos + span) {
-            const int n = std::min(last - first, int((position - pos) / size));
+        if (size > 0 && position < pos + span - kSlack) {
+            const int n = int(std::clamp((position - pos) / size + kSlack, 0.0, double(last - first)));
             line = first + n;
-            offset = position - pos - n * size;
+            offset = std::max(0.0, position - pos - n * size);
             return true;
         }
         pos += span;

@@ -100,13 +100,6 @@ PictureInsertionOptions appointed(const QString& cells, const QString& picture)
 
 } // namespace
 
-TEST(PictureRounding, HalvesGoUp)
-{
-    EXPECT_EQ(roundedPoints(14.4), 14);
-    EXPECT_EQ(roundedPoints(14.5), 15);
-    EXPECT_EQ(roundedPoints(0), 0);
-}
-
 TEST(PictureInsertion, EmptyPathWithDeleteOldOnlyDeletesAndStillCounts)
 {
     PictureRun r;
@@ -169,9 +162,9 @@ TEST(PictureInsertion, SizesAndOffsetsArePassedAsTheOptionsSay)
     EXPECT_EQ(s.value("file").toString(), pic);
 }
 
-TEST(PictureInsertion, CellTopIsRoundedToTheNearestPoint)
+TEST(PictureInsertion, PictureStartsAtTheExactCellEdge)
 {
-    for (const auto& [height, top] : {std::pair<double, double>{14.4, 14}, {14.5, 15}}) {
+    for (const auto& [height, top] : {std::pair<double, double>{14.4, 14.4}, {12.75, 12.75}}) {
         PictureRun r;
         const QString pic = r.picture();
         QJsonObject s = sheet("S", {{"A2", "x"}});

@@ -4,6 +4,9 @@ back with openpyxl; a refused workbook must stay byte-identical.
 
 1. Parts stored as UTF-16BE without a byte order mark (the workbook, a sheet, the shared
    strings): delete-row, insert-column and fill-formula rewrite them readably.
+2. Pictures on rows of 12.75 points are anchored in their target rows, not the row above; a
+   target in a hidden column keeps its anchor there (hidden columns have no width), also when
+   every column after it is hidden.
 
 Usage: engine_cli_oracle.py CORVANE_CLI
 """
@@ -14,8 +17,11 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import struct
 import warnings
 import zipfile
+import zlib
+from xml.etree import ElementTree as ET
 
 import openpyxl
 
@@ -57,6 +63,60 @@ def run(cli, folder, command, *args):
 
 def summary(out):
     return out[-1] if out else ""
+
+
+def png(path, width=4, height=4):
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    rows = b"".join(b"\x00" + b"\xff\x00\x00" * width for _ in range(height))
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+                + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+def picture_anchors(path):
+    """The (row, column) of every picture's top-left cell marker, 1-based, read from the drawings."""
+    xdr = "{http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing}"
+    found = []
+    with zipfile.ZipFile(path) as z:
+        for name in sorted(n for n in z.namelist() if n.startswith("xl/drawings/drawing")):
+            for frm in ET.fromstring(z.read(name)).iter(xdr + "from"):
+                found.append((int(frm.find(xdr + "row").text) + 1, int(frm.find(xdr + "col").text) + 1))
+    return found
+
+
+def picture_anchors_follow_edges(cli, folder):
+    picture = os.path.join(os.path.dirname(folder), "red.png")
+    png(picture)
+    book_path = os.path.join(folder, "a.xlsx")
+    book = openpyxl.Workbook()
+    sheet = book.active
+    sheet.sheet_format.defaultRowHeight = 12.75
+    sheet.sheet_format.customHeight = True
+    for row in range(1, 21):
+        sheet.row_dimensions[row].height = 12.75
+    sheet["A1"] = "h"
+    book.save(book_path)
+    targets = ",".join("B%d" % row for row in range(1, 21))
+    status, out, err = run(cli, folder, "picture", "--picture", picture, "--cells", targets)
+    check(status == 0 and not err and "修改20个单元格" in summary(out),
+          f"12.75-point rows: status {status}, {summary(out)!r}, {err!r}")
+    got = sorted(picture_anchors(book_path))
+    check(got == [(row, 2) for row in range(1, 21)], f"12.75-point rows: pictures anchored at {got}")
+
+    for hidden, what in (((243, 245), "IJ between hidden columns"), ((243, 16384), "IJ to the last column hidden")):
+        book = openpyxl.Workbook()
+        sheet = book.active
+        sheet["A1"] = "h"
+        sheet.column_dimensions["II"] = openpyxl.worksheet.dimensions.ColumnDimension(
+            sheet, index="II", min=hidden[0], max=hidden[1], hidden=True)
+        book.save(book_path)
+        status, out, err = run(cli, folder, "picture", "--picture", picture, "--cells", "IJ1,IL2")
+        check(status == 0 and not err and "修改2个单元格" in summary(out),
+              f"{what}: status {status}, {summary(out)!r}, {err!r}")
+        got = sorted(picture_anchors(book_path))
+        check(got == [(1, 244), (2, 246)], f"{what}: pictures anchored at {got}")
+        check(openpyxl.load_workbook(book_path).active.column_dimensions["II"].hidden, f"{what}: columns shown")
 
 
 def utf16_parts(cli, folder):
@@ -106,7 +166,7 @@ def utf16_parts(cli, folder):
 def main():
     cli = sys.argv[1]
     with tempfile.TemporaryDirectory() as root:
-        for case in (utf16_parts,):
+        for case in (utf16_parts, picture_anchors_follow_edges):
             folder = os.path.join(root, case.__name__)
             os.mkdir(folder)
             case(cli, folder)
