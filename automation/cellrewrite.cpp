@@ -25,9 +25,9 @@ CellRewriteOperation::CellRewriteOperation(CellRewriteOptions options)
 {
 }
 
-void CellRewriteOperation::operateOnAppointed(Sheet& sheet, const CellAddress& cell)
+bool CellRewriteOperation::operateOnAppointed(Sheet& sheet, const CellAddress& cell)
 {
-    rewrite(sheet, cell, cell);
+    return rewrite(sheet, cell, cell);
 }
 
 Operation::AfterSheet CellRewriteOperation::walkSheet(Sheet& sheet, const RangeAddress& range)
@@ -36,41 +36,43 @@ Operation::AfterSheet CellRewriteOperation::walkSheet(Sheet& sheet, const RangeA
     const FindQuery query{where.findText, rewriteLookIn(m_mode), where.lookAt};
     bool operated = false;
     walkMatches(sheet, range, query, [&](const CellAddress& match) {
-        rewrite(sheet, match, offsetTarget(match, where.rowOffset, where.columnOffset));
-        countCell();
-        operated = true;
+        if (rewrite(sheet, match, offsetTarget(match, where.rowOffset, where.columnOffset))) {
+            countCell();
+            operated = true;
+        }
         return !where.sheetFillOnce && !where.workbookFillOnce;
     });
     return operated && where.workbookFillOnce ? AfterSheet::EndWorkbook : AfterSheet::NextSheet;
 }
 
-void CellRewriteOperation::rewrite(Sheet& sheet, const CellAddress& source, const CellAddress& target)
+bool CellRewriteOperation::rewrite(Sheet& sheet, const CellAddress& source, const CellAddress& target)
 {
-    // Past the sheet's edge there is no cell to write; the cell still counts as located, as a
-    // write the server refuses does.
+    // Past the sheet's edge there is no cell to write; the cell still counts as located.
     const std::optional<CellAddress> cell = sheet.cell(target.row, target.column);
+    if (!cell)
+        return true;
+    bool written = false;
     switch (m_mode) {
     case CellRewriteMode::FillText:
-        if (cell)
-            sheet.setValue(*cell, m_newText);
-        return;
-    case CellRewriteMode::ChangeText: {
-        const QString text = sheet.value(source).toText();
-        if (cell)
-            sheet.setValue(*cell, replaceExactly(text, locating().findText, m_newText));
-        return;
-    }
+        written = sheet.setValue(*cell, m_newText);
+        break;
+    case CellRewriteMode::ChangeText:
+        written = sheet.setValue(
+            *cell, replaceExactly(sheet.value(source).toText(), locating().findText, m_newText));
+        break;
     case CellRewriteMode::FillFormula:
-        if (cell)
-            sheet.setFormula(*cell, m_newText);
-        return;
-    case CellRewriteMode::ChangeFormula: {
-        const QString formula = sheet.formula(source);
-        if (cell)
-            sheet.setFormula(*cell, replaceExactly(formula, locating().findText, m_newText));
-        return;
+        written = sheet.setFormula(*cell, m_newText);
+        break;
+    case CellRewriteMode::ChangeFormula:
+        written =
+            sheet.setFormula(*cell, replaceExactly(sheet.formula(source), locating().findText, m_newText));
+        break;
     }
-    }
+    // A write the server refused changed nothing: reported, not passed off as done.
+    if (!written)
+        reportRefusal(sheet, QStringLiteral("could not write cell %1").arg(cellName(*cell)),
+                      sheet.lastError());
+    return written;
 }
 
 } // namespace corvane::automation

@@ -31,12 +31,13 @@ public:
     explicit CellRewriteOperation(CellRewriteOptions options);
 
 protected:
-    void operateOnAppointed(Sheet& sheet, const CellAddress& cell) override;
+    bool operateOnAppointed(Sheet& sheet, const CellAddress& cell) override;
     AfterSheet walkSheet(Sheet& sheet, const RangeAddress& range) override;
 
 private:
-    // Reads from `source` what the mode needs and writes the result into `target`.
-    void rewrite(Sheet& sheet, const CellAddress& source, const CellAddress& target);
+    // Reads from `source` what the mode needs and writes the result into `target`. False when
+    // the server refused the write (reported, with its reason).
+    bool rewrite(Sheet& sheet, const CellAddress& source, const CellAddress& target);
 
     CellRewriteMode m_mode;
     QString m_newText;

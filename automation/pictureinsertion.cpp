@@ -28,6 +28,7 @@ QString PictureInsertionOperation::progressLine(const QString& path) const
 void PictureInsertionOperation::beginWorkbook()
 {
     m_modified = false;
+    m_refused = false;
     m_cellsBefore = m_cells;
 }
 
@@ -92,6 +93,7 @@ void PictureInsertionOperation::processAnchor(Sheet& sheet, const CellAddress& t
     // Past the sheet's last row or column there is no cell: nothing to do there, nothing counted.
     const std::optional<CellAddress> cell = sheet.cell(target.row, target.column);
     if (!cell) {
+        m_refused = true;
         sink.workbookFailed(m_workbookPath,
                             QStringLiteral("sheet \"%1\": no picture at row %2, column %3: %4")
                                 .arg(sheet.name())
@@ -124,6 +126,7 @@ void PictureInsertionOperation::processAnchor(Sheet& sheet, const CellAddress& t
         }
         if (!inserted) {
             // A picture that did not go in is not reported as placed: the anchor is not counted.
+            m_refused = true;
             sink.workbookFailed(m_workbookPath,
                                 QStringLiteral("sheet \"%1\", cell %2: picture not inserted: %3")
                                     .arg(sheet.name(), cellName(*cell), sheet.lastError()));
@@ -138,6 +141,9 @@ Operation::WorkbookOutcome PictureInsertionOperation::endWorkbook()
 {
     if (m_modified)
         return {true, ResultList::Matched};
+    // Nothing was placed because the server refused it: the workbook was not worked on as asked.
+    if (m_refused)
+        return {false, ResultList::OpenFailed};
     return {false, ResultList::Unmatched};
 }
 

@@ -51,6 +51,7 @@ private:
     PictureInsertionOptions m_options;
     QString m_workbookPath;
     bool m_modified = false;
+    bool m_refused = false; // a picture of the workbook was refused
     int m_cells = 0;
     int m_cellsBefore = 0; // m_cells when the current workbook was taken up
 };

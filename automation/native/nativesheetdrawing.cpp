@@ -62,6 +62,10 @@ bool NativeSheet::deleteShape(int index)
     Worksheet* ws = worksheet();
     if (!ws)
         return false;
+    if (ws->protectsObjects()) {
+        m_lastError = QStringLiteral("the sheet is protected against changing its objects");
+        return false;
+    }
     SheetDrawing drawing(m_workbook.package(), m_partName, *ws);
     if (!drawing.remove(index)) {
         m_lastError = drawing.error();
@@ -75,6 +79,10 @@ bool NativeSheet::addPicture(const QString& file, double left, double top, doubl
     Worksheet* ws = worksheet();
     if (!ws)
         return false;
+    if (ws->protectsObjects()) {
+        m_lastError = QStringLiteral("the sheet is protected against changing its objects");
+        return false;
+    }
     SheetDrawing drawing(m_workbook.package(), m_partName, *ws);
     if (!drawing.addPicture(file, left, top, width, height, {m_edgeRow, m_edgeColumn})) {
         m_lastError = drawing.error();

@@ -46,6 +46,9 @@ public:
     bool foreignFormat() const { return m_package.foreignFormat(); }
     // The shared strings table, loaded on first use; null when the workbook has none.
     SharedStrings* sharedStrings(QString& error);
+    // Whether cells of style `xf` (an index into cellXfs) are locked, as they are unless their
+    // style unlocks them; a style the workbook does not have counts as locked.
+    bool styleLocked(int xf);
     // Called once cell contents changed: full recalculation on load, calculation chain dropped.
     void contentsChanged();
 
@@ -58,6 +61,8 @@ private:
     std::string m_sharedStringsName;
     SharedStrings* m_sharedStrings = nullptr;
     std::vector<std::unique_ptr<NativeSheet>> m_sheets;
+    std::vector<bool> m_unlockedStyles; // by cellXfs index
+    bool m_stylesRead = false;
     bool m_open = false;
     bool m_contentsChanged = false;
     QString m_lastError;

@@ -717,6 +717,45 @@ std::string Worksheet::styleForNewCell(const GridRow& row, int column) const
     return {};
 }
 
+bool Worksheet::isProtected() const
+{
+    const pugi::xml_node protection = child(root(), "sheetProtection");
+    return protection && protection.attribute("sheet").as_bool();
+}
+
+bool Worksheet::protectsObjects() const
+{
+    return isProtected() && child(root(), "sheetProtection").attribute("objects").as_bool();
+}
+
+int Worksheet::cellStyle(int row, int column) const
+{
+    const auto index = [](std::string_view text) {
+        int value = 0;
+        for (char c : text) {
+            if (c < '0' || c > '9' || value > 100000000)
+                return -1; // no style the workbook can have: taken as locked
+            value = value * 10 + (c - '0');
+        }
+        return text.empty() ? -1 : value;
+    };
+    if (const GridCell* c = m_grid.find(row, column)) {
+        const std::string_view xml = cellXml(*c);
+        bool selfClosing = false;
+        const size_t te = tagEnd(xml, 0, selfClosing);
+        std::string_view style;
+        if (te != std::string_view::npos && attributeValue(xml.substr(0, te), "s", style))
+            return index(style);
+        return 0;
+    }
+    const auto& rows = m_grid.rows();
+    const auto it = m_grid.rowAtOrAfter(row);
+    GridRow fresh;
+    fresh.added = true; // no row element: the column's style decides
+    const std::string style = styleForNewCell(it != rows.end() && it->row == row ? *it : fresh, column);
+    return style.empty() ? 0 : index(style);
+}
+
 void Worksheet::growDimension(int row, int column)
 {
     const bool wasEmpty = m_used.firstRow == 0;

@@ -6,6 +6,7 @@
 #include "tests/support/recordingsink.h"
 
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -427,6 +428,32 @@ TEST(CellRun, CellsOfAWorkbookThatWasNotSavedDoNotCount)
     EXPECT_EQ(withoutSeconds(r.sink.only("status:").last()),
               "成功查找3个Excel文件,修改1个Excel文件,修改1个单元格。耗时N秒。");
     EXPECT_EQ(r.sink.lists.value("OpenFailed").count('\n'), 2);
+}
+
+TEST(CellRun, RefusedWritesAreReportedOnceNotCountedAndNotSaved)
+{
+    CellRun r;
+    const auto write = [&](const QString& name, const QByteArray& json) {
+        QFile f(r.path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(json);
+    };
+    write("a.xlsx", R"({"sheets": [{"name": "L", "locked": true, "cells": {"A1": "x", "B2": "x"}},
+                                   {"name": "S", "cells": {"C3": "x"}}]})");
+    write("b.xlsx", R"({"sheets": [{"name": "L", "locked": true, "cells": {"A1": "x"}}]})");
+    int cells = 0;
+    r.run(rewrite(CellRewriteMode::FillText, "x", "y"), &cells);
+    EXPECT_EQ(cells, 1);
+    EXPECT_EQ(r.cell("a.xlsx", 1, "C3"), "y");
+    EXPECT_EQ(r.journal->saved.size(), 1);
+    EXPECT_EQ(withoutSeconds(r.sink.only("status:").last()),
+              "成功查找2个Excel文件,修改1个Excel文件,修改1个单元格。耗时N秒。");
+    // Every write of b.xlsx was refused: it was not worked on as asked.
+    EXPECT_TRUE(r.sink.lists.value("OpenFailed").endsWith("b.xlsx\n"));
+    const QStringList failed = r.sink.only("failed:");
+    EXPECT_EQ(failed.size(), 2) << failed.join('\n').toStdString();
+    EXPECT_TRUE(failed.value(0).endsWith(":sheet \"L\": could not write cell A1: the sheet is protected"))
+        << failed.join('\n').toStdString();
 }
 
 TEST(CellRun, MatchedListIsLeftOutWhenEveryOpenedWorkbookChanged)

@@ -280,8 +280,9 @@ TEST(PictureInsertion, FailedInsertionIsNotCountedAndLeavesTheWorkbookUnsaved)
     EXPECT_TRUE(r.journal->saved.isEmpty());
     // Not saved: the deletion made before the failed insertion is not kept either.
     EXPECT_EQ(shapeCells(r.shapes("a.xlsx")), (QStringList{"B2"}));
-    const QString unmatched = r.sink.lists.value("Unmatched");
-    EXPECT_TRUE(unmatched.contains(r.path("a.xlsx") + "\n") && unmatched.contains(r.path("b.xlsx") + "\n"));
+    // Refused, a.xlsx was not worked on as asked; b.xlsx held no anchor.
+    EXPECT_EQ(r.sink.lists.value("OpenFailed"), r.path("a.xlsx") + "\n");
+    EXPECT_EQ(r.sink.lists.value("Unmatched"), r.path("b.xlsx") + "\n");
     EXPECT_FALSE(r.sink.lists.contains("Matched"));
     const QStringList failed = r.sink.only("failed:");
     ASSERT_EQ(failed.size(), 1);

@@ -188,6 +188,10 @@ bool MemorySheet::setValue(const CellAddress& cell, const QString& text)
         m_lastError = QStringLiteral("no such cell");
         return false;
     }
+    if (m_locked) {
+        m_lastError = QStringLiteral("the sheet is protected");
+        return false;
+    }
     if (text.isEmpty())
         m_cells.erase({cell.row, cell.column});
     else
@@ -377,8 +381,8 @@ bool MemoryWorkbook::deleteSheet(int index)
         m_lastError = QStringLiteral("there is no sheet %1").arg(index);
         return false;
     }
-    const auto visible = std::count_if(m_sheets.begin(), m_sheets.end(),
-                                       [](const auto& s) { return !s->isHidden(); });
+    const auto visible =
+        std::count_if(m_sheets.begin(), m_sheets.end(), [](const auto& s) { return !s->isHidden(); });
     if (visible == 1 && !m_sheets[size_t(index - 1)]->isHidden()) {
         m_lastError = QStringLiteral("a workbook must keep at least one visible sheet");
         return false;

@@ -6,8 +6,8 @@
 // File form: {"sheets": [{"name": "Sheet1", "cells": {"A1": "text", "B2": "=A1"}},
 //                        {"name": "Chart1", "chart": true},
 //                        {"name": "Old", "hidden": true},
-//                        {"name": "Locked", "locked": true}],   <- refuses row and column
-//                                                edits, as a protected sheet does
+//                        {"name": "Locked", "locked": true}],   <- refuses cell writes and
+//                                                row and column edits, as a protected sheet does
 //             "saveError": "disk full"}      <- optional: every save fails with this reason
 // A sheet may add a drawing layer: "rowHeight" and "columnWidth" in points (15 and 48 when
 // absent, the same for every row and column) and "shapes": [{"cell": "B2"} or

@@ -7,6 +7,11 @@ back with openpyxl; a refused workbook must stay byte-identical.
 2. Pictures on rows of 12.75 points are anchored in their target rows, not the row above; a
    target in a hidden column keeps its anchor there (hidden columns have no width), also when
    every column after it is hidden.
+3. Refused writes: locked cells of a protected sheet (fill-formula, replace), a picture on a sheet
+   protected against objects, texts beyond 32767 characters (fill-text, change-text, replace), an
+   invalid formula, a workbook without sheets. Each is reported on standard error with its reason,
+   not counted, the workbook byte-identical and on the open-failed list; an unlocked cell of the
+   protected sheet is written.
 
 Usage: engine_cli_oracle.py CORVANE_CLI
 """
@@ -119,6 +124,77 @@ def picture_anchors_follow_edges(cli, folder):
         check(openpyxl.load_workbook(book_path).active.column_dimensions["II"].hidden, f"{what}: columns shown")
 
 
+OPEN_FAILED = "无法打开修改的文件目录(文件格式有误).txt"
+
+
+def listed(folder, name):
+    try:
+        with open(os.path.join(folder, name), encoding="utf-8") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
+
+
+def refused_writes(cli, folder):
+    picture = os.path.join(os.path.dirname(folder), "red.png")
+    png(picture)
+    book_path = os.path.join(folder, "a.xlsx")
+    long_text = "y" * 40000
+
+    def book(cells, protect=False, objects=False):
+        book = openpyxl.Workbook()
+        sheet = book.active
+        sheet.title = "Data"
+        for address, value in cells.items():
+            sheet[address] = value
+        if protect:
+            sheet.protection.sheet = True
+            sheet.protection.objects = objects
+            sheet["B1"].protection = openpyxl.styles.Protection(locked=False)
+        book.save(book_path)
+
+    def no_sheets():
+        book({"A1": "x"})
+        rewrite_parts(book_path, lambda name, data: re.sub(rb"<sheets>.*</sheets>", b"<sheets/>", data)
+                      if name == "xl/workbook.xml" else data)
+
+    cases = (
+        ("locked cell", lambda: book({"A1": "x"}, protect=True),
+         ["cells", "--mode", "fill-formula", "--text", "=1+1", "--find", "x"], "locked on a protected sheet"),
+        ("replace in a locked cell", lambda: book({"A1": "x"}, protect=True),
+         ["replace", "--find", "x", "--replace", "z"], "locked on a protected sheet"),
+        ("picture on protected objects", lambda: book({"A1": "x"}, protect=True, objects=True),
+         ["picture", "--picture", picture, "--cells", "B2"], "protected against changing its objects"),
+        ("fill-text too long", lambda: book({"A1": "x"}),
+         ["cells", "--mode", "fill-text", "--text", long_text, "--find", "x"], "32767"),
+        ("change-text too long", lambda: book({"A1": "x" + "a" * 30000}),
+         ["cells", "--mode", "change-text", "--find", "x", "--text", "y" * 3000], "32767"),
+        ("replace too long", lambda: book({"A1": "x" * 10}),
+         ["replace", "--find", "x", "--replace", "y" * 4000], "32767"),
+        ("invalid formula", lambda: book({"A1": "x"}),
+         ["cells", "--mode", "fill-formula", "--text", "=SUM(", "--find", "x"], "not a valid formula"),
+        ("no sheets", no_sheets, ["replace", "--find", "x", "--replace", "z"], "no sheets"),
+    )
+    for what, make, args, reason in cases:
+        for name in os.listdir(folder):
+            os.remove(os.path.join(folder, name))
+        make()
+        before = digest(book_path)
+        status, out, err = run(cli, folder, *args)
+        check(status == 0 and f"{book_path}: " in err and reason in err, f"{what}: status {status}, {err[:300]!r}")
+        check("修改0个" in summary(out) or "查找修改0个" in summary(out), f"{what}: counted: {summary(out)!r}")
+        check(digest(book_path) == before, f"{what}: the refused workbook changed")
+        check(book_path in listed(folder, OPEN_FAILED), f"{what}: not on the open-failed list")
+
+    # The unlocked cell of a protected sheet is written; the locked one beside it is refused.
+    book({"A1": "x", "B1": "x"}, protect=True)
+    status, out, err = run(cli, folder, "cells", "--mode", "fill-formula", "--text", "=1+1", "--find", "x")
+    check(status == 0 and "修改1个Excel文件,修改1个单元格" in summary(out) and "cell A1" in err,
+          f"unlocked cell: status {status}, {summary(out)!r}, {err!r}")
+    got = cells(book_path)["Data"]
+    check(got == {"A1": "x", "B1": "=1+1"}, f"unlocked cell: {got}")
+
+
 def utf16_parts(cli, folder):
     book_path = os.path.join(folder, "a.xlsx")
 
@@ -166,7 +242,7 @@ def utf16_parts(cli, folder):
 def main():
     cli = sys.argv[1]
     with tempfile.TemporaryDirectory() as root:
-        for case in (utf16_parts, picture_anchors_follow_edges):
+        for case in (utf16_parts, picture_anchors_follow_edges, refused_writes):
             folder = os.path.join(root, case.__name__)
             os.mkdir(folder)
             case(cli, folder)
