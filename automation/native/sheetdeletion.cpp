@@ -247,10 +247,10 @@ void updateAppProperties(XmlPart& app, const QString& deleted)
         if (t.type() == pugi::node_element)
             entries.push_back(t);
     }
-    int total = 0;
+    long long total = 0;
     for (const Group& g : groups)
         total += g.count;
-    if (total != int(entries.size()))
+    if (total != static_cast<long long>(entries.size()))
         return dropBoth();
 
     bool sheetFound = false;

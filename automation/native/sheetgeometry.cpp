@@ -1,6 +1,7 @@
 #include "sheetgeometry.h"
 
 #include "worksheet.h"
+#include "xmltext.h"
 
 #include "automation/celladdress.h"
 
@@ -17,6 +18,7 @@ namespace {
 
 constexpr int kDigitPixels = 7; // widest digit of Calibri 11 at 96 dpi
 constexpr double kPointsPerPixel = 0.75;
+constexpr double kMaxRowHeight = 409.5; // the highest row the application allows
 
 bool isTrue(const char* value)
 {
@@ -123,6 +125,8 @@ void GridAxis::locate(double position, int& line, double& offset, int preferred)
 
 int SheetGeometry::columnPixels(double width)
 {
+    // The widest column the application allows is 255 characters; a file may say anything.
+    width = std::isnan(width) ? 0 : std::clamp(width, 0.0, 255.0);
     return int(std::trunc((256 * width + std::trunc(128.0 / kDigitPixels)) / 256 * kDigitPixels));
 }
 
@@ -137,7 +141,7 @@ GridAxis columnAxis(const Worksheet& sheet)
     } else {
         // The base width is digits without padding; the application adds 5 pixels and rounds
         // up to a multiple of 8 pixels (8 digits make the familiar 64 pixels).
-        const int base = format.attribute("baseColWidth").as_int(8);
+        const int base = boundedInt(format.attribute("baseColWidth").value(), 0, 255, 8);
         defaultPixels = (base * kDigitPixels + 5 + 7) / 8 * 8;
     }
     const double defaultSize = defaultPixels * kPointsPerPixel;
@@ -163,7 +167,7 @@ GridAxis columnAxis(const Worksheet& sheet)
 GridAxis rowAxis(const Worksheet& sheet)
 {
     const pugi::xml_node format = sheet.child(sheet.root(), "sheetFormatPr");
-    double defaultSize = format.attribute("defaultRowHeight").as_double(15);
+    double defaultSize = boundedReal(format.attribute("defaultRowHeight").value(), 0, kMaxRowHeight, 15);
     if (isTrue(format.attribute("zeroHeight").value()))
         defaultSize = 0;
     std::vector<GridAxis::Span> spans;
@@ -178,7 +182,7 @@ GridAxis rowAxis(const Worksheet& sheet)
             size = 0;
             own = true;
         } else if (tagAttribute(tag, "ht", value)) {
-            size = std::strtod(value.c_str(), nullptr);
+            size = boundedReal(value.c_str(), 0, kMaxRowHeight, defaultSize);
             own = true;
         }
         if (own)

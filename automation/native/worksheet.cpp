@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace corvane::automation::native {
 
@@ -517,13 +518,14 @@ CellValue Worksheet::valueOf(std::string_view type, const std::string& raw, bool
     if (!hasValue)
         return CellValue::empty();
     if (type == "s") {
-        const int index = std::atoi(raw.c_str());
+        const int index = boundedInt(raw.c_str(), 0, std::numeric_limits<int>::max(), -1);
         return CellValue::fromText(m_strings ? m_strings->text(index) : QString());
     }
     if (type == "str" || type == "inlineStr")
         return CellValue::fromText(decodeCellText(raw));
     if (type == "b")
-        return CellValue::fromBoolean(std::atoi(raw.c_str()) != 0);
+        return CellValue::fromBoolean(boundedInt(raw.c_str(), std::numeric_limits<int>::min(),
+                                                 std::numeric_limits<int>::max(), 0) != 0);
     if (type == "e")
         return CellValue::fromError(decodeXml(raw));
     if (type == "d")

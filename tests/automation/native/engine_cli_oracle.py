@@ -12,6 +12,8 @@ back with openpyxl; a refused workbook must stay byte-identical.
    invalid formula, a workbook without sheets. Each is reported on standard error with its reason,
    not counted, the workbook byte-identical and on the open-failed list; an unlocked cell of the
    protected sheet is written.
+4. Hostile numbers: a shared-strings count of 2^63-1 and a drawing object id of 2^32-1 are not
+   overflowed when a string or a picture is added.
 
 Usage: engine_cli_oracle.py CORVANE_CLI
 """
@@ -52,6 +54,33 @@ def rewrite_parts(path, change):
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as out:
         for name, data in items:
             out.writestr(name, change(name, data))
+
+
+def share_strings(path):
+    """Moves the texts openpyxl wrote inline into a shared strings table, as the application keeps them."""
+    texts = []
+
+    def shared(match):
+        texts.append(match.group(2))
+        return b'<c r="%s" t="s"><v>%d</v></c>' % (match.group(1), len(texts) - 1)
+
+    def change(name, data):
+        if name.startswith("xl/worksheets/sheet"):
+            return re.sub(rb'<c r="([A-Z]+\d+)" t="inlineStr"><is><t>(.*?)</t></is></c>', shared, data)
+        if name == "xl/_rels/workbook.xml.rels":
+            return data.replace(b"</Relationships>", b'<Relationship Id="rIdSst" Target="sharedStrings.xml" Type='
+                                b'"http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings"/>'
+                                b"</Relationships>")
+        if name == "[Content_Types].xml":
+            return data.replace(b"</Types>", b'<Override PartName="/xl/sharedStrings.xml" ContentType="application/'
+                                b'vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml"/></Types>')
+        return data
+    rewrite_parts(path, change)
+    with zipfile.ZipFile(path, "a", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("xl/sharedStrings.xml",
+                   b'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<sst xmlns="http://schemas.openxmlformats.org/'
+                   b'spreadsheetml/2006/main" count="%d" uniqueCount="%d">' % (len(texts), len(texts))
+                   + b"".join(b"<si><t>%s</t></si>" % t for t in texts) + b"</sst>")
 
 
 def cells(path):
@@ -195,6 +224,38 @@ def refused_writes(cli, folder):
     check(got == {"A1": "x", "B1": "=1+1"}, f"unlocked cell: {got}")
 
 
+def hostile_numbers(cli, folder):
+    picture = os.path.join(os.path.dirname(folder), "red.png")
+    png(picture)
+    book_path = os.path.join(folder, "a.xlsx")
+    book = openpyxl.Workbook()
+    sheet = book.active
+    sheet.title = "Data"
+    sheet["A1"] = "x"
+    sheet["A2"] = "kept"
+    book.save(book_path)
+    share_strings(book_path)
+    rewrite_parts(book_path, lambda name, data: re.sub(rb'count="\d+"', b'count="9223372036854775807"', data)
+                  if name == "xl/sharedStrings.xml" else data)
+    status, out, err = run(cli, folder, "cells", "--mode", "fill-text", "--text", "new text", "--find", "x")
+    check(status == 0 and not err and "修改1个单元格" in summary(out), f"huge count: {status}, {err!r}")
+    check(cells(book_path)["Data"] == {"A1": "new text", "A2": "kept"}, f"huge count: {cells(book_path)}")
+    with zipfile.ZipFile(book_path) as z:
+        count = re.search(rb'<sst[^>]* count="([^"]*)"', z.read("xl/sharedStrings.xml"))
+    check(count and count.group(1) == b"9223372036854775807", f"huge count rewritten as {count and count.group(1)}")
+
+    status, out, err = run(cli, folder, "picture", "--picture", picture, "--cells", "B2")
+    check(status == 0 and not err, f"first picture: {status}, {err!r}")
+    rewrite_parts(book_path, lambda name, data: re.sub(rb'cNvPr id="\d+"', b'cNvPr id="4294967295"', data)
+                  if name.startswith("xl/drawings/drawing") else data)
+    status, out, err = run(cli, folder, "picture", "--picture", picture, "--cells", "C3")
+    check(status == 0 and not err, f"picture after id 2^32-1: {status}, {err!r}")
+    with zipfile.ZipFile(book_path) as z:
+        drawing = z.read(next(n for n in z.namelist() if n.startswith("xl/drawings/drawing")))
+    ids = [int(i) for i in re.findall(rb'cNvPr id="(-?\d+)"', drawing)]
+    check(len(ids) == 2 and len(set(ids)) == 2 and all(0 < i <= 4294967295 for i in ids), f"shape ids {ids}")
+
+
 def utf16_parts(cli, folder):
     book_path = os.path.join(folder, "a.xlsx")
 
@@ -206,6 +267,7 @@ def utf16_parts(cli, folder):
             sheet[address] = value
         book.defined_names.append(openpyxl.workbook.defined_name.DefinedName("Tail", attr_text="Data!$A$3"))
         book.save(book_path)
+        share_strings(book_path)
 
         def to_utf16(name, data):
             if name not in wide:
@@ -242,7 +304,7 @@ def utf16_parts(cli, folder):
 def main():
     cli = sys.argv[1]
     with tempfile.TemporaryDirectory() as root:
-        for case in (utf16_parts, picture_anchors_follow_edges, refused_writes):
+        for case in (utf16_parts, picture_anchors_follow_edges, refused_writes, hostile_numbers):
             folder = os.path.join(root, case.__name__)
             os.mkdir(folder)
             case(cli, folder)
