@@ -12,8 +12,8 @@ the mutant and cannot read the result counts as an invalid save.
 
 Usage: fuzz.py --cli BUILD/bin/corvane-cli [--corpus DIR] [--minutes N] [--seed N]
                [--keep DIR] [--batch N] [--timeout S]
-Prints the figures (mutants, runs, crashes, hangs, sanitizer reports, invalid saves) at the end
-and whenever a finding is made.
+Prints the figures (mutants, runs, saves checked with openpyxl, crashes, hangs, sanitizer
+reports, invalid saves) at the end and whenever a finding is made.
 """
 import argparse
 import hashlib
@@ -150,7 +150,8 @@ class Fuzzer:
     def __init__(self, args):
         self.args = args
         self.rng = random.Random(args.seed)
-        self.figures = dict(mutants=0, runs=0, crashes=0, hangs=0, sanitizer_reports=0, invalid_saves=0)
+        self.figures = dict(mutants=0, runs=0, saves_checked=0, crashes=0, hangs=0, sanitizer_reports=0,
+                            invalid_saves=0)
         self.findings = []
         self.work = tempfile.mkdtemp(prefix="corvane-fuzz-")
         self.picture = os.path.join(self.work, "pic.png")
@@ -225,7 +226,10 @@ class Fuzzer:
                     with open(original, "wb") as f:
                         f.write(data)
                     was_readable[name] = readable(original)
-                if was_readable[name] and readable(path) is False:
+                if not was_readable[name]:
+                    continue
+                self.figures["saves_checked"] += 1
+                if readable(path) is False:
                     self.figures["invalid_saves"] += 1
                     self.keep("invalid", name, data, operation, err)
 
