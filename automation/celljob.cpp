@@ -1,5 +1,6 @@
 #include "celljob.h"
 
+#include "runsink.h"
 #include "sheet.h"
 
 #include <utility>
@@ -27,6 +28,7 @@ QString CellJobOperation::progressLine(const QString& path) const
 
 void CellJobOperation::beginWorkbook()
 {
+    m_refused = false;
     m_changed = false;
     m_cellsBefore = m_cells;
 }
@@ -38,6 +40,8 @@ void CellJobOperation::dropWorkbook()
 
 Operation::AfterSheet CellJobOperation::workOnSheet(Sheet& sheet, RunSink& sink)
 {
+    m_sink = &sink;
+    m_reported.clear();
     // A sheet without a cell grid (a chart sheet) has no used range. It is no mistake of the
     // user's, so it is passed over rather than taken for an invalid find range.
     const std::optional<RangeAddress> used = sheet.usedRange();
@@ -52,15 +56,11 @@ Operation::AfterSheet CellJobOperation::workOnSheet(Sheet& sheet, RunSink& sink)
     }
 
     sink.status(sheetLine(sheet.name(), *range));
-    m_sink = &sink;
-    m_lastRefusal.clear();
-    AfterSheet after = AfterSheet::NextSheet;
     if (m_locating.appointCellOn)
-        after = workAppointedCells(sheet);
-    else if (!isSingleEmptyCell(sheet, *range))
-        after = walkSheet(sheet, *range);
-    m_sink = nullptr;
-    return after;
+        return workAppointedCells(sheet);
+    if (isSingleEmptyCell(sheet, *range))
+        return AfterSheet::NextSheet;
+    return walkSheet(sheet, *range);
 }
 
 Operation::AfterSheet CellJobOperation::workAppointedCells(Sheet& sheet)
@@ -88,20 +88,23 @@ void CellJobOperation::countCell()
     m_changed = true;
 }
 
-void CellJobOperation::reportRefusal(Sheet& sheet, const CellAddress& cell, const QString& reason)
+void CellJobOperation::reportRefusal(Sheet& sheet, const QString& what, const QString& reason)
 {
-    if (!m_sink || reason == m_lastRefusal)
-        return;
-    m_lastRefusal = reason;
-    m_sink->workbookFailed(
-        m_workbookPath,
-        QStringLiteral("sheet \"%1\": cell %2 not changed: %3").arg(sheet.name(), cellName(cell), reason));
+    m_refused = true;
+    if (m_sink && !m_reported.contains(reason)) {
+        m_reported.insert(reason);
+        m_sink->workbookFailed(m_workbookPath, QStringLiteral("sheet \"%1\": ").arg(sheet.name()) + what +
+                                                   QStringLiteral(": ") + reason);
+    }
 }
 
 Operation::WorkbookOutcome CellJobOperation::endWorkbook()
 {
     if (m_changed)
         return {true, ResultList::Matched};
+    // Nothing was done because the server refused it: the workbook was not worked on as asked.
+    if (m_refused)
+        return {false, ResultList::OpenFailed};
     return {false, ResultList::Unmatched};
 }
 

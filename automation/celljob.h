@@ -7,6 +7,7 @@
 #include "celllocating.h"
 #include "operation.h"
 
+#include <QSet>
 #include <QString>
 
 namespace corvane::automation {
@@ -42,7 +43,7 @@ protected:
     const CellLocating& locating() const { return m_locating; }
 
     // One cell named by the appointed list; the offsets do not apply to it. False when the
-    // server refused the work (the cell is then not counted).
+    // server refused the operation (reported through reportRefusal): the cell is not counted.
     virtual bool operateOnAppointed(Sheet& sheet, const CellAddress& cell) = 0;
     // The search of one sheet that is not empty. Calls countCell() for every cell it operates
     // on; returns EndWorkbook when the workbook's remaining sheets are to be skipped.
@@ -50,17 +51,19 @@ protected:
 
     // One more located cell done; the workbook will be saved.
     void countCell();
-    // A located cell the server refused to change: reported once per reason and sheet, not
-    // counted.
-    void reportRefusal(Sheet& sheet, const CellAddress& cell, const QString& reason);
+    // A write or edit the server refused on `sheet`: reported with the server's reason, once per
+    // sheet and reason (a protected sheet refuses every match alike). A workbook in which every
+    // operation was refused is not saved and goes to the open-failed list.
+    void reportRefusal(Sheet& sheet, const QString& what, const QString& reason);
 
 private:
     AfterSheet workAppointedCells(Sheet& sheet);
 
     CellLocating m_locating;
     QString m_workbookPath;
-    RunSink* m_sink = nullptr; // while a sheet is worked on
-    QString m_lastRefusal;
+    RunSink* m_sink = nullptr;
+    QSet<QString> m_reported; // refusal reasons reported on the current sheet
+    bool m_refused = false;   // some operation in the current workbook was refused
     bool m_changed = false;
     int m_cells = 0;
     int m_cellsBefore = 0; // m_cells when the current workbook was taken up

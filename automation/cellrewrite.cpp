@@ -36,9 +36,10 @@ Operation::AfterSheet CellRewriteOperation::walkSheet(Sheet& sheet, const RangeA
     const FindQuery query{where.findText, rewriteLookIn(m_mode), where.lookAt};
     bool operated = false;
     walkMatches(sheet, range, query, [&](const CellAddress& match) {
-        if (rewrite(sheet, match, offsetTarget(match, where.rowOffset, where.columnOffset)))
+        if (rewrite(sheet, match, offsetTarget(match, where.rowOffset, where.columnOffset))) {
             countCell();
-        operated = true;
+            operated = true;
+        }
         return !where.sheetFillOnce && !where.workbookFillOnce;
     });
     return operated && where.workbookFillOnce ? AfterSheet::EndWorkbook : AfterSheet::NextSheet;
@@ -46,11 +47,10 @@ Operation::AfterSheet CellRewriteOperation::walkSheet(Sheet& sheet, const RangeA
 
 bool CellRewriteOperation::rewrite(Sheet& sheet, const CellAddress& source, const CellAddress& target)
 {
-    // A write the server refuses (a locked cell of a protected sheet, say) did not happen: it is
-    // reported and not counted, and neither is a target past the sheet's edge.
+    // Past the sheet's edge there is no cell to write; the cell still counts as located.
     const std::optional<CellAddress> cell = sheet.cell(target.row, target.column);
     if (!cell)
-        return false;
+        return true;
     bool written = false;
     switch (m_mode) {
     case CellRewriteMode::FillText:
@@ -68,8 +68,10 @@ bool CellRewriteOperation::rewrite(Sheet& sheet, const CellAddress& source, cons
             sheet.setFormula(*cell, replaceExactly(sheet.formula(source), locating().findText, m_newText));
         break;
     }
+    // A write the server refused changed nothing: reported, not passed off as done.
     if (!written)
-        reportRefusal(sheet, *cell, sheet.lastError());
+        reportRefusal(sheet, QStringLiteral("could not write cell %1").arg(cellName(*cell)),
+                      sheet.lastError());
     return written;
 }
 

@@ -35,8 +35,8 @@ protected:
     AfterSheet walkSheet(Sheet& sheet, const RangeAddress& range) override;
 
 private:
-    // Reads from `source` what the mode needs and writes the result into `target`; false
-    // (reported) when the server refused the write or there is no such cell.
+    // Reads from `source` what the mode needs and writes the result into `target`. False when
+    // the server refused the write (reported, with its reason).
     bool rewrite(Sheet& sheet, const CellAddress& source, const CellAddress& target);
 
     CellRewriteMode m_mode;

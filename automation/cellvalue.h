@@ -7,7 +7,14 @@ namespace corvane::automation {
 
 struct CellValue
 {
-    enum class Kind { Empty, Text, Number, Boolean, Error };
+    enum class Kind
+    {
+        Empty,
+        Text,
+        Number,
+        Boolean,
+        Error
+    };
 
     Kind kind = Kind::Empty;
     QString text;        // Text: the string; Error: the code such as "#N/A"

@@ -6,12 +6,14 @@
 
 namespace corvane::automation {
 
-enum class LookIn {
+enum class LookIn
+{
     Values,  // the text the cell shows
     Formulas // the formula text of formula cells, the constant as typed for the others
 };
 
-enum class LookAt {
+enum class LookAt
+{
     Whole, // the pattern must match the whole cell text
     Part   // the pattern may match any part of it
 };

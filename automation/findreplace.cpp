@@ -1,5 +1,6 @@
 #include "findreplace.h"
 
+#include "runsink.h"
 #include "sheet.h"
 
 #include <utility>
@@ -24,9 +25,11 @@ FindReplaceOperation::FindReplaceOperation(ReplaceOptions options) : m_options(s
 void FindReplaceOperation::beginWorkbook()
 {
     m_matched = false;
+    m_changed = false;
+    m_refused = false;
 }
 
-Operation::AfterSheet FindReplaceOperation::workOnSheet(Sheet& sheet, RunSink&)
+Operation::AfterSheet FindReplaceOperation::workOnSheet(Sheet& sheet, RunSink& sink)
 {
     // A sheet without a cell grid (a chart sheet) holds nothing to find.
     const std::optional<RangeAddress> used = sheet.usedRange();
@@ -37,8 +40,15 @@ Operation::AfterSheet FindReplaceOperation::workOnSheet(Sheet& sheet, RunSink&)
             sheet.find(*used, FindQuery{m_options.findText, LookIn::Formulas, LookAt::Part}).has_value();
     // Sheets before the first match are replaced too; whether that is kept depends on the
     // workbook matching at all, since only matched workbooks are saved.
-    if (!m_options.justShow)
-        sheet.replace(*used, m_options.findText, m_options.replaceText);
+    if (!m_options.justShow) {
+        if (sheet.replace(*used, m_options.findText, m_options.replaceText))
+            m_changed = true;
+        const QString refusal = sheet.replaceRefusal();
+        if (!refusal.isEmpty()) {
+            m_refused = true;
+            sink.workbookFailed(m_workbookPath, QStringLiteral("sheet \"%1\": ").arg(sheet.name()) + refusal);
+        }
+    }
     return AfterSheet::NextSheet;
 }
 
@@ -46,6 +56,9 @@ Operation::WorkbookOutcome FindReplaceOperation::endWorkbook()
 {
     if (!m_matched)
         return {false, ResultList::Unmatched};
+    // Every replacement the workbook needed was refused: it was not changed as asked.
+    if (m_refused && !m_changed)
+        return {false, ResultList::OpenFailed};
     return {!m_options.justShow, ResultList::Matched};
 }
 

@@ -25,6 +25,7 @@ class FindReplaceOperation : public Operation
 public:
     explicit FindReplaceOperation(ReplaceOptions options);
 
+    void takeUpWorkbook(const QString& path) override { m_workbookPath = path; }
     void beginWorkbook() override;
     AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) override;
     WorkbookOutcome endWorkbook() override;
@@ -32,7 +33,10 @@ public:
 
 private:
     ReplaceOptions m_options;
+    QString m_workbookPath;
     bool m_matched = false; // the workbook's first find has succeeded; no further find is made
+    bool m_changed = false; // a replacement changed a cell of the workbook
+    bool m_refused = false; // the server refused a replacement in the workbook
 };
 
 } // namespace corvane::automation

@@ -6,15 +6,9 @@
 #include <QDir>
 #include <QFile>
 
-#include <cmath>
 #include <utility>
 
 namespace corvane::automation {
-
-int roundedPoints(double points)
-{
-    return int(std::lround(points));
-}
 
 PictureInsertionOperation::PictureInsertionOperation(PictureInsertionOptions options)
     : m_options(std::move(options))
@@ -34,6 +28,7 @@ QString PictureInsertionOperation::progressLine(const QString& path) const
 void PictureInsertionOperation::beginWorkbook()
 {
     m_modified = false;
+    m_refused = false;
     m_cellsBefore = m_cells;
 }
 
@@ -98,6 +93,7 @@ void PictureInsertionOperation::processAnchor(Sheet& sheet, const CellAddress& t
     // Past the sheet's last row or column there is no cell: nothing to do there, nothing counted.
     const std::optional<CellAddress> cell = sheet.cell(target.row, target.column);
     if (!cell) {
+        m_refused = true;
         sink.workbookFailed(m_workbookPath,
                             QStringLiteral("sheet \"%1\": no picture at row %2, column %3: %4")
                                 .arg(sheet.name())
@@ -121,13 +117,16 @@ void PictureInsertionOperation::processAnchor(Sheet& sheet, const CellAddress& t
         const std::optional<double> left = sheet.cellLeft(*cell);
         bool inserted = false;
         if (top && left) {
-            const int x = roundedPoints(*left) + m_options.picRight - m_options.picLeft;
-            const int y = roundedPoints(*top) + m_options.picDown - m_options.picUp;
+            // From the exact edges: rounded to whole points, a row edge at 38.25 would put the
+            // picture in the row above.
+            const double x = *left + m_options.picRight - m_options.picLeft;
+            const double y = *top + m_options.picDown - m_options.picUp;
             inserted = sheet.addPicture(QDir::toNativeSeparators(m_options.picPath), x, y, m_options.picWidth,
                                         m_options.picHeight);
         }
         if (!inserted) {
             // A picture that did not go in is not reported as placed: the anchor is not counted.
+            m_refused = true;
             sink.workbookFailed(m_workbookPath,
                                 QStringLiteral("sheet \"%1\", cell %2: picture not inserted: %3")
                                     .arg(sheet.name(), cellName(*cell), sheet.lastError()));
@@ -142,6 +141,9 @@ Operation::WorkbookOutcome PictureInsertionOperation::endWorkbook()
 {
     if (m_modified)
         return {true, ResultList::Matched};
+    // Nothing was placed because the server refused it: the workbook was not worked on as asked.
+    if (m_refused)
+        return {false, ResultList::OpenFailed};
     return {false, ResultList::Unmatched};
 }
 

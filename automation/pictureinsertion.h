@@ -19,9 +19,6 @@ struct PictureInsertionOptions
     int picWidth = 0, picHeight = 0;                       // points; below 1: the picture's own size
 };
 
-// The value a target cell's edge is moved by: whole points, halves away from zero.
-int roundedPoints(double points);
-
 class PictureInsertionOperation : public Operation
 {
 public:
@@ -54,6 +51,7 @@ private:
     PictureInsertionOptions m_options;
     QString m_workbookPath;
     bool m_modified = false;
+    bool m_refused = false; // a picture of the workbook was refused
     int m_cells = 0;
     int m_cellsBefore = 0; // m_cells when the current workbook was taken up
 };

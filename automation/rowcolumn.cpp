@@ -62,21 +62,6 @@ RowColumnOperation::RowColumnOperation(RowColumnOptions options)
 {
 }
 
-void RowColumnOperation::takeUpWorkbook(const QString& path)
-{
-    m_workbookPath = path;
-    CellJobOperation::takeUpWorkbook(path);
-}
-
-Operation::AfterSheet RowColumnOperation::workOnSheet(Sheet& sheet, RunSink& sink)
-{
-    m_sink = &sink;
-    m_reported.clear();
-    const AfterSheet after = CellJobOperation::workOnSheet(sheet, sink);
-    m_sink = nullptr;
-    return after;
-}
-
 bool RowColumnOperation::edit(Sheet& sheet, int index)
 {
     bool done = false;
@@ -94,15 +79,12 @@ bool RowColumnOperation::edit(Sheet& sheet, int index)
         done = sheet.insertColumn(index);
         break;
     }
-    const QString reason = done ? QString() : sheet.lastError();
-    if (!done && m_sink && !m_reported.contains(reason)) {
-        m_reported.insert(reason);
+    if (!done) {
         const QString what = rows() ? QStringLiteral("row") : QStringLiteral("column");
         const QString verb = inserts() ? QStringLiteral("could not insert a %1 at %2")
                                        : QStringLiteral("could not delete %1 %2");
         const QString line = rows() ? QString::number(index) : columnName(index);
-        m_sink->workbookFailed(m_workbookPath, QStringLiteral("sheet \"%1\": ").arg(sheet.name()) +
-                                                   verb.arg(what, line) + QStringLiteral(": ") + reason);
+        reportRefusal(sheet, verb.arg(what, line), sheet.lastError());
     }
     return done;
 }

@@ -35,9 +35,6 @@ class RowColumnOperation : public CellJobOperation
 public:
     explicit RowColumnOperation(RowColumnOptions options);
 
-    void takeUpWorkbook(const QString& path) override;
-    AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) override;
-
 protected:
     bool operateOnAppointed(Sheet& sheet, const CellAddress& cell) override;
     AfterSheet walkSheet(Sheet& sheet, const RangeAddress& range) override;
@@ -45,15 +42,11 @@ protected:
 private:
     bool rows() const { return m_mode == RowColumnMode::DeleteRow || m_mode == RowColumnMode::AddRow; }
     bool inserts() const { return m_mode == RowColumnMode::AddRow || m_mode == RowColumnMode::AddColumn; }
-    // Deletes or inserts the line `index`; a refusal is reported with the server's reason, once
-    // per sheet and reason (a protected sheet refuses every match alike).
+    // Deletes or inserts the line `index`; a refusal is reported with the server's reason.
     bool edit(Sheet& sheet, int index);
 
     RowColumnMode m_mode;
     bool m_insertDownOrRight;
-    QString m_workbookPath;
-    RunSink* m_sink = nullptr;
-    QSet<QString> m_reported; // refusal reasons reported on the current sheet
 };
 
 } // namespace corvane::automation

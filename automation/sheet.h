@@ -38,6 +38,9 @@ public:
     // Replaces every occurrence of `what` (part of cell, letter case ignored, wildcards) by
     // `replacement` in the constants and formula texts of `in`. True when a cell changed.
     virtual bool replace(const RangeAddress& in, const QString& what, const QString& replacement) = 0;
+    // Why the last replace() left a cell it should have changed as it was (a locked cell of a
+    // protected sheet, a text too long for a cell); empty when it refused none.
+    virtual QString replaceRefusal() const { return {}; }
 
     virtual CellValue value(const CellAddress& cell) = 0;
     // The formula text with its leading "=", or the constant as typed, "" for an empty cell.

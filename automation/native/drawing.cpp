@@ -5,6 +5,7 @@
 #include "relationships.h"
 #include "sheetgeometry.h"
 #include "worksheet.h"
+#include "xmltext.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -28,6 +29,7 @@ constexpr const char* kDrawingType =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/drawing";
 constexpr const char* kImageType =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/image";
+constexpr long long kMaxShapeId = 4294967295LL;
 constexpr const char* kDrawingContentType = "application/vnd.openxmlformats-officedocument.drawing+xml";
 constexpr double kEmuPerPoint = 12700;
 constexpr double kPointsPerPixel = 0.75;
@@ -68,16 +70,29 @@ void collectReferences(pugi::xml_node node, std::set<std::string>& out)
     }
 }
 
-int maxShapeId(pugi::xml_node node)
+void collectShapeIds(pugi::xml_node node, std::set<long long>& ids)
 {
-    int best = 0;
     if (std::strcmp(localName(node.name()), "cNvPr") == 0)
-        best = node.attribute("id").as_int();
+        ids.insert(boundedInteger(node.attribute("id").value(), 0, kMaxShapeId, 0));
     for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
         if (c.type() == pugi::node_element)
-            best = std::max(best, maxShapeId(c));
+            collectShapeIds(c, ids);
     }
-    return best;
+}
+
+// An id no object of the drawing has: one past the highest, or, when that would leave the
+// unsigned 32-bit range, the lowest free one.
+long long freeShapeId(pugi::xml_node root)
+{
+    std::set<long long> ids;
+    collectShapeIds(root, ids);
+    const long long next = ids.empty() ? 1 : *ids.rbegin() + 1;
+    if (next <= kMaxShapeId)
+        return next;
+    long long id = 1;
+    while (ids.count(id))
+        ++id;
+    return id;
 }
 
 void removeWithIndent(pugi::xml_node node)
@@ -253,8 +268,8 @@ std::optional<CellAddress> SheetDrawing::topLeft(int index)
         anchor = inner;
     }
     if (pugi::xml_node from = childNamed(anchor, "from")) {
-        const int column = childNamed(from, "col").text().as_int(-1) + 1;
-        const int row = childNamed(from, "row").text().as_int(-1) + 1;
+        const int column = boundedInt(childNamed(from, "col").child_value(), 0, kMaxColumns - 1, -1) + 1;
+        const int row = boundedInt(childNamed(from, "row").child_value(), 0, kMaxRows - 1, -1) + 1;
         const CellAddress cell{row, column};
         if (cell.isValid())
             return cell;
@@ -401,7 +416,8 @@ XmlPart* SheetDrawing::createDrawing()
     return part;
 }
 
-bool SheetDrawing::addPicture(const QString& file, double left, double top, double width, double height)
+bool SheetDrawing::addPicture(const QString& file, double left, double top, double width, double height,
+                              const CellAddress& edges)
 {
     Picture picture;
     if (!readPicture(file, picture, m_error))
@@ -443,8 +459,8 @@ bool SheetDrawing::addPicture(const QString& file, double left, double top, doub
     const SheetGeometry geometry(m_sheet);
     CellAddress from, to;
     double fromColumnOffset = 0, fromRowOffset = 0, toColumnOffset = 0, toRowOffset = 0;
-    geometry.columns().locate(left, from.column, fromColumnOffset);
-    geometry.rows().locate(top, from.row, fromRowOffset);
+    geometry.columns().locate(left, from.column, fromColumnOffset, edges.column);
+    geometry.rows().locate(top, from.row, fromRowOffset, edges.row);
     geometry.columns().locate(left + width, to.column, toColumnOffset);
     geometry.rows().locate(top + height, to.row, toRowOffset);
 
@@ -460,7 +476,7 @@ bool SheetDrawing::addPicture(const QString& file, double left, double top, doub
         r = "r:";
         declarations += std::string(" xmlns:r=\"") + kRelationshipsNs + "\"";
     }
-    const int id = maxShapeId(part->root()) + 1;
+    const long long id = freeShapeId(part->root());
     const auto cellMarker = [&](const char* tag, const CellAddress& cell, double columnOffset,
                                 double rowOffset) {
         return "<" + x(tag) + "><" + x("col") + ">" + std::to_string(cell.column - 1) + "</" + x("col") +

@@ -31,7 +31,9 @@ public:
     bool remove(int index);
     // Embeds the file as a picture anchored at (left, top) points with the given size in points
     // (-1: the picture's pixels at 96 dpi). The sheet gets a drawing part when it has none.
-    bool addPicture(const QString& file, double left, double top, double width, double height);
+    // `edges`: the cell whose top and left edges the position was taken from, if any (0 where not).
+    bool addPicture(const QString& file, double left, double top, double width, double height,
+                    const CellAddress& edges = {});
 
     const QString& error() const { return m_error; }
 

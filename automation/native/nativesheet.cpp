@@ -6,6 +6,23 @@
 
 namespace corvane::automation::native {
 
+namespace {
+
+// Why the application would not store `input`, or nothing: a text beyond what a cell holds, a
+// formula beyond the longest it accepts.
+QString tooLong(const CellInput& input)
+{
+    constexpr int kMaxText = 32767;
+    constexpr int kMaxFormula = 8192;
+    if (input.kind == CellInput::Kind::Text && input.text.size() > kMaxText)
+        return QStringLiteral("the text is longer than the 32767 characters a cell can hold");
+    if (input.kind == CellInput::Kind::Formula && input.text.size() + 1 > kMaxFormula)
+        return QStringLiteral("the formula is longer than the 8192 characters a formula can have");
+    return {};
+}
+
+} // namespace
+
 NativeSheet::NativeSheet(NativeWorkbook& workbook, const QString& name, const std::string& partName,
                          bool hasGrid)
     : m_workbook(workbook), m_name(name), m_partName(partName), m_hasGrid(hasGrid)
@@ -116,6 +133,7 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
         QString text;
     };
     std::vector<Change> changes;
+    m_replaceRefusal.clear();
     const auto& rows = ws->grid().rows();
     for (auto it = ws->grid().rowAtOrAfter(in.firstRow); it != rows.end() && it->row <= in.lastRow; ++it) {
         for (const GridCell& c : it->cells) {
@@ -131,9 +149,19 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
     }
     bool any = false;
     for (const Change& ch : changes) {
+        if (!writable(*ws, ch.cell)) {
+            m_replaceRefusal =
+                QStringLiteral("could not replace in cell %1: %2").arg(cellName(ch.cell), m_lastError);
+            continue;
+        }
         CellInput input;
         if (!parseTypedInput(ch.text, input))
             continue; // the replacement would break the formula: the cell keeps it
+        if (const QString reason = tooLong(input); !reason.isEmpty()) {
+            m_replaceRefusal =
+                QStringLiteral("could not replace in cell %1: %2").arg(cellName(ch.cell), reason);
+            continue;
+        }
         if (ws->isInArray(ch.cell.row, ch.cell.column)) {
             if (!ws->isArrayMaster(ch.cell.row, ch.cell.column) || input.kind != CellInput::Kind::Formula)
                 continue;
@@ -184,9 +212,15 @@ bool NativeSheet::store(const CellAddress& cell, const QString& text)
         m_lastError = QStringLiteral("the cell lies outside the sheet");
         return false;
     }
+    if (!writable(*ws, cell))
+        return false;
     CellInput input;
     if (!parseTypedInput(text, input)) {
-        m_lastError = QStringLiteral("\"%1\" is not a valid formula").arg(text);
+        m_lastError = QStringLiteral("\"%1\" is not a valid formula").arg(text.left(100));
+        return false;
+    }
+    if (const QString reason = tooLong(input); !reason.isEmpty()) {
+        m_lastError = reason;
         return false;
     }
     if (!ws->grid().find(cell.row, cell.column) && input.kind == CellInput::Kind::Empty)
@@ -196,6 +230,15 @@ bool NativeSheet::store(const CellAddress& cell, const QString& text)
         return false;
     }
     m_workbook.contentsChanged();
+    return true;
+}
+
+bool NativeSheet::writable(Worksheet& ws, const CellAddress& cell)
+{
+    if (ws.isProtected() && m_workbook.styleLocked(ws.cellStyle(cell.row, cell.column))) {
+        m_lastError = QStringLiteral("the cell is locked on a protected sheet");
+        return false;
+    }
     return true;
 }
 

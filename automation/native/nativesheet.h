@@ -42,6 +42,7 @@ public:
     bool deleteShape(int index) override;
     bool addPicture(const QString& file, double left, double top, double width, double height) override;
     QString lastError() const override { return m_lastError; }
+    QString replaceRefusal() const override { return m_replaceRefusal; }
 
 private:
     // The row and column edits, with everything in the package that points into the sheet
@@ -51,6 +52,8 @@ private:
     // The parsed worksheet, or null (with m_lastError) for a sheet without cells or a damaged one.
     Worksheet* worksheet();
     bool store(const CellAddress& cell, const QString& text);
+    // False with m_lastError when the sheet's protection forbids writing the cell.
+    bool writable(Worksheet& ws, const CellAddress& cell);
 
     NativeWorkbook& m_workbook;
     QString m_name;
@@ -58,6 +61,11 @@ private:
     bool m_hasGrid;
     Worksheet* m_worksheet = nullptr;
     QString m_lastError;
+    QString m_replaceRefusal;
+    // The column and row whose edges were asked for last: a picture placed on those edges is
+    // anchored there, even in a hidden column or row that shares its edge with its neighbours.
+    int m_edgeColumn = 0;
+    int m_edgeRow = 0;
 };
 
 } // namespace corvane::automation::native

@@ -16,6 +16,7 @@ std::optional<double> NativeSheet::cellLeft(const CellAddress& cell)
         m_lastError = QStringLiteral("the cell lies outside the sheet");
         return std::nullopt;
     }
+    m_edgeColumn = cell.column;
     return SheetGeometry(*ws).columns().start(cell.column);
 }
 
@@ -28,6 +29,7 @@ std::optional<double> NativeSheet::cellTop(const CellAddress& cell)
         m_lastError = QStringLiteral("the cell lies outside the sheet");
         return std::nullopt;
     }
+    m_edgeRow = cell.row;
     return SheetGeometry(*ws).rows().start(cell.row);
 }
 
@@ -60,6 +62,10 @@ bool NativeSheet::deleteShape(int index)
     Worksheet* ws = worksheet();
     if (!ws)
         return false;
+    if (ws->protectsObjects()) {
+        m_lastError = QStringLiteral("the sheet is protected against changing its objects");
+        return false;
+    }
     SheetDrawing drawing(m_workbook.package(), m_partName, *ws);
     if (!drawing.remove(index)) {
         m_lastError = drawing.error();
@@ -73,8 +79,12 @@ bool NativeSheet::addPicture(const QString& file, double left, double top, doubl
     Worksheet* ws = worksheet();
     if (!ws)
         return false;
+    if (ws->protectsObjects()) {
+        m_lastError = QStringLiteral("the sheet is protected against changing its objects");
+        return false;
+    }
     SheetDrawing drawing(m_workbook.package(), m_partName, *ws);
-    if (!drawing.addPicture(file, left, top, width, height)) {
+    if (!drawing.addPicture(file, left, top, width, height, {m_edgeRow, m_edgeColumn})) {
         m_lastError = drawing.error();
         return false;
     }

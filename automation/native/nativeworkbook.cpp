@@ -6,6 +6,7 @@
 #include "relationships.h"
 #include "sharedstrings.h"
 #include "workbookpart.h"
+#include "xmlpart.h"
 
 namespace corvane::automation::native {
 
@@ -100,6 +101,10 @@ bool NativeWorkbook::open(const QString& path)
             return fail(QStringLiteral("damaged: the part of sheet \"%1\" is missing").arg(e.name));
         m_sheets.push_back(std::make_unique<NativeSheet>(*this, e.name, rel.target, grid));
     }
+    // The application opens no workbook without a sheet; left alone silently, it would pass for
+    // one without matches.
+    if (m_sheets.empty())
+        return fail(QStringLiteral("damaged: the workbook has no sheets"));
     m_open = true;
     return true;
 }
@@ -144,6 +149,27 @@ CellFormats* NativeWorkbook::cellFormats()
         });
     }
     return m_cellFormats.get();
+}
+
+bool NativeWorkbook::styleLocked(int xf)
+{
+    if (!m_stylesRead) {
+        m_stylesRead = true;
+        Relationship styles;
+        XmlPart* part = nullptr;
+        if (m_workbookRels->findByType("styles", styles) && !styles.external &&
+            m_package.contains(styles.target))
+            part = m_package.part<XmlPart>(styles.target);
+        if (part) {
+            const pugi::xml_node xfs = part->child(part->root(), "cellXfs");
+            for (pugi::xml_node x = part->child(xfs, "xf"); x; x = x.next_sibling(x.name())) {
+                const pugi::xml_node protection = part->child(x, "protection");
+                m_unlockedStyles.push_back(protection && !protection.attribute("locked").as_bool(true));
+            }
+        }
+    }
+    return xf < 0 || static_cast<size_t>(xf) >= m_unlockedStyles.size() ||
+           !m_unlockedStyles[static_cast<size_t>(xf)];
 }
 
 void NativeWorkbook::contentsChanged()

@@ -49,6 +49,9 @@ public:
     SharedStrings* sharedStrings(QString& error);
     // The number formats of the cell styles, read on first use (never null while open).
     CellFormats* cellFormats();
+    // Whether cells of style `xf` (an index into cellXfs) are locked, as they are unless their
+    // style unlocks them; a style the workbook does not have counts as locked.
+    bool styleLocked(int xf);
     // Called once cell contents changed: full recalculation on load, calculation chain dropped.
     void contentsChanged();
 
@@ -62,6 +65,8 @@ private:
     SharedStrings* m_sharedStrings = nullptr;
     std::unique_ptr<CellFormats> m_cellFormats;
     std::vector<std::unique_ptr<NativeSheet>> m_sheets;
+    std::vector<bool> m_unlockedStyles; // by cellXfs index
+    bool m_stylesRead = false;
     bool m_open = false;
     bool m_contentsChanged = false;
     QString m_lastError;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace corvane::automation::native {
 
@@ -163,7 +164,7 @@ std::string Relationships::add(const std::string& type, const std::string& targe
     for (pugi::xml_node n = child(root(), "Relationship"); n; n = n.next_sibling(n.name())) {
         const char* id = n.attribute("Id").value();
         if (std::strncmp(id, "rId", 3) == 0)
-            next = std::max(next, std::atoi(id + 3) + 1);
+            next = std::max(next, boundedInt(id + 3, 0, std::numeric_limits<int>::max() - 1, 0) + 1);
     }
     std::string id = "rId" + std::to_string(next);
     pugi::xml_node last;

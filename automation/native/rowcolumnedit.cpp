@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <set>
 #include <tuple>
 #include <utility>
@@ -88,10 +89,13 @@ void setText(pugi::xml_node n, const std::string& raw)
     n.text().set(raw.c_str());
 }
 
+// Rows, columns, counts and ids within a sheet; bounded well past the sheet's limits, so that
+// the arithmetic done with them cannot overflow and an absurd value still reads as absurd.
 int intAttribute(pugi::xml_node n, const char* name, int fallback)
 {
+    constexpr int kBound = 1 << 24;
     const pugi::xml_attribute a = n.attribute(name);
-    return a ? a.as_int(fallback) : fallback;
+    return a ? boundedInt(a.value(), -kBound, kBound, fallback) : fallback;
 }
 
 std::optional<RangeAddress> plainRange(const char* text)
@@ -421,7 +425,9 @@ bool RowColumnEdit::prepareVml(const std::string& partName)
         int cellDelta = 0;
         if (note) {
             pugi::xml_node line = firstChild(client, rows ? "Row" : "Column");
-            const int index = std::atoi(line.child_value()) + 1;
+            const int index = boundedInt(line.child_value(), 0, (rows ? kMaxRows : kMaxColumns) - 1, -1) + 1;
+            if (index == 0)
+                continue; // no place the note could be moved from
             const std::optional<int> moved = formula::shiftIndex(index, m_edit);
             if (!moved) {
                 // The note goes with its cell.
@@ -447,7 +453,9 @@ bool RowColumnEdit::prepareVml(const std::string& partName)
             const long n = std::strtol(q, &endp, 10);
             if (endp == q)
                 break;
-            v.push_back(static_cast<int>(n));
+            // Positions of a box on the sheet: beyond a million rows and columns they are no place,
+            // and so bounded they take a row or column shift without overflowing.
+            v.push_back(static_cast<int>(std::clamp(n, -kMaxRows * 2L, kMaxRows * 2L)));
             q = endp;
             while (*q == ',' || *q == ' ' || *q == '\r' || *q == '\n' || *q == '\t')
                 ++q;
@@ -1035,7 +1043,10 @@ bool RowColumnEdit::prepareDrawing(const std::string& drawingPart)
         const pugi::xml_node n = firstChild(anchor, which);
         m.index = firstChild(n, indexName);
         m.offset = firstChild(n, offsetName);
-        m.at = m.index ? std::atoi(m.index.child_value()) + 1 : 0;
+        m.at =
+            m.index ? boundedInt(m.index.child_value(), 0, (rows ? kMaxRows : kMaxColumns) - 1, -1) + 1 : 0;
+        if (m.at == 0)
+            m.index = {}; // no cell: the marker cannot follow one
         return m;
     };
     const auto place = [&](Marker& m, int at, bool clearOffset) {
@@ -1075,7 +1086,11 @@ bool RowColumnEdit::prepareDrawing(const std::string& drawingPart)
                 // Moves with its top-left cell and keeps its size.
                 const int before = from.at;
                 follow(from);
-                const int delta = (from.index ? std::atoi(from.index.child_value()) + 1 : before) - before;
+                const int delta =
+                    (from.index
+                         ? boundedInt(from.index.child_value(), 0, std::numeric_limits<int>::max() - 1, 0) + 1
+                         : before) -
+                    before;
                 place(to, to.at + delta, false);
                 continue;
             }

@@ -2,8 +2,9 @@
 
 #include "xmltext.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace corvane::automation::native {
 
@@ -112,11 +113,12 @@ void SharedStrings::adjustCount(long long delta)
     pugi::xml_attribute count = root().attribute("count");
     if (!count)
         return;
-    char* end = nullptr;
-    const long long value = std::strtoll(count.value(), &end, 10);
-    if (end == count.value() || *end)
+    // An unsigned 32-bit number; one outside that range says nothing that could be kept true.
+    constexpr long long kMaxCount = 4294967295LL;
+    const long long value = boundedInteger(count.value(), 0, kMaxCount, -1);
+    if (value < 0)
         return;
-    count.set_value(std::to_string(value + delta < 0 ? 0 : value + delta).c_str());
+    count.set_value(std::to_string(std::clamp(value + delta, 0LL, kMaxCount)).c_str());
     setDirty();
 }
 

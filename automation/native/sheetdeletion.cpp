@@ -247,10 +247,10 @@ void updateAppProperties(XmlPart& app, const QString& deleted)
         if (t.type() == pugi::node_element)
             entries.push_back(t);
     }
-    int total = 0;
+    long long total = 0;
     for (const Group& g : groups)
         total += g.count;
-    if (total != int(entries.size()))
+    if (total != static_cast<long long>(entries.size()))
         return dropBoth();
 
     bool sheetFound = false;
@@ -348,6 +348,9 @@ bool NativeWorkbook::deleteSheet(int index)
         std::string raw;
         if (!m_package.read(parts[i].name, raw))
             return refuse(m_package.error());
+        QString undecodable;
+        if (!XmlPart::toUtf8(parts[i].name, raw, undecodable))
+            return refuse(undecodable);
         tabSelected[i] = rawTabSelected(raw);
         if (!parts[i].grid || !mayMention(raw, deletedQName))
             continue;
@@ -407,8 +410,11 @@ bool NativeWorkbook::deleteSheet(int index)
         if (!endsWith(m_contentTypes->contentType(p), "drawingml.chart+xml"))
             continue;
         std::string raw;
+        QString undecodable;
         if (!m_package.read(p, raw))
             return refuse(m_package.error());
+        if (!XmlPart::toUtf8(p, raw, undecodable))
+            return refuse(undecodable);
         if (!mayMention(raw, deletedQName))
             continue;
         XmlPart* chart = m_package.part<XmlPart>(p);

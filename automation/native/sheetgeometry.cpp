@@ -1,6 +1,7 @@
 #include "sheetgeometry.h"
 
 #include "worksheet.h"
+#include "xmltext.h"
 
 #include "automation/celladdress.h"
 
@@ -17,6 +18,7 @@ namespace {
 
 constexpr int kDigitPixels = 7; // widest digit of Calibri 11 at 96 dpi
 constexpr double kPointsPerPixel = 0.75;
+constexpr double kMaxRowHeight = 409.5; // the highest row the application allows
 
 bool isTrue(const char* value)
 {
@@ -83,17 +85,25 @@ double GridAxis::start(int line) const
     return pos;
 }
 
-void GridAxis::locate(double position, int& line, double& offset) const
+void GridAxis::locate(double position, int& line, double& offset, int preferred) const
 {
+    // Edges are sums of sizes such as 14.4 that binary fractions only approximate: a position
+    // computed as a line's start must not fall a hair short of it, into the line before.
+    constexpr double kSlack = 1e-6;
     position = std::max(0.0, position);
+    if (preferred >= 1 && preferred <= m_count && std::abs(start(preferred) - position) <= kSlack) {
+        line = preferred;
+        offset = 0;
+        return;
+    }
     double pos = 0;
     int cursor = 1;
     const auto within = [&](int first, int last, double size) {
         const double span = double(last - first + 1) * size;
-        if (size > 0 && position < pos + span) {
-            const int n = std::min(last - first, int((position - pos) / size));
+        if (size > 0 && position < pos + span - kSlack) {
+            const int n = int(std::clamp((position - pos) / size + kSlack, 0.0, double(last - first)));
             line = first + n;
-            offset = position - pos - n * size;
+            offset = std::max(0.0, position - pos - n * size);
             return true;
         }
         pos += span;
@@ -115,6 +125,8 @@ void GridAxis::locate(double position, int& line, double& offset) const
 
 int SheetGeometry::columnPixels(double width)
 {
+    // The widest column the application allows is 255 characters; a file may say anything.
+    width = std::isnan(width) ? 0 : std::clamp(width, 0.0, 255.0);
     return int(std::trunc((256 * width + std::trunc(128.0 / kDigitPixels)) / 256 * kDigitPixels));
 }
 
@@ -129,7 +141,7 @@ GridAxis columnAxis(const Worksheet& sheet)
     } else {
         // The base width is digits without padding; the application adds 5 pixels and rounds
         // up to a multiple of 8 pixels (8 digits make the familiar 64 pixels).
-        const int base = format.attribute("baseColWidth").as_int(8);
+        const int base = boundedInt(format.attribute("baseColWidth").value(), 0, 255, 8);
         defaultPixels = (base * kDigitPixels + 5 + 7) / 8 * 8;
     }
     const double defaultSize = defaultPixels * kPointsPerPixel;
@@ -155,7 +167,7 @@ GridAxis columnAxis(const Worksheet& sheet)
 GridAxis rowAxis(const Worksheet& sheet)
 {
     const pugi::xml_node format = sheet.child(sheet.root(), "sheetFormatPr");
-    double defaultSize = format.attribute("defaultRowHeight").as_double(15);
+    double defaultSize = boundedReal(format.attribute("defaultRowHeight").value(), 0, kMaxRowHeight, 15);
     if (isTrue(format.attribute("zeroHeight").value()))
         defaultSize = 0;
     std::vector<GridAxis::Span> spans;
@@ -170,7 +182,7 @@ GridAxis rowAxis(const Worksheet& sheet)
             size = 0;
             own = true;
         } else if (tagAttribute(tag, "ht", value)) {
-            size = std::strtod(value.c_str(), nullptr);
+            size = boundedReal(value.c_str(), 0, kMaxRowHeight, defaultSize);
             own = true;
         }
         if (own)

@@ -24,8 +24,10 @@ public:
 
     // Points from the start of line 1 to the start of `line`.
     double start(int line) const;
-    // The line under `position` (points, clamped to the grid) and the distance into it.
-    void locate(double position, int& line, double& offset) const;
+    // The line under `position` (points, clamped to the grid) and the distance into it. A
+    // position on the start of `preferred` gives that line even when it has no extent (hidden),
+    // where any of the lines meeting there would do.
+    void locate(double position, int& line, double& offset, int preferred = 0) const;
 
 private:
     double m_default;

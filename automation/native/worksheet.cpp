@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace corvane::automation::native {
 
@@ -170,10 +171,8 @@ bool parseRef(std::string_view text, RangeAddress& out)
 bool Worksheet::load(const std::string& partName, std::string data)
 {
     // The sheet data is cut out before the rest is parsed as a tree.
-    if (data.size() >= 2 && (data[0] == '\xFF' || data[0] == '\xFE' || data[0] == '\0' || data[1] == '\0')) {
-        m_error = QStringLiteral("unsupported: %1 is not UTF-8").arg(QString::fromStdString(partName));
+    if (!toUtf8(partName, data, m_error))
         return false;
-    }
     std::string prefix;
     {
         const size_t i = skipMisc(data, data.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0);
@@ -520,13 +519,14 @@ CellValue Worksheet::valueOf(std::string_view type, const std::string& raw, bool
     if (!hasValue)
         return CellValue::empty();
     if (type == "s") {
-        const int index = std::atoi(raw.c_str());
+        const int index = boundedInt(raw.c_str(), 0, std::numeric_limits<int>::max(), -1);
         return CellValue::fromText(m_strings ? m_strings->text(index) : QString());
     }
     if (type == "str" || type == "inlineStr")
         return CellValue::fromText(decodeCellText(raw));
     if (type == "b")
-        return CellValue::fromBoolean(std::atoi(raw.c_str()) != 0);
+        return CellValue::fromBoolean(boundedInt(raw.c_str(), std::numeric_limits<int>::min(),
+                                                 std::numeric_limits<int>::max(), 0) != 0);
     if (type == "e")
         return CellValue::fromError(decodeXml(raw));
     if (type == "d")
@@ -746,6 +746,45 @@ std::string Worksheet::styleForNewCell(const GridRow& row, int column) const
         }
     }
     return {};
+}
+
+bool Worksheet::isProtected() const
+{
+    const pugi::xml_node protection = child(root(), "sheetProtection");
+    return protection && protection.attribute("sheet").as_bool();
+}
+
+bool Worksheet::protectsObjects() const
+{
+    return isProtected() && child(root(), "sheetProtection").attribute("objects").as_bool();
+}
+
+int Worksheet::cellStyle(int row, int column) const
+{
+    const auto index = [](std::string_view text) {
+        int value = 0;
+        for (char c : text) {
+            if (c < '0' || c > '9' || value > 100000000)
+                return -1; // no style the workbook can have: taken as locked
+            value = value * 10 + (c - '0');
+        }
+        return text.empty() ? -1 : value;
+    };
+    if (const GridCell* c = m_grid.find(row, column)) {
+        const std::string_view xml = cellXml(*c);
+        bool selfClosing = false;
+        const size_t te = tagEnd(xml, 0, selfClosing);
+        std::string_view style;
+        if (te != std::string_view::npos && attributeValue(xml.substr(0, te), "s", style))
+            return index(style);
+        return 0;
+    }
+    const auto& rows = m_grid.rows();
+    const auto it = m_grid.rowAtOrAfter(row);
+    GridRow fresh;
+    fresh.added = true; // no row element: the column's style decides
+    const std::string style = styleForNewCell(it != rows.end() && it->row == row ? *it : fresh, column);
+    return style.empty() ? 0 : index(style);
 }
 
 void Worksheet::growDimension(int row, int column)

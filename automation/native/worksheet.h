@@ -62,6 +62,12 @@ public:
     // part in is first written out in full in every member, so that no other cell changes.
     // False (with error()) when the cell is part of an array formula of several cells.
     bool write(int row, int column, const CellInput& input);
+    // Protection as the application applies it: whether the sheet is protected, whether its
+    // drawing objects are, and the style index (into cellXfs) that decides whether a cell is
+    // locked: the cell's own, else its row's or column's, else 0.
+    bool isProtected() const;
+    bool protectsObjects() const;
+    int cellStyle(int row, int column) const;
     bool isArrayMaster(int row, int column) const;
     bool isInArray(int row, int column) const;
     // The formula of an array formula's top-left cell, for the whole array.

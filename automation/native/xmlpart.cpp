@@ -1,6 +1,9 @@
 #include "xmlpart.h"
 
+#include <QTextCodec>
+
 #include <cstring>
+#include <string>
 
 namespace corvane::automation::native {
 
@@ -49,6 +52,130 @@ size_t rootStart(const std::string& s)
 
 } // namespace
 
+namespace {
+
+bool startsWith(const std::string& s, const char* prefix, size_t n)
+{
+    return s.size() >= n && s.compare(0, n, prefix, n) == 0;
+}
+
+// Code units of a UTF-16 or UTF-32 text, in the byte order given.
+QString decodeWide(const std::string& data, size_t from, int width, bool bigEndian)
+{
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(data[i]); };
+    if (width == 2) {
+        std::u16string units;
+        units.reserve((data.size() - from) / 2);
+        for (size_t i = from; i + 1 < data.size(); i += 2)
+            units.push_back(static_cast<char16_t>(bigEndian ? (byte(i) << 8) | byte(i + 1)
+                                                            : (byte(i + 1) << 8) | byte(i)));
+        return QString::fromUtf16(units.data(), static_cast<int>(units.size()));
+    }
+    std::u32string units;
+    units.reserve((data.size() - from) / 4);
+    for (size_t i = from; i + 3 < data.size(); i += 4) {
+        const char32_t u = bigEndian ? (char32_t(byte(i)) << 24) | (char32_t(byte(i + 1)) << 16) |
+                                           (char32_t(byte(i + 2)) << 8) | byte(i + 3)
+                                     : (char32_t(byte(i + 3)) << 24) | (char32_t(byte(i + 2)) << 16) |
+                                           (char32_t(byte(i + 1)) << 8) | byte(i);
+        units.push_back(u);
+    }
+    return QString::fromUcs4(units.data(), static_cast<int>(units.size()));
+}
+
+// The value of the declaration's encoding pseudo-attribute, with its offset and length in `s`
+// (UTF-8 or another encoding that keeps ASCII as it is); false without a declaration or value.
+bool declaredEncoding(const std::string& s, size_t& at, size_t& length)
+{
+    const size_t start = startsWith(s, "\xEF\xBB\xBF", 3) ? 3 : 0;
+    if (s.compare(start, 5, "<?xml") != 0)
+        return false;
+    const size_t end = s.find("?>", start);
+    if (end == std::string::npos)
+        return false;
+    size_t i = s.find("encoding", start);
+    if (i == std::string::npos || i > end)
+        return false;
+    i += 8;
+    while (i < end && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n'))
+        ++i;
+    if (i >= end || s[i] != '=')
+        return false;
+    ++i;
+    while (i < end && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n'))
+        ++i;
+    if (i >= end || (s[i] != '"' && s[i] != '\''))
+        return false;
+    const size_t close = s.find(s[i], i + 1);
+    if (close == std::string::npos || close > end)
+        return false;
+    at = i + 1;
+    length = close - at;
+    return true;
+}
+
+} // namespace
+
+bool XmlPart::toUtf8(const std::string& partName, std::string& data, QString& error)
+{
+    // Wide encodings, recognised by their byte order mark or by how "<" begins the text.
+    struct Wide
+    {
+        const char* start;
+        size_t length;
+        size_t skip; // the byte order mark, dropped
+        int width;
+        bool bigEndian;
+    };
+    static const Wide kWide[] = {
+        {"\x00\x00\xFE\xFF", 4, 4, 4, true},
+        {"\xFF\xFE\x00\x00", 4, 4, 4, false},
+        {"\x00\x00\x00<", 4, 0, 4, true},
+        {"<\x00\x00\x00", 4, 0, 4, false},
+        {"\xFE\xFF", 2, 2, 2, true},
+        {"\xFF\xFE", 2, 2, 2, false},
+        {"\x00<", 2, 0, 2, true},
+        {"<\x00", 2, 0, 2, false},
+    };
+    QString text;
+    bool decoded = false;
+    for (const Wide& w : kWide) {
+        if (startsWith(data, w.start, w.length)) {
+            text = decodeWide(data, w.skip, w.width, w.bigEndian);
+            decoded = true;
+            break;
+        }
+    }
+    size_t at = 0, length = 0;
+    if (!decoded && declaredEncoding(data, at, length)) {
+        const QByteArray name = QByteArray::fromStdString(data.substr(at, length)).toLower();
+        if (name == "utf-8" || name == "utf8")
+            return true;
+        // A wide encoding declared over ASCII bytes, or plain ASCII: the bytes are read as UTF-8.
+        if (!name.startsWith("utf-16") && !name.startsWith("utf-32") && !name.startsWith("ucs-") &&
+            name != "us-ascii" && name != "ascii") {
+            QTextCodec* codec = QTextCodec::codecForName(name);
+            if (!codec) {
+                error = QStringLiteral("unsupported: %1 declares the encoding %2, which cannot be read")
+                            .arg(QString::fromStdString(partName), QString::fromLatin1(name));
+                return false;
+            }
+            text = codec->toUnicode(data.data(), static_cast<int>(data.size()));
+            decoded = true;
+        } else {
+            data.replace(at, length, "UTF-8");
+            return true;
+        }
+    }
+    if (!decoded)
+        return true;
+    // Written back as UTF-8, so the declaration must say so.
+    data = text.toStdString();
+    if (declaredEncoding(data, at, length))
+        data.replace(at, length, "UTF-8");
+    return true;
+}
+
 // Raw character data and attribute values, original line ends and whitespace-only text.
 const unsigned XmlPart::kParseFlags = pugi::parse_cdata | pugi::parse_ws_pcdata | pugi::parse_comments |
                                       pugi::parse_pi | pugi::parse_declaration | pugi::parse_doctype;
@@ -64,28 +191,22 @@ std::string XmlPart::print(pugi::xml_node node)
 bool XmlPart::load(const std::string& partName, std::string data)
 {
     m_partName = partName;
+    if (!toUtf8(partName, data, m_error))
+        return false;
     m_buffer = std::move(data);
-    const auto& b = m_buffer;
-    m_utf16 = b.size() >= 2 && ((b[0] == '\xFF' && b[1] == '\xFE') || (b[0] == '\xFE' && b[1] == '\xFF') ||
-                                (b[0] == '<' && b[1] == '\0') || (b[0] == '\0' && b[1] == '<'));
-    pugi::xml_parse_result result;
-    if (m_utf16) {
-        result = m_doc.load_buffer(m_buffer.data(), m_buffer.size(), kParseFlags);
-    } else {
-        const size_t start = rootStart(m_buffer);
-        if (start != std::string::npos) {
-            m_head = m_buffer.substr(0, start);
-            const size_t last = m_buffer.find_last_of('>');
-            if (last != std::string::npos)
-                m_tail = m_buffer.substr(last + 1);
-        }
-        result =
-            m_doc.load_buffer_inplace(m_buffer.data(), m_buffer.size(), kParseFlags, pugi::encoding_utf8);
-        if (result && start == std::string::npos) {
-            m_error =
-                QStringLiteral("damaged: %1 has no well-formed start").arg(QString::fromStdString(partName));
-            return false;
-        }
+    const size_t start = rootStart(m_buffer);
+    if (start != std::string::npos) {
+        m_head = m_buffer.substr(0, start);
+        const size_t last = m_buffer.find_last_of('>');
+        if (last != std::string::npos)
+            m_tail = m_buffer.substr(last + 1);
+    }
+    const pugi::xml_parse_result result =
+        m_doc.load_buffer_inplace(m_buffer.data(), m_buffer.size(), kParseFlags, pugi::encoding_utf8);
+    if (result && start == std::string::npos) {
+        m_error =
+            QStringLiteral("damaged: %1 has no well-formed start").arg(QString::fromStdString(partName));
+        return false;
     }
     if (!result) {
         m_error = QStringLiteral("damaged: malformed XML in %1 (%2 at offset %3)")
@@ -120,10 +241,6 @@ std::string XmlPart::serialize() const
     std::string out;
     out.reserve(m_buffer.size() + m_buffer.size() / 8 + 64);
     StringWriter writer(out);
-    if (m_utf16) {
-        m_doc.save(writer, "", kWriteFlags | pugi::format_write_bom, pugi::encoding_utf16_le);
-        return out;
-    }
     out += m_head;
     for (pugi::xml_node n = root(); n; n = n.next_sibling())
         n.print(writer, "", kWriteFlags, pugi::encoding_utf8);

@@ -27,6 +27,11 @@ public:
     virtual std::string serialize() const;
     // One element (with what it holds) as it is written back: raw, no indentation.
     static std::string print(pugi::xml_node node);
+    // Turns a part's text into UTF-8 whatever encoding it came in (UTF-16 or UTF-32 by their
+    // byte order or leading "<", another by its declaration), with the declaration saying UTF-8,
+    // so that an edited part is written back consistently. False with `error` for an encoding
+    // that cannot be read.
+    static bool toUtf8(const std::string& partName, std::string& data, QString& error);
     // Parse options for part trees and fragments: raw texts, original line ends and whitespace.
     static const unsigned kParseFlags;
 
@@ -60,7 +65,6 @@ private:
     std::string m_head;   // raw text before the root element (declaration, comments)
     std::string m_tail;   // raw whitespace after the last element
     pugi::xml_document m_doc;
-    bool m_utf16 = false;
     bool m_dirty = false;
 };
 

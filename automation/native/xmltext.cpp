@@ -1,5 +1,8 @@
 #include "xmltext.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace corvane::automation::native {
@@ -200,6 +203,45 @@ std::string encodeCellText(const QString& text)
 QString attributeText(const char* raw)
 {
     return decodeXml(std::string_view(raw, std::strlen(raw)));
+}
+
+long long boundedInteger(const char* text, long long low, long long high, long long fallback)
+{
+    if (!text)
+        return fallback;
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (blank(*text))
+        ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+')
+        ++text;
+    if (*text < '0' || *text > '9')
+        return fallback;
+    // Beyond this the number is out of any range asked for: stop before the sum overflows.
+    constexpr long long kCap = 1'000'000'000'000'000LL;
+    long long value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        if (value < kCap)
+            value = value * 10 + (*text - '0');
+    }
+    while (blank(*text))
+        ++text;
+    if (*text)
+        return fallback;
+    if (negative)
+        value = -value;
+    return value < low || value > high ? fallback : value;
+}
+
+double boundedReal(const char* text, double low, double high, double fallback)
+{
+    if (!text || !*text)
+        return fallback;
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    if (end == text || std::isnan(value))
+        return fallback;
+    return std::clamp(value, low, high);
 }
 
 } // namespace corvane::automation::native

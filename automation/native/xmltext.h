@@ -20,6 +20,18 @@ std::string encodeXml(const QString& text, bool forAttribute = false);
 // Escapes control characters as _xHHHH_ (and a literal "_x" that would read as one) first.
 std::string encodeCellText(const QString& text);
 
+// A decimal integer read from a file (blanks around it allowed), or `fallback` when the text is
+// none or the number lies outside [low, high]: a number from a file is bounded before any
+// arithmetic is done with it.
+long long boundedInteger(const char* text, long long low, long long high, long long fallback);
+inline int boundedInt(const char* text, int low, int high, int fallback)
+{
+    return static_cast<int>(boundedInteger(text, low, high, fallback));
+}
+// A number of points, pixels or characters read from a file, or `fallback` when it is none (or
+// not a number); clamped to [low, high].
+double boundedReal(const char* text, double low, double high, double fallback);
+
 // Attribute values as the DOM keeps them: raw, so they are decoded on reading.
 QString attributeText(const char* raw);
 

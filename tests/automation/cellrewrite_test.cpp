@@ -6,6 +6,7 @@
 #include "tests/support/recordingsink.h"
 
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -429,32 +430,30 @@ TEST(CellRun, CellsOfAWorkbookThatWasNotSavedDoNotCount)
     EXPECT_EQ(r.sink.lists.value("OpenFailed").count('\n'), 2);
 }
 
-TEST(CellRun, RefusedWritesAreReportedAndNotCounted)
+TEST(CellRun, RefusedWritesAreReportedOnceNotCountedAndNotSaved)
 {
     CellRun r;
-    QFile f(r.path("a.xlsx"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(R"({"sheets": [{"name": "Shut", "locked": true, "cells": {"A1": "x", "B1": "x"}},
-                           {"name": "Open", "cells": {"A1": "x"}}]})");
-    f.close();
-    writeMemoryWorkbook(r.path("b.xlsx"), {{"S1", {{"A1", "x"}}}});
-    QFile g(r.path("c.xlsx"));
-    ASSERT_TRUE(g.open(QIODevice::WriteOnly));
-    g.write(R"({"sheets": [{"name": "Shut", "locked": true, "cells": {"A1": "x"}}]})");
-    g.close();
+    const auto write = [&](const QString& name, const QByteArray& json) {
+        QFile f(r.path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(json);
+    };
+    write("a.xlsx", R"({"sheets": [{"name": "L", "locked": true, "cells": {"A1": "x", "B2": "x"}},
+                                   {"name": "S", "cells": {"C3": "x"}}]})");
+    write("b.xlsx", R"({"sheets": [{"name": "L", "locked": true, "cells": {"A1": "x"}}]})");
     int cells = 0;
-    r.run(rewrite(CellRewriteMode::FillFormula, "x", "=1+1"), &cells);
-    // Only what was written counts; c.xlsx, where nothing was, is not saved.
-    EXPECT_EQ(cells, 2);
+    r.run(rewrite(CellRewriteMode::FillText, "x", "y"), &cells);
+    EXPECT_EQ(cells, 1);
+    EXPECT_EQ(r.cell("a.xlsx", 1, "C3"), "y");
+    EXPECT_EQ(r.journal->saved.size(), 1);
     EXPECT_EQ(withoutSeconds(r.sink.only("status:").last()),
-              "成功查找3个Excel文件,修改2个Excel文件,修改2个单元格。耗时N秒。");
-    EXPECT_EQ(r.cell("a.xlsx", 0, "A1"), "x");
-    EXPECT_EQ(r.cell("a.xlsx", 1, "A1"), "=1+1");
-    EXPECT_TRUE(r.sink.lists.value("Unmatched").endsWith("c.xlsx\n"));
-    // One line per sheet and reason, naming the first refused cell.
+              "成功查找2个Excel文件,修改1个Excel文件,修改1个单元格。耗时N秒。");
+    // Every write of b.xlsx was refused: it was not worked on as asked.
+    EXPECT_TRUE(r.sink.lists.value("OpenFailed").endsWith("b.xlsx\n"));
     const QStringList failed = r.sink.only("failed:");
-    ASSERT_EQ(failed.size(), 2) << failed.join('|').toStdString();
-    EXPECT_TRUE(failed.first().contains("cell A1 not changed: the cell is locked on a protected sheet"));
+    EXPECT_EQ(failed.size(), 2) << failed.join('\n').toStdString();
+    EXPECT_TRUE(failed.value(0).endsWith(":sheet \"L\": could not write cell A1: the sheet is protected"))
+        << failed.join('\n').toStdString();
 }
 
 TEST(CellRun, MatchedListIsLeftOutWhenEveryOpenedWorkbookChanged)

@@ -100,13 +100,6 @@ PictureInsertionOptions appointed(const QString& cells, const QString& picture)
 
 } // namespace
 
-TEST(PictureRounding, HalvesGoUp)
-{
-    EXPECT_EQ(roundedPoints(14.4), 14);
-    EXPECT_EQ(roundedPoints(14.5), 15);
-    EXPECT_EQ(roundedPoints(0), 0);
-}
-
 TEST(PictureInsertion, EmptyPathWithDeleteOldOnlyDeletesAndStillCounts)
 {
     PictureRun r;
@@ -169,9 +162,9 @@ TEST(PictureInsertion, SizesAndOffsetsArePassedAsTheOptionsSay)
     EXPECT_EQ(s.value("file").toString(), pic);
 }
 
-TEST(PictureInsertion, CellTopIsRoundedToTheNearestPoint)
+TEST(PictureInsertion, PictureStartsAtTheExactCellEdge)
 {
-    for (const auto& [height, top] : {std::pair<double, double>{14.4, 14}, {14.5, 15}}) {
+    for (const auto& [height, top] : {std::pair<double, double>{14.4, 14.4}, {12.75, 12.75}}) {
         PictureRun r;
         const QString pic = r.picture();
         QJsonObject s = sheet("S", {{"A2", "x"}});
@@ -287,8 +280,9 @@ TEST(PictureInsertion, FailedInsertionIsNotCountedAndLeavesTheWorkbookUnsaved)
     EXPECT_TRUE(r.journal->saved.isEmpty());
     // Not saved: the deletion made before the failed insertion is not kept either.
     EXPECT_EQ(shapeCells(r.shapes("a.xlsx")), (QStringList{"B2"}));
-    const QString unmatched = r.sink.lists.value("Unmatched");
-    EXPECT_TRUE(unmatched.contains(r.path("a.xlsx") + "\n") && unmatched.contains(r.path("b.xlsx") + "\n"));
+    // Refused, a.xlsx was not worked on as asked; b.xlsx held no anchor.
+    EXPECT_EQ(r.sink.lists.value("OpenFailed"), r.path("a.xlsx") + "\n");
+    EXPECT_EQ(r.sink.lists.value("Unmatched"), r.path("b.xlsx") + "\n");
     EXPECT_FALSE(r.sink.lists.contains("Matched"));
     const QStringList failed = r.sink.only("failed:");
     ASSERT_EQ(failed.size(), 1);

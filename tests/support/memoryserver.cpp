@@ -189,7 +189,7 @@ bool MemorySheet::setValue(const CellAddress& cell, const QString& text)
         return false;
     }
     if (m_locked) {
-        m_lastError = QStringLiteral("the cell is locked on a protected sheet");
+        m_lastError = QStringLiteral("the sheet is protected");
         return false;
     }
     if (text.isEmpty())

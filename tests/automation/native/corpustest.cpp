@@ -145,6 +145,9 @@ protected:
             if (!s->setValue(target, kProbe)) {
                 target = {used->lastRow + 1, used->firstColumn};
                 if (!s->setValue(target, kProbe)) {
+                    // A protected sheet refuses, as the application does; another may take it.
+                    if (s->lastError().contains(QStringLiteral("locked on a protected sheet")))
+                        continue;
                     ADD_FAILURE() << "could not write " << cellName(target).toStdString() << ": "
                                   << s->lastError().toStdString();
                     return out;
