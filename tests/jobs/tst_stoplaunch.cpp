@@ -99,7 +99,7 @@ private:
     {
         return w.findChild<T*>(QString::fromLatin1(name));
     }
-    static QString status(const QWidget& w) { return control<QLabel>(w, "lb_ShowDisposingFile")->text(); }
+    static QString status(const QWidget& w) { return control<QLabel>(w, "lb_ShowDisposingFile")->toolTip(); }
     static bool stopEnabled(const QWidget& w) { return control<QPushButton>(w, "pBtn_Stop")->isEnabled(); }
     static bool startEnabled(const QWidget& w)
     {
