@@ -1,5 +1,7 @@
 #include "package.h"
 
+#include "deflatedsource.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -272,25 +274,20 @@ bool Package::save()
         return false;
     }
 
-    std::vector<std::string> contents; // must outlive zip_close, which reads the sources
-    contents.reserve(m_parts.size());
+    // Every written entry is deflated here (see deflatedsource.h); the sources own the bytes.
     bool ok = true;
     for (const auto& [k, part] : m_parts) {
         if (!part->isDirty() || m_removed.count(k))
             continue;
-        contents.push_back(part->serialize());
-        const std::string& data = contents.back();
-        zip_source_t* src = zip_source_buffer(m_zip, data.data(), data.size(), 0);
+        zip_source_t* src = deflatedSource(m_zip, part->serialize());
         const auto it = m_index.find(k);
         const auto added = m_added.find(k);
         if (src && it == m_index.end() && added != m_added.end()) {
-            const zip_int64_t at = zip_file_add(m_zip, added->second.c_str(), src, ZIP_FL_ENC_UTF_8);
-            if (at < 0) {
+            if (zip_file_add(m_zip, added->second.c_str(), src, ZIP_FL_ENC_UTF_8) < 0) {
                 zip_source_free(src);
                 ok = false;
                 break;
             }
-            zip_set_file_compression(m_zip, static_cast<zip_uint64_t>(at), ZIP_CM_DEFLATE, 0);
             continue;
         }
         if (!src || it == m_index.end() || zip_file_replace(m_zip, it->second.second, src, 0) != 0) {
@@ -299,12 +296,11 @@ bool Package::save()
             ok = false;
             break;
         }
-        zip_set_file_compression(m_zip, it->second.second, ZIP_CM_DEFLATE, 0);
     }
     for (const auto& [k, data] : m_addedData) {
         if (!ok)
             break;
-        zip_source_t* src = zip_source_buffer(m_zip, data.data(), data.size(), 0);
+        zip_source_t* src = deflatedSource(m_zip, data);
         const zip_int64_t at = src ? zip_file_add(m_zip, m_added[k].c_str(), src, ZIP_FL_ENC_UTF_8) : -1;
         if (at < 0) {
             if (src)

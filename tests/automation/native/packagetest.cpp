@@ -17,7 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include <libdeflate.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -417,6 +419,49 @@ TEST_F(PackageTest, AMegabyteStringIsReadAndSearched)
     EXPECT_EQ(s->find({1, 1, 1, 1}, {QStringLiteral("*needle"), LookIn::Values, LookAt::Whole}), kA1);
     // Longer than a cell may hold once something is added: the application refuses, so does the engine.
     EXPECT_FALSE(s->replace({1, 1, 1, 1}, QStringLiteral("needle"), QStringLiteral("pin")));
+}
+
+TEST_F(PackageTest, WrittenPartsAreDeflatedAtLevelSixNotNine)
+{
+    // libzip deflates a replaced entry at level 9 whatever it is told; the engine stores its own
+    // level-6 stream, which must come through untouched and be no larger than zlib's level 6.
+    std::string rows;
+    for (int r = 1; r <= 3000; ++r) {
+        const std::string n = std::to_string(r);
+        rows += "<row r=\"" + n + "\"><c r=\"A" + n + "\" t=\"inlineStr\"><is><t>item " +
+                std::to_string(r * 7919 % 100003) + " of needle</t></is></c><c r=\"B" + n + "\"><v>" +
+                std::to_string(r * 31 % 977) + ".25</v></c></row>";
+    }
+    const QString p = path(QStringLiteral("big.xlsx"));
+    ASSERT_TRUE(writeWorkbook(p, {{"S", rows}}));
+    auto wb = m_server.open(p);
+    ASSERT_TRUE(wb);
+    ASSERT_TRUE(wb->sheet(1)->replace({1, 1, 3000, 2}, QStringLiteral("needle"), QStringLiteral("pin")));
+    ASSERT_TRUE(wb->save()) << wb->lastError().toStdString();
+    wb->close();
+
+    const std::string sheet = readEntry(p, "xl/worksheets/sheet1.xml");
+    ASSERT_EQ(sheet.find("needle"), std::string::npos);
+    const RawEntry stored = readRawEntries(p).at("xl/worksheets/sheet1.xml");
+    EXPECT_EQ(stored.method, ZIP_CM_DEFLATE);
+
+    libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+    std::string level6(libdeflate_deflate_compress_bound(c, sheet.size()), '\0');
+    level6.resize(libdeflate_deflate_compress(c, sheet.data(), sheet.size(), level6.data(), level6.size()));
+    libdeflate_free_compressor(c);
+    EXPECT_TRUE(stored.compressed == level6)
+        << "stored " << stored.compressed.size() << " bytes, level 6 gives " << level6.size();
+
+    z_stream z{};
+    ASSERT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string zlib6(deflateBound(&z, static_cast<uLong>(sheet.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(sheet.data()));
+    z.avail_in = static_cast<uInt>(sheet.size());
+    z.next_out = reinterpret_cast<Bytef*>(zlib6.data());
+    z.avail_out = static_cast<uInt>(zlib6.size());
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    deflateEnd(&z);
+    EXPECT_LE(stored.compressed.size(), z.total_out);
 }
 
 } // namespace
