@@ -33,6 +33,8 @@ bool SharedStrings::afterLoad()
     const std::string si = name("si");
     for (pugi::xml_node n = root().child(si.c_str()); n; n = n.next_sibling(si.c_str()))
         m_items.push_back(n);
+    // New entries go before the extension list; looked up once, not for every added string.
+    m_extLst = child(root(), "extLst");
     m_texts.resize(m_items.size());
     m_decoded.assign(m_items.size(), false);
     return true;
@@ -81,9 +83,8 @@ int SharedStrings::add(const QString& text)
         adjustCount(1);
         return it.value();
     }
-    const pugi::xml_node extLst = child(root(), "extLst");
-    pugi::xml_node si = extLst ? root().insert_child_before(name("si").c_str(), extLst)
-                               : root().append_child(name("si").c_str());
+    pugi::xml_node si = m_extLst ? root().insert_child_before(name("si").c_str(), m_extLst)
+                                 : root().append_child(name("si").c_str());
     pugi::xml_node t = si.append_child(name("t").c_str());
     if (!text.isEmpty() &&
         (text.front().isSpace() || text.back().isSpace() || text.contains(QLatin1Char('\n'))))

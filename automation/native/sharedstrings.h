@@ -30,6 +30,7 @@ private:
     void adjustCount(long long delta);
 
     std::vector<pugi::xml_node> m_items;
+    pugi::xml_node m_extLst;
     mutable std::vector<QString> m_texts; // decoded on first use
     mutable std::vector<bool> m_decoded;
     QHash<QString, int> m_plainIndex; // built when the first string is added
