@@ -38,6 +38,14 @@ public:
     // Replaces every occurrence of `what` (part of cell, letter case ignored, wildcards) by
     // `replacement` in the constants and formula texts of `in`. True when a cell changed.
     virtual bool replace(const RangeAddress& in, const QString& what, const QString& replacement) = 0;
+    // False only when no cell of the sheet can hold `what` in its formula-bar text, told by a
+    // look at what the sheet stores that is much cheaper than reading its cells; true when the
+    // server cannot tell.
+    virtual bool mayHold(const QString& what)
+    {
+        (void)what;
+        return true;
+    }
 
     virtual CellValue value(const CellAddress& cell) = 0;
     // The formula text with its leading "=", or the constant as typed, "" for an empty cell.

@@ -1,6 +1,7 @@
 #include "nativesheet.h"
 
 #include "nativeworkbook.h"
+#include "package.h"
 #include "searchpattern.h"
 #include "worksheet.h"
 
@@ -77,7 +78,14 @@ std::optional<CellAddress> NativeSheet::find(const RangeAddress& in, const FindQ
     const SearchPattern pattern(query.what, query.lookAt == LookAt::Whole);
     if (pattern.isEmpty())
         return std::nullopt;
+    // Cells whose text cannot match are not turned into text.
+    const bool formulas = query.lookIn == LookIn::Formulas;
+    const bool numbers = !formulas || pattern.mayMatchNumberText();
+    const std::vector<bool>* strings = formulas ? storedMatches(query.what, pattern) : nullptr;
+    const bool stored = formulas && pattern.needsStoredText();
     const auto matches = [&](const GridCell& c, int row) {
+        if ((!numbers && ws->isNumberConstant(c, row)) || (stored && !ws->mayMatch(c, row, pattern, strings)))
+            return false;
         const QString text = query.lookIn == LookIn::Values ? ws->displayText(c) : ws->formulaBarText(c, row);
         return pattern.matches(text);
     };
@@ -100,6 +108,40 @@ std::optional<CellAddress> NativeSheet::find(const RangeAddress& in, const FindQ
     return std::nullopt;
 }
 
+const std::vector<bool>* NativeSheet::storedMatches(const QString& what, const SearchPattern& pattern)
+{
+    if (!pattern.needsStoredText())
+        return nullptr;
+    const NativeWorkbook::StringMatches* m = m_workbook.sharedStringMatches(what, pattern);
+    return m ? &m->byIndex : nullptr;
+}
+
+bool NativeSheet::mayHold(const QString& what)
+{
+    // A parsed sheet may hold edits; a sheet without cells is for the usual path to pass over.
+    if (m_worksheet || !m_hasGrid)
+        return true;
+    const SearchPattern pattern(what, false);
+    if (!pattern.needsStoredText())
+        return true;
+    QString error;
+    m_workbook.sharedStrings(error);
+    if (!error.isEmpty())
+        return true;
+    const NativeWorkbook::StringMatches* strings = m_workbook.sharedStringMatches(what, pattern);
+    if (strings && strings->any)
+        return true;
+    Package& package = m_workbook.package();
+    std::string data;
+    if (!package.read(m_partName, data))
+        return true; // the usual path reports why
+    const bool may = pattern.mayBeIn(data) || data.find("shared") != std::string::npos;
+    package.keepRead(m_partName, std::move(data));
+    // Parsed all the same, so that a damaged part is reported just as when it is searched; only
+    // the walk over its cells is saved.
+    return !worksheet() || may;
+}
+
 bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QString& replacement)
 {
     Worksheet* ws = worksheet();
@@ -115,10 +157,15 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
         QString text;
     };
     std::vector<Change> changes;
+    const bool numbers = pattern.mayMatchNumberText();
+    const std::vector<bool>* strings = storedMatches(what, pattern);
+    const bool stored = pattern.needsStoredText();
     const auto& rows = ws->grid().rows();
     for (auto it = ws->grid().rowAtOrAfter(in.firstRow); it != rows.end() && it->row <= in.lastRow; ++it) {
         for (const GridCell& c : it->cells) {
-            if (c.column < in.firstColumn || c.column > in.lastColumn)
+            if (c.column < in.firstColumn || c.column > in.lastColumn ||
+                (!numbers && ws->isNumberConstant(c, it->row)) ||
+                (stored && !ws->mayMatch(c, it->row, pattern, strings)))
                 continue;
             const QString text = ws->formulaBarText(c, it->row);
             if (!pattern.matches(text))

@@ -6,6 +6,8 @@
 #include "sharedstrings.h"
 #include "workbookpart.h"
 
+#include <algorithm>
+
 namespace corvane::automation::native {
 
 namespace {
@@ -123,6 +125,21 @@ SharedStrings* NativeWorkbook::sharedStrings(QString& error)
     if (!m_sharedStrings)
         error = m_package.error();
     return m_sharedStrings;
+}
+
+const NativeWorkbook::StringMatches* NativeWorkbook::sharedStringMatches(const QString& what,
+                                                                         const SearchPattern& pattern)
+{
+    if (!m_sharedStrings)
+        return nullptr;
+    auto it = m_sharedStringMatches.find(what);
+    if (it == m_sharedStringMatches.end()) {
+        StringMatches m;
+        m.byIndex = m_sharedStrings->matching(pattern);
+        m.any = std::find(m.byIndex.begin(), m.byIndex.end(), true) != m.byIndex.end();
+        it = m_sharedStringMatches.emplace(what, std::move(m)).first;
+    }
+    return &it->second;
 }
 
 void NativeWorkbook::contentsChanged()

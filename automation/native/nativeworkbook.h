@@ -6,6 +6,9 @@
 
 #include "automation/workbook.h"
 
+#include <QString>
+
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -14,6 +17,7 @@ namespace corvane::automation::native {
 class ContentTypes;
 class NativeSheet;
 class Relationships;
+class SearchPattern;
 class SharedStrings;
 class WorkbookPart;
 
@@ -48,6 +52,14 @@ public:
     SharedStrings* sharedStrings(QString& error);
     // Called once cell contents changed: full recalculation on load, calculation chain dropped.
     void contentsChanged();
+    // Which shared strings match `pattern` (made from `what`), by index, among those the table
+    // held when first asked for that text; strings added since are not in it. Null without a table.
+    struct StringMatches
+    {
+        std::vector<bool> byIndex;
+        bool any = false;
+    };
+    const StringMatches* sharedStringMatches(const QString& what, const SearchPattern& pattern);
 
 private:
     Package m_package;
@@ -60,6 +72,7 @@ private:
     std::vector<std::unique_ptr<NativeSheet>> m_sheets;
     bool m_open = false;
     bool m_contentsChanged = false;
+    std::map<QString, StringMatches> m_sharedStringMatches;
     QString m_lastError;
     QString m_damage;
 };

@@ -54,6 +54,7 @@ Package::~Package()
 
 void Package::close()
 {
+    m_kept.clear();
     if (m_zip)
         zip_discard(m_zip);
     m_zip = nullptr;
@@ -228,8 +229,13 @@ bool Package::read(const std::string& name, std::string& out)
 bool Package::loadPart(const std::string& name, XmlPart& part)
 {
     std::string data;
-    if (!read(name, data))
+    const auto kept = m_kept.find(key(name));
+    if (kept != m_kept.end()) {
+        data = std::move(kept->second);
+        m_kept.erase(kept);
+    } else if (!read(name, data)) {
         return false;
+    }
     const auto it = m_index.find(key(name));
     if (!part.load(it->second.first, std::move(data))) {
         m_error = part.error();
@@ -243,6 +249,7 @@ void Package::removeEntry(const std::string& name)
     if (m_index.count(key(name)))
         m_removed.insert(key(name));
     m_parts.erase(key(name));
+    m_kept.erase(key(name));
     m_added.erase(key(name));
     m_addedData.erase(key(name));
 }

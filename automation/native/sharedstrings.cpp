@@ -1,5 +1,6 @@
 #include "sharedstrings.h"
 
+#include "searchpattern.h"
 #include "xmltext.h"
 
 #include <cstdlib>
@@ -42,6 +43,11 @@ bool SharedStrings::afterLoad()
 
 QString SharedStrings::itemText(pugi::xml_node si) const
 {
+    return decodeCellText(rawItemText(si));
+}
+
+std::string SharedStrings::rawItemText(pugi::xml_node si) const
+{
     const std::string t = name("t"), r = name("r");
     std::string raw;
     for (pugi::xml_node c = si.first_child(); c; c = c.next_sibling()) {
@@ -51,7 +57,15 @@ QString SharedStrings::itemText(pugi::xml_node si) const
             appendTextOf(c.child(t.c_str()), raw);
         }
     }
-    return decodeCellText(raw);
+    return raw;
+}
+
+std::vector<bool> SharedStrings::matching(const SearchPattern& pattern) const
+{
+    std::vector<bool> out(m_items.size(), false);
+    for (size_t i = 0; i < m_items.size(); ++i)
+        out[i] = pattern.mayBeIn(rawItemText(m_items[i])) && pattern.matches(text(static_cast<int>(i)));
+    return out;
 }
 
 QString SharedStrings::text(int index) const

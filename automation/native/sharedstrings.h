@@ -11,6 +11,8 @@
 
 namespace corvane::automation::native {
 
+class SearchPattern;
+
 class SharedStrings : public XmlPart
 {
 public:
@@ -21,12 +23,16 @@ public:
     int add(const QString& text);
     // A cell gave up its reference to an entry.
     void release();
+    // Which entries' texts match `pattern`, by index; only entries whose stored text may hold
+    // it are decoded.
+    std::vector<bool> matching(const SearchPattern& pattern) const;
 
 protected:
     bool afterLoad() override;
 
 private:
     QString itemText(pugi::xml_node si) const;
+    std::string rawItemText(pugi::xml_node si) const;
     void adjustCount(long long delta);
 
     std::vector<pugi::xml_node> m_items;

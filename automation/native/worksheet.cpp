@@ -1,5 +1,7 @@
 #include "worksheet.h"
 
+#include "searchpattern.h"
+
 #include "sharedstrings.h"
 #include "xmltext.h"
 
@@ -622,6 +624,46 @@ QString Worksheet::formulaBarText(const GridCell& cell, int row) const
     if (formula(cell, row, f))
         return QLatin1Char('=') + f;
     return displayText(cell);
+}
+
+bool Worksheet::isNumberConstant(const GridCell& cell, int row) const
+{
+    std::string_view type, raw;
+    if (!quickCell(cell, type, raw) || !(type.empty() || type == "n") || raw.empty())
+        return false;
+    // A number that does not parse shows its stored text; one that starts like this parses.
+    size_t at = 0;
+    if (raw[at] == '-' || raw[at] == '+')
+        ++at;
+    if (at < raw.size() && raw[at] == '.')
+        ++at;
+    if (at >= raw.size() || raw[at] < '0' || raw[at] > '9')
+        return false;
+    return std::none_of(m_arrays.begin(), m_arrays.end(), [&](const ArrayGroup& a) {
+        return a.ref.contains({row, cell.column});
+    });
+}
+
+bool Worksheet::mayMatch(const GridCell& cell, int row, const SearchPattern& pattern,
+                         const std::vector<bool>* strings) const
+{
+    const std::string_view xml = cellXml(cell);
+    if (pattern.mayBeIn(xml) || xml.find("shared") != std::string_view::npos)
+        return true;
+    if (std::any_of(m_arrays.begin(), m_arrays.end(), [&](const ArrayGroup& a) {
+            return a.ref.contains({row, cell.column});
+        }))
+        return true;
+    const size_t tagClose = xml.find('>');
+    const std::string_view tag = xml.substr(0, tagClose);
+    if (tag.find("\"s\"") == std::string_view::npos && tag.find("'s'") == std::string_view::npos)
+        return false;
+    std::string_view type, raw;
+    if (!strings || !quickCell(cell, type, raw) || type != "s")
+        return true;
+    const int index = std::atoi(std::string(raw).c_str());
+    return index < 0 || static_cast<size_t>(index) >= strings->size() ||
+           (*strings)[static_cast<size_t>(index)];
 }
 
 bool Worksheet::isInArray(int row, int column) const

@@ -19,6 +19,7 @@
 
 namespace corvane::automation::native {
 
+class SearchPattern;
 class SharedStrings;
 
 class Worksheet : public XmlPart
@@ -53,6 +54,15 @@ public:
     // the constant as typed).
     QString displayText(const GridCell& cell) const;
     QString formulaBarText(const GridCell& cell, int row) const;
+    // A constant number (no formula, not in an array formula): its texts are only ever those a
+    // number shows.
+    bool isNumberConstant(const GridCell& cell, int row) const;
+    // False only when the cell's formula-bar text cannot match `pattern` (one that needs stored
+    // text): its bytes do not hold the stored piece, it is no shared string among `strings` (the
+    // matching ones by index; null: any may match), and its text is not made from another cell's
+    // (a shared formula moved, a member of an array formula).
+    bool mayMatch(const GridCell& cell, int row, const SearchPattern& pattern,
+                  const std::vector<bool>* strings) const;
 
     // Stores typed content in a cell, creating it when needed. A shared formula the cell takes
     // part in is first written out in full in every member, so that no other cell changes.
