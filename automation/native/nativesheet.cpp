@@ -3,7 +3,11 @@
 #include "nativeworkbook.h"
 #include "package.h"
 #include "searchpattern.h"
+#include "sharedstrings.h"
 #include "worksheet.h"
+
+#include <map>
+#include <set>
 
 namespace corvane::automation::native {
 
@@ -108,6 +112,20 @@ std::optional<CellAddress> NativeSheet::find(const RangeAddress& in, const FindQ
     return std::nullopt;
 }
 
+Worksheet* NativeSheet::worksheetQuietly()
+{
+    if (m_worksheet || !m_hasGrid)
+        return m_worksheet;
+    QString error;
+    SharedStrings* strings = m_workbook.sharedStrings(error);
+    if (!error.isEmpty())
+        return nullptr;
+    m_worksheet = m_workbook.package().part<Worksheet>(m_partName);
+    if (m_worksheet)
+        m_worksheet->setSharedStrings(strings);
+    return m_worksheet;
+}
+
 const std::vector<bool>* NativeSheet::storedMatches(const QString& what, const SearchPattern& pattern)
 {
     if (!pattern.needsStoredText())
@@ -158,14 +176,14 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
     };
     std::vector<Change> changes;
     const bool numbers = pattern.mayMatchNumberText();
-    const std::vector<bool>* strings = storedMatches(what, pattern);
+    const std::vector<bool>* matching = storedMatches(what, pattern);
     const bool stored = pattern.needsStoredText();
     const auto& rows = ws->grid().rows();
     for (auto it = ws->grid().rowAtOrAfter(in.firstRow); it != rows.end() && it->row <= in.lastRow; ++it) {
         for (const GridCell& c : it->cells) {
             if (c.column < in.firstColumn || c.column > in.lastColumn ||
                 (!numbers && ws->isNumberConstant(c, it->row)) ||
-                (stored && !ws->mayMatch(c, it->row, pattern, strings)))
+                (stored && !ws->mayMatch(c, it->row, pattern, matching)))
                 continue;
             const QString text = ws->formulaBarText(c, it->row);
             if (!pattern.matches(text))
@@ -175,8 +193,52 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
                 changes.push_back({{it->row, c.column}, changed});
         }
     }
+    // A shared string whose every cell takes the same new text is changed in place, and the
+    // sheets stay as they are; one that other cells still show is left to them (copy on write).
+    QString error;
+    SharedStrings* strings = m_workbook.sharedStrings(error);
+    std::map<int, std::pair<QString, int>> inPlace; // string: new text, cells taking it
+    std::vector<int> stringOf(changes.size(), -1);
+    if (strings) {
+        std::set<int> mixed;
+        for (size_t i = 0; i < changes.size(); ++i) {
+            const Change& ch = changes[i];
+            const GridCell* c = ws->grid().find(ch.cell.row, ch.cell.column);
+            const int index = c ? ws->sharedStringIndex(*c) : -1;
+            CellInput input;
+            if (index < 0 || !strings->isPlain(index) || ws->isInArray(ch.cell.row, ch.cell.column) ||
+                !parseTypedInput(ch.text, input) || input.kind != CellInput::Kind::Text ||
+                input.text != ch.text || input.text.size() > 32767) // write() refuses it
+                continue;
+            stringOf[i] = index;
+            auto [it, fresh] = inPlace.emplace(index, std::make_pair(ch.text, 0));
+            ++it->second.second;
+            if (!fresh && it->second.first != ch.text)
+                mixed.insert(index);
+        }
+        for (int index : mixed)
+            inPlace.erase(index);
+        std::map<int, int> uses;
+        for (const auto& [index, change] : inPlace)
+            uses.emplace(index, 0);
+        if (!uses.empty() && !m_workbook.sharedStringUses(uses))
+            inPlace.clear();
+        for (const auto& [index, count] : uses) {
+            if (inPlace.count(index) && inPlace[index].second != count)
+                inPlace.erase(index);
+        }
+    }
     bool any = false;
-    for (const Change& ch : changes) {
+    for (const auto& [index, change] : inPlace) {
+        strings->setText(index, change.first);
+        any = true;
+    }
+    if (!inPlace.empty())
+        m_workbook.sharedStringEdited();
+    for (size_t i = 0; i < changes.size(); ++i) {
+        const Change& ch = changes[i];
+        if (stringOf[i] >= 0 && inPlace.count(stringOf[i]))
+            continue;
         CellInput input;
         if (!parseTypedInput(ch.text, input))
             continue; // the replacement would break the formula: the cell keeps it

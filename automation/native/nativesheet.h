@@ -44,6 +44,12 @@ public:
     bool addPicture(const QString& file, double left, double top, double width, double height) override;
     QString lastError() const override { return m_lastError; }
 
+    bool hasGrid() const { return m_hasGrid; }
+    // The parsed worksheet for a look from elsewhere in the workbook: a damaged part is not
+    // noted against the workbook here, only when the sheet itself is visited. Null when it
+    // cannot be read.
+    Worksheet* worksheetQuietly();
+
 private:
     // The row and column edits, with everything in the package that points into the sheet
     // (rowcolumnedit.cpp).

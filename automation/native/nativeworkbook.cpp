@@ -5,6 +5,7 @@
 #include "relationships.h"
 #include "sharedstrings.h"
 #include "workbookpart.h"
+#include "worksheet.h"
 
 #include <algorithm>
 
@@ -140,6 +141,26 @@ const NativeWorkbook::StringMatches* NativeWorkbook::sharedStringMatches(const Q
         it = m_sharedStringMatches.emplace(what, std::move(m)).first;
     }
     return &it->second;
+}
+
+bool NativeWorkbook::sharedStringUses(std::map<int, int>& uses)
+{
+    for (auto& sheet : m_sheets) {
+        if (!sheet->hasGrid())
+            continue;
+        Worksheet* ws = sheet->worksheetQuietly();
+        if (!ws)
+            return false;
+        for (const GridRow& row : ws->grid().rows()) {
+            for (const GridCell& cell : row.cells) {
+                const int index = ws->sharedStringIndex(cell, true);
+                const auto it = index < 0 ? uses.end() : uses.find(index);
+                if (it != uses.end())
+                    ++it->second;
+            }
+        }
+    }
+    return true;
 }
 
 void NativeWorkbook::contentsChanged()

@@ -60,6 +60,11 @@ public:
         bool any = false;
     };
     const StringMatches* sharedStringMatches(const QString& what, const SearchPattern& pattern);
+    // How many cells of the whole workbook refer to each of these shared strings; every sheet
+    // with cells is read for it. False when a sheet could not be read.
+    bool sharedStringUses(std::map<int, int>& uses);
+    // A shared string was given another text in place: answers about matching are stale.
+    void sharedStringEdited() { m_sharedStringMatches.clear(); }
 
 private:
     Package m_package;

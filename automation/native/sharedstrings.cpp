@@ -117,6 +117,40 @@ int SharedStrings::add(const QString& text)
     return index;
 }
 
+bool SharedStrings::isPlain(int index) const
+{
+    if (index < 0 || index >= size())
+        return false;
+    const pugi::xml_node first = m_items[static_cast<size_t>(index)].first_child();
+    return first && name("t") == first.name() && !first.next_sibling();
+}
+
+void SharedStrings::setText(int index, const QString& text)
+{
+    if (!isPlain(index))
+        return;
+    const auto i = static_cast<size_t>(index);
+    if (m_indexed) {
+        const QString old = this->text(index);
+        if (m_plainIndex.value(old, -1) == index)
+            m_plainIndex.remove(old);
+        if (!m_plainIndex.contains(text))
+            m_plainIndex.insert(text, index);
+    }
+    pugi::xml_node t = m_items[i].first_child();
+    while (t.first_child())
+        t.remove_child(t.first_child());
+    t.remove_attribute("xml:space");
+    if (!text.isEmpty() &&
+        (text.front().isSpace() || text.back().isSpace() || text.contains(QLatin1Char('\n'))))
+        t.append_attribute("xml:space").set_value("preserve");
+    const std::string encoded = encodeCellText(text);
+    t.append_child(pugi::node_pcdata).set_value(encoded.c_str());
+    m_texts[i] = text;
+    m_decoded[i] = true;
+    setDirty();
+}
+
 void SharedStrings::release()
 {
     adjustCount(-1);

@@ -23,6 +23,10 @@ public:
     int add(const QString& text);
     // A cell gave up its reference to an entry.
     void release();
+    // Whether the entry is one text without runs or phonetic hints.
+    bool isPlain(int index) const;
+    // Gives a plain entry another text, for every cell that refers to it.
+    void setText(int index, const QString& text);
     // Which entries' texts match `pattern`, by index; only entries whose stored text may hold
     // it are decoded.
     std::vector<bool> matching(const SearchPattern& pattern) const;

@@ -644,6 +644,22 @@ bool Worksheet::isNumberConstant(const GridCell& cell, int row) const
     });
 }
 
+int Worksheet::sharedStringIndex(const GridCell& cell, bool formulas) const
+{
+    const std::string_view xml = cellXml(cell);
+    const std::string_view tag = xml.substr(0, xml.find('>'));
+    if (tag.find("\"s\"") == std::string_view::npos && tag.find("'s'") == std::string_view::npos)
+        return -1;
+    std::string_view type, raw;
+    if (quickCell(cell, type, raw))
+        return type == "s" && raw.data() ? std::atoi(std::string(raw).c_str()) : -1;
+    const pugi::xml_node c = parseCell(cell);
+    if (!c || !attrIs(c, "t", "s") || (!formulas && child(c, "f")))
+        return -1;
+    const pugi::xml_node v = child(c, "v");
+    return v ? std::atoi(rawText(v).c_str()) : -1;
+}
+
 bool Worksheet::mayMatch(const GridCell& cell, int row, const SearchPattern& pattern,
                          const std::vector<bool>* strings) const
 {

@@ -57,6 +57,9 @@ public:
     // A constant number (no formula, not in an array formula): its texts are only ever those a
     // number shows.
     bool isNumberConstant(const GridCell& cell, int row) const;
+    // The shared string a constant cell shows (with `formulas`, also the one a formula cell
+    // holds as its result), -1 for any other cell.
+    int sharedStringIndex(const GridCell& cell, bool formulas = false) const;
     // False only when the cell's formula-bar text cannot match `pattern` (one that needs stored
     // text): its bytes do not hold the stored piece, it is no shared string among `strings` (the
     // matching ones by index; null: any may match), and its text is not made from another cell's

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -462,6 +463,69 @@ TEST_F(PackageTest, WrittenPartsAreDeflatedAtLevelSixNotNine)
     ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
     deflateEnd(&z);
     EXPECT_LE(stored.compressed.size(), z.total_out);
+}
+
+TEST_F(PackageTest, SharedStringsChangeInPlaceOnlyWhenNoOtherCellShowsThem)
+{
+    // A string whose every cell takes the same new text changes in the table and the sheets are
+    // not written; one that a cell outside the replace still shows is copied on write.
+    const QString python = qEnvironmentVariable("CORVANE_PYTHON");
+    struct Case
+    {
+        const char* name;
+        const char* two; // Sheet Two's A1: a reference to string 0 or 1
+        RangeAddress in; // replaced on sheet One
+        bool inPlace;
+        const char* values; // One!A1, One!B1, Two!A1 as openpyxl reads them
+    };
+    const std::vector<Case> cases = {
+        {"in place", "1", {1, 1, 1, 3}, true, "the pin|the pin|other"},
+        {"another sheet shows it", "0", {1, 1, 1, 3}, false, "the pin|the pin|the needle"},
+        {"a cell outside the range shows it", "1", {1, 1, 1, 1}, false, "the pin|the needle|other"},
+    };
+    for (const Case& c : cases) {
+        const QString p = path(QStringLiteral("shared.xlsx"));
+        QFile::remove(p);
+        ASSERT_TRUE(writeWorkbook(
+            p,
+            {{"One", "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>0</v></c>"
+                     "<c r=\"C1\" t=\"s\"><v>1</v></c></row>"},
+             {"Two", std::string("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>") + c.two + "</v></c></row>"}},
+            {{"<t>the needle</t>", "<t>other</t>"}, false, true}));
+        const auto before = readRawEntries(p);
+        {
+            auto wb = m_server.open(p);
+            ASSERT_TRUE(wb);
+            ASSERT_TRUE(wb->sheet(1)->replace(c.in, QStringLiteral("needle"), QStringLiteral("pin")))
+                << c.name;
+            EXPECT_EQ(wb->sheet(1)->formula({1, 1}), QStringLiteral("the pin")) << c.name;
+            ASSERT_TRUE(wb->save()) << c.name;
+        }
+        const auto after = readRawEntries(p);
+        EXPECT_EQ(after.at("xl/worksheets/sheet1.xml").compressed ==
+                      before.at("xl/worksheets/sheet1.xml").compressed,
+                  c.inPlace)
+            << c.name;
+        EXPECT_EQ(after.at("xl/worksheets/sheet2.xml").compressed,
+                  before.at("xl/worksheets/sheet2.xml").compressed)
+            << c.name;
+        const std::string strings = readEntry(p, "xl/sharedStrings.xml");
+        EXPECT_EQ(strings.find("<si><t>the pin</t></si><si><t>other</t></si>") != std::string::npos,
+                  c.inPlace)
+            << c.name << ": " << strings;
+        if (python.isEmpty())
+            continue;
+        QProcess py;
+        py.start(python, {QStringLiteral("-c"),
+                          QStringLiteral("import openpyxl,sys\n"
+                                         "wb=openpyxl.load_workbook(sys.argv[1])\n"
+                                         "print('|'.join([wb['One']['A1'].value,wb['One']['B1'].value,"
+                                         "wb['Two']['A1'].value]))"),
+                          p});
+        ASSERT_TRUE(py.waitForFinished(60000));
+        EXPECT_EQ(QString::fromUtf8(py.readAllStandardOutput()).trimmed(), QString::fromUtf8(c.values))
+            << c.name << py.readAllStandardError().toStdString();
+    }
 }
 
 } // namespace
