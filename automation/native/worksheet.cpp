@@ -237,10 +237,9 @@ bool Worksheet::load(const std::string& partName, std::string data)
                               .arg(QString::fromStdString(partName));
                 return false;
             }
-            m_content = data.substr(contentBegin, closeBegin - contentBegin);
         }
         std::string shell;
-        shell.reserve(data.size() - m_content.size() + 64);
+        shell.reserve(data.size() - (closeBegin - contentBegin) + 64);
         if (selfClosing) {
             shell.append(data, 0, contentBegin - 2);
             shell += '>';
@@ -253,7 +252,12 @@ bool Worksheet::load(const std::string& partName, std::string data)
         else
             shell.append(data, closeBegin, after - closeBegin);
         shell.append(data, after, std::string::npos);
-        std::string().swap(data);
+        if (!selfClosing) {
+            // Cut out in place: a copy would hold the sheet data twice at once.
+            data.resize(closeBegin);
+            data.erase(0, contentBegin);
+            m_content = std::move(data);
+        }
         data = std::move(shell);
     }
     return XmlPart::load(partName, std::move(data));
@@ -278,6 +282,9 @@ bool Worksheet::scanSheetData()
     size_t pos = 0;
     int rowNumber = 0;
     bool first = true;
+    // A row's cells are gathered here and then copied at their exact size: grown one by one they
+    // would hold up to twice the room, which counts on sheets of millions of cells.
+    std::vector<GridCell> cells;
     while ((pos = skipMisc(s, pos)) < s.size()) {
         if (!startsElement(s, pos, m_rowName))
             return false;
@@ -356,7 +363,7 @@ bool Worksheet::scanSheetData()
             cell.column = cc;
             cell.begin = static_cast<std::uint32_t>(p);
             cell.end = static_cast<std::uint32_t>(ce);
-            row.cells.push_back(cell);
+            cells.push_back(cell);
             if (first) {
                 m_used = {cr, cc, cr, cc};
                 first = false;
@@ -375,6 +382,8 @@ bool Worksheet::scanSheetData()
             }
             p = ce;
         }
+        row.cells.assign(cells.begin(), cells.end());
+        cells.clear();
         m_grid.rows().push_back(std::move(row));
         pos = p;
     }
