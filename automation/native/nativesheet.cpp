@@ -87,8 +87,11 @@ std::optional<CellAddress> NativeSheet::find(const RangeAddress& in, const FindQ
     const bool numbers = !formulas || pattern.mayMatchNumberText();
     const std::vector<bool>* strings = formulas ? storedMatches(query.what, pattern) : nullptr;
     const bool stored = formulas && pattern.needsStoredText();
+    const bool bytes = stored && ws->cellBytesMayHold(pattern);
     const auto matches = [&](const GridCell& c, int row) {
-        if ((!numbers && ws->isNumberConstant(c, row)) || (stored && !ws->mayMatch(c, row, pattern, strings)))
+        // A find text that needs stored text matches no number: the first test covers both.
+        if (stored ? !ws->mayMatch(c, row, pattern, strings, bytes)
+                   : !numbers && ws->isNumberConstant(c, row))
             return false;
         const QString text = query.lookIn == LookIn::Values ? ws->displayText(c) : ws->formulaBarText(c, row);
         return pattern.matches(text);
@@ -178,12 +181,13 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
     const bool numbers = pattern.mayMatchNumberText();
     const std::vector<bool>* matching = storedMatches(what, pattern);
     const bool stored = pattern.needsStoredText();
+    const bool bytes = stored && ws->cellBytesMayHold(pattern);
     const auto& rows = ws->grid().rows();
     for (auto it = ws->grid().rowAtOrAfter(in.firstRow); it != rows.end() && it->row <= in.lastRow; ++it) {
         for (const GridCell& c : it->cells) {
             if (c.column < in.firstColumn || c.column > in.lastColumn ||
-                (!numbers && ws->isNumberConstant(c, it->row)) ||
-                (stored && !ws->mayMatch(c, it->row, pattern, matching)))
+                (stored ? !ws->mayMatch(c, it->row, pattern, matching, bytes)
+                        : !numbers && ws->isNumberConstant(c, it->row)))
                 continue;
             const QString text = ws->formulaBarText(c, it->row);
             if (!pattern.matches(text))

@@ -130,6 +130,15 @@ SearchPattern::SearchPattern(const QString& what, bool wholeCell) : m_whole(whol
             stored.clear();
         }
     }
+    // Horspool's shifts for the piece, ASCII letters in either case.
+    const size_t n = m_piece.size();
+    m_skip.assign(256, n);
+    for (size_t i = 0; i + 1 < n; ++i) {
+        const auto ch = static_cast<unsigned char>(m_piece[i]);
+        m_skip[ch] = n - 1 - i;
+        if (ch >= 'a' && ch <= 'z')
+            m_skip[ch - 'a' + 'A'] = n - 1 - i;
+    }
     m_needsStored = !m_piece.empty() && !m_numberText &&
                     std::string_view("true").find(m_piece) == std::string_view::npos &&
                     std::string_view("false").find(m_piece) == std::string_view::npos;
@@ -154,14 +163,6 @@ bool SearchPattern::mayBeIn(std::string_view bytes) const
     // Horspool's search, ASCII letters folded: the parts searched can be large.
     const auto fold = [](unsigned char ch) { return ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch; };
     const size_t n = m_piece.size();
-    size_t skip[256];
-    std::fill(std::begin(skip), std::end(skip), n);
-    for (size_t i = 0; i + 1 < n; ++i) {
-        const auto ch = static_cast<unsigned char>(m_piece[i]);
-        skip[ch] = n - 1 - i;
-        if (ch >= 'a' && ch <= 'z')
-            skip[ch - 'a' + 'A'] = n - 1 - i;
-    }
     for (size_t at = 0; at + n <= bytes.size();) {
         size_t i = n;
         while (i > 0 && fold(static_cast<unsigned char>(bytes[at + i - 1])) ==
@@ -169,7 +170,7 @@ bool SearchPattern::mayBeIn(std::string_view bytes) const
             --i;
         if (i == 0)
             return true;
-        at += skip[static_cast<unsigned char>(bytes[at + n - 1])];
+        at += m_skip[static_cast<unsigned char>(bytes[at + n - 1])];
     }
     return bytes.find("&#") != std::string_view::npos || holdsHexEscape(bytes);
 }

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane::automation::native {
 
@@ -47,6 +48,7 @@ private:
     QRegularExpression m_regex;
     bool m_numberText = true;
     std::string m_piece;
+    std::vector<size_t> m_skip;
     bool m_needsStored = false;
 };
 

@@ -669,11 +669,18 @@ int Worksheet::sharedStringIndex(const GridCell& cell, bool formulas) const
     return v ? std::atoi(rawText(v).c_str()) : -1;
 }
 
+bool Worksheet::cellBytesMayHold(const SearchPattern& pattern) const
+{
+    return pattern.mayBeIn(m_content) ||
+           std::any_of(m_edits.begin(), m_edits.end(),
+                       [&](const std::string& e) { return pattern.mayBeIn(e); });
+}
+
 bool Worksheet::mayMatch(const GridCell& cell, int row, const SearchPattern& pattern,
-                         const std::vector<bool>* strings) const
+                         const std::vector<bool>* strings, bool bytes) const
 {
     const std::string_view xml = cellXml(cell);
-    if (pattern.mayBeIn(xml) || xml.find("shared") != std::string_view::npos)
+    if ((bytes && pattern.mayBeIn(xml)) || xml.find("shared") != std::string_view::npos)
         return true;
     if (std::any_of(m_arrays.begin(), m_arrays.end(), [&](const ArrayGroup& a) {
             return a.ref.contains({row, cell.column});

@@ -64,8 +64,11 @@ public:
     // text): its bytes do not hold the stored piece, it is no shared string among `strings` (the
     // matching ones by index; null: any may match), and its text is not made from another cell's
     // (a shared formula moved, a member of an array formula).
+    // `bytes` false says that no cell's bytes hold the piece (see cellBytesMayHold).
     bool mayMatch(const GridCell& cell, int row, const SearchPattern& pattern,
-                  const std::vector<bool>* strings) const;
+                  const std::vector<bool>* strings, bool bytes = true) const;
+    // Whether the bytes of any cell, as loaded or as edited, may hold `pattern` (SearchPattern::mayBeIn).
+    bool cellBytesMayHold(const SearchPattern& pattern) const;
 
     // Stores typed content in a cell, creating it when needed. A shared formula the cell takes
     // part in is first written out in full in every member, so that no other cell changes.
