@@ -93,6 +93,22 @@ std::string deflateRaw(std::string_view data)
     return out;
 }
 
+bool inflateRaw(std::string_view compressed, std::string& out, std::size_t& written)
+{
+    thread_local std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> d(
+        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+    if (!d)
+        throw std::bad_alloc();
+    written = 0;
+    return libdeflate_deflate_decompress(d.get(), compressed.data(), compressed.size(), out.data(),
+                                         out.size(), &written) == LIBDEFLATE_SUCCESS;
+}
+
+std::uint32_t crc32Of(std::string_view data)
+{
+    return static_cast<std::uint32_t>(libdeflate_crc32(0, data.data(), data.size()));
+}
+
 zip_source* deflatedSource(zip* archive, std::string compressed, std::uint64_t size, std::uint32_t crc)
 {
     auto* d = new Deflated;

@@ -17,6 +17,12 @@ namespace corvane::automation::native {
 // on workbook parts).
 std::string deflateRaw(std::string_view data);
 
+// Inflates the raw deflate stream `compressed` into `out`, which holds the room the entry says it
+// needs; `written` is how much it filled. False when the stream is damaged or does not fit.
+bool inflateRaw(std::string_view compressed, std::string& out, std::size_t& written);
+// The CRC-32 zip entries carry.
+std::uint32_t crc32Of(std::string_view data);
+
 // A source that hands libzip `compressed`, the raw deflate stream of `size` bytes whose CRC-32 is
 // `crc`, to be stored as it is. Null when libzip could not make the source.
 zip_source* deflatedSource(zip* archive, std::string compressed, std::uint64_t size, std::uint32_t crc);

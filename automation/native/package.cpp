@@ -195,6 +195,23 @@ bool Package::read(const std::string& name, std::string& out)
                       .arg(kMaxPartSize);
         return false;
     }
+    // A deflated entry of plausible sizes is inflated in one call by libdeflate, about twice as
+    // fast as libzip's stream. Anything amiss (a damaged stream, sizes that lie, a bad checksum)
+    // goes the stream's way, which says what it is.
+    const zip_uint64_t known = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
+    if ((st.valid & known) == known && st.comp_method == ZIP_CM_DEFLATE && st.size > 0 &&
+        st.comp_size <= st.size + st.size / 8 + 1024) {
+        if (zip_file_t* raw = zip_fopen_index(m_zip, index, ZIP_FL_COMPRESSED)) {
+            std::string compressed(static_cast<size_t>(st.comp_size), '\0');
+            const zip_int64_t got = zip_fread(raw, compressed.data(), compressed.size());
+            zip_fclose(raw);
+            out.assign(static_cast<size_t>(st.size), '\0');
+            size_t inflated = 0;
+            if (got == static_cast<zip_int64_t>(compressed.size()) && inflateRaw(compressed, out, inflated) &&
+                inflated == out.size() && crc32Of(out) == st.crc)
+                return true;
+        }
+    }
     zip_file_t* f = zip_fopen_index(m_zip, index, 0);
     if (!f) {
         m_error = QStringLiteral("damaged: %1: %2").arg(qname, QString::fromUtf8(zip_strerror(m_zip)));
