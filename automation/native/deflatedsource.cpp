@@ -2,6 +2,7 @@
 
 #include <libdeflate.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -82,8 +83,50 @@ zip_int64_t deflatedCallback(void* state, void* data, zip_uint64_t length, zip_s
 
 } // namespace
 
+namespace {
+
+// zlib at level 6 in pieces: libdeflate needs room for the whole worst case next to the input,
+// which for a part of hundreds of megabytes would double what the save holds.
+std::string deflateStreaming(std::string_view data)
+{
+    z_stream z{};
+    if (deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::bad_alloc();
+    std::string out;
+    char buffer[1 << 16];
+    size_t at = 0;
+    int rc = Z_OK;
+    do {
+        const size_t chunk = std::min<size_t>(data.size() - at, 1u << 30);
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + at));
+        z.avail_in = static_cast<uInt>(chunk);
+        at += chunk;
+        const int flush = at == data.size() ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(buffer);
+            z.avail_out = sizeof buffer;
+            rc = deflate(&z, flush);
+            out.append(buffer, sizeof buffer - z.avail_out);
+        } while (z.avail_out == 0);
+    } while (rc != Z_STREAM_END && at < data.size());
+    while (rc != Z_STREAM_END) {
+        z.next_out = reinterpret_cast<Bytef*>(buffer);
+        z.avail_out = sizeof buffer;
+        rc = deflate(&z, Z_FINISH);
+        out.append(buffer, sizeof buffer - z.avail_out);
+    }
+    deflateEnd(&z);
+    return out;
+}
+
+constexpr size_t kWholeBufferLimit = 32u << 20;
+
+} // namespace
+
 std::string deflateRaw(std::string_view data)
 {
+    if (data.size() > kWholeBufferLimit)
+        return deflateStreaming(data);
     libdeflate_compressor* c = compressor();
     if (!c)
         throw std::bad_alloc();

@@ -13,8 +13,8 @@ struct zip_source;
 
 namespace corvane::automation::native {
 
-// A raw deflate stream of `data` (libdeflate at level 6: faster than zlib's level 6 and no larger
-// on workbook parts).
+// A raw deflate stream of `data`: libdeflate at level 6 (faster than zlib's level 6 and no larger
+// on workbook parts), zlib's level 6 for a part too large to hold twice.
 std::string deflateRaw(std::string_view data);
 
 // Inflates the raw deflate stream `compressed` into `out`, which holds the room the entry says it
