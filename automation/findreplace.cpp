@@ -31,6 +31,8 @@ void FindReplaceOperation::beginWorkbook()
 
 Operation::AfterSheet FindReplaceOperation::workOnSheet(Sheet& sheet, RunSink& sink)
 {
+    if (!sheet.mayHold(m_options.findText))
+        return AfterSheet::NextSheet;
     // A sheet without a cell grid (a chart sheet) holds nothing to find.
     const std::optional<RangeAddress> used = sheet.usedRange();
     if (!used)

@@ -41,6 +41,14 @@ public:
     // Why the last replace() left a cell it should have changed as it was (a locked cell of a
     // protected sheet, a text too long for a cell); empty when it refused none.
     virtual QString replaceRefusal() const { return {}; }
+    // False only when no cell of the sheet can hold `what` in its formula-bar text, told by a
+    // look at what the sheet stores that is much cheaper than reading its cells; true when the
+    // server cannot tell.
+    virtual bool mayHold(const QString& what)
+    {
+        (void)what;
+        return true;
+    }
 
     virtual CellValue value(const CellAddress& cell) = 0;
     // The formula text with its leading "=", or the constant as typed, "" for an empty cell.

@@ -1,9 +1,13 @@
 // The floor the engine is measured against: per workbook only the zip work the engine cannot
 // avoid. Inflate the workbook, sheet and shared-strings parts, look for the text in the raw
-// bytes, and when it is there re-deflate those parts and write the package back.
+// bytes, and when it is there re-deflate those parts with zlib at level 6 (as the engine's
+// deflate must at least match) and write the package back, copying the other entries raw.
 #include "heapmeter.h"
 
+#include "automation/native/deflatedsource.h"
+
 #include <zip.h>
+#include <zlib.h>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -51,6 +55,28 @@ bool inflate(zip_t* z, zip_uint64_t index, std::string& out)
         out.append(buf, static_cast<size_t>(n));
     zip_fclose(f);
     return n == 0;
+}
+
+// libzip would deflate a replaced entry at level 9 whatever it is told, so the floor deflates
+// at level 6 itself and hands libzip the stream to store.
+zip_source_t* deflatedAtLevel6(zip_t* z, const std::string& data)
+{
+    z_stream s{};
+    if (deflateInit2(&s, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return nullptr;
+    std::string out(deflateBound(&s, static_cast<uLong>(data.size())), '\0');
+    s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    s.avail_in = static_cast<uInt>(data.size());
+    s.next_out = reinterpret_cast<Bytef*>(out.data());
+    s.avail_out = static_cast<uInt>(out.size());
+    const int rc = deflate(&s, Z_FINISH);
+    out.resize(s.total_out);
+    deflateEnd(&s);
+    if (rc != Z_STREAM_END)
+        return nullptr;
+    const auto crc = static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+    return corvane::automation::native::deflatedSource(z, std::move(out), data.size(), crc);
 }
 
 } // namespace
@@ -103,8 +129,12 @@ int main(int argc, char** argv)
         }
         ++matched;
         for (auto& [index, data] : parts) {
-            zip_source_t* src = zip_source_buffer(z, data.data(), data.size(), 0);
-            zip_file_replace(z, index, src, 0);
+            zip_source_t* src = deflatedAtLevel6(z, data);
+            if (!src || zip_file_replace(z, index, src, 0) != 0) {
+                if (src)
+                    zip_source_free(src);
+                ++failed;
+            }
         }
         if (zip_close(z) != 0) {
             ++failed;

@@ -1,8 +1,13 @@
 #include "nativesheet.h"
 
 #include "nativeworkbook.h"
+#include "package.h"
 #include "searchpattern.h"
+#include "sharedstrings.h"
 #include "worksheet.h"
+
+#include <map>
+#include <set>
 
 namespace corvane::automation::native {
 
@@ -95,7 +100,17 @@ std::optional<CellAddress> NativeSheet::find(const RangeAddress& in, const FindQ
     const SearchPattern pattern(query.what, query.lookAt == LookAt::Whole);
     if (pattern.isEmpty())
         return std::nullopt;
+    // Cells whose text cannot match are not turned into text.
+    const bool formulas = query.lookIn == LookIn::Formulas;
+    const bool numbers = !formulas || pattern.mayMatchNumberText();
+    const std::vector<bool>* strings = formulas ? storedMatches(query.what, pattern) : nullptr;
+    const bool stored = formulas && pattern.needsStoredText();
+    const bool bytes = stored && ws->cellBytesMayHold(pattern);
     const auto matches = [&](const GridCell& c, int row) {
+        // A find text that needs stored text matches no number: the first test covers both.
+        if (stored ? !ws->mayMatch(c, row, pattern, strings, bytes)
+                   : !numbers && ws->isNumberConstant(c, row))
+            return false;
         const QString text = query.lookIn == LookIn::Values ? ws->displayText(c) : ws->formulaBarText(c, row);
         return pattern.matches(text);
     };
@@ -118,6 +133,54 @@ std::optional<CellAddress> NativeSheet::find(const RangeAddress& in, const FindQ
     return std::nullopt;
 }
 
+Worksheet* NativeSheet::worksheetQuietly()
+{
+    if (m_worksheet || !m_hasGrid)
+        return m_worksheet;
+    QString error;
+    SharedStrings* strings = m_workbook.sharedStrings(error);
+    if (!error.isEmpty())
+        return nullptr;
+    m_worksheet = m_workbook.package().part<Worksheet>(m_partName);
+    if (m_worksheet)
+        m_worksheet->setSharedStrings(strings);
+    return m_worksheet;
+}
+
+const std::vector<bool>* NativeSheet::storedMatches(const QString& what, const SearchPattern& pattern)
+{
+    if (!pattern.needsStoredText())
+        return nullptr;
+    const NativeWorkbook::StringMatches* m = m_workbook.sharedStringMatches(what, pattern);
+    return m ? &m->byIndex : nullptr;
+}
+
+bool NativeSheet::mayHold(const QString& what)
+{
+    // A parsed sheet may hold edits; a sheet without cells is for the usual path to pass over.
+    if (m_worksheet || !m_hasGrid)
+        return true;
+    const SearchPattern pattern(what, false);
+    if (!pattern.needsStoredText())
+        return true;
+    QString error;
+    m_workbook.sharedStrings(error);
+    if (!error.isEmpty())
+        return true;
+    const NativeWorkbook::StringMatches* strings = m_workbook.sharedStringMatches(what, pattern);
+    if (strings && strings->any)
+        return true;
+    Package& package = m_workbook.package();
+    std::string data;
+    if (!package.read(m_partName, data))
+        return true; // the usual path reports why
+    const bool may = pattern.mayBeIn(data) || data.find("shared") != std::string::npos;
+    package.keepRead(m_partName, std::move(data));
+    // Parsed all the same, so that a damaged part is reported just as when it is searched; only
+    // the walk over its cells is saved.
+    return !worksheet() || may;
+}
+
 bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QString& replacement)
 {
     Worksheet* ws = worksheet();
@@ -134,10 +197,16 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
     };
     std::vector<Change> changes;
     m_replaceRefusal.clear();
+    const bool numbers = pattern.mayMatchNumberText();
+    const std::vector<bool>* matching = storedMatches(what, pattern);
+    const bool stored = pattern.needsStoredText();
+    const bool bytes = stored && ws->cellBytesMayHold(pattern);
     const auto& rows = ws->grid().rows();
     for (auto it = ws->grid().rowAtOrAfter(in.firstRow); it != rows.end() && it->row <= in.lastRow; ++it) {
         for (const GridCell& c : it->cells) {
-            if (c.column < in.firstColumn || c.column > in.lastColumn)
+            if (c.column < in.firstColumn || c.column > in.lastColumn ||
+                (stored ? !ws->mayMatch(c, it->row, pattern, matching, bytes)
+                        : !numbers && ws->isNumberConstant(c, it->row)))
                 continue;
             const QString text = ws->formulaBarText(c, it->row);
             if (!pattern.matches(text))
@@ -147,8 +216,54 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
                 changes.push_back({{it->row, c.column}, changed});
         }
     }
+    // A shared string whose every cell takes the same new text is changed in place, and the
+    // sheets stay as they are; one that other cells still show is left to them (copy on write).
+    QString error;
+    SharedStrings* strings = m_workbook.sharedStrings(error);
+    std::map<int, std::pair<QString, int>> inPlace; // string: new text, cells taking it
+    std::vector<int> stringOf(changes.size(), -1);
+    if (strings) {
+        std::set<int> mixed;
+        for (size_t i = 0; i < changes.size(); ++i) {
+            const Change& ch = changes[i];
+            const GridCell* c = ws->grid().find(ch.cell.row, ch.cell.column);
+            const int index = c ? ws->sharedStringIndex(*c) : -1;
+            CellInput input;
+            // A locked cell of a protected sheet keeps its string: it is refused below.
+            if (index < 0 || !strings->isPlain(index) || ws->isInArray(ch.cell.row, ch.cell.column) ||
+                !writable(*ws, ch.cell) || !parseTypedInput(ch.text, input) ||
+                input.kind != CellInput::Kind::Text || input.text != ch.text ||
+                input.text.size() > 32767) // write() refuses it
+                continue;
+            stringOf[i] = index;
+            auto [it, fresh] = inPlace.emplace(index, std::make_pair(ch.text, 0));
+            ++it->second.second;
+            if (!fresh && it->second.first != ch.text)
+                mixed.insert(index);
+        }
+        for (int index : mixed)
+            inPlace.erase(index);
+        std::map<int, int> uses;
+        for (const auto& [index, change] : inPlace)
+            uses.emplace(index, 0);
+        if (!uses.empty() && !m_workbook.sharedStringUses(uses))
+            inPlace.clear();
+        for (const auto& [index, count] : uses) {
+            if (inPlace.count(index) && inPlace[index].second != count)
+                inPlace.erase(index);
+        }
+    }
     bool any = false;
-    for (const Change& ch : changes) {
+    for (const auto& [index, change] : inPlace) {
+        strings->setText(index, change.first);
+        any = true;
+    }
+    if (!inPlace.empty())
+        m_workbook.sharedStringEdited();
+    for (size_t i = 0; i < changes.size(); ++i) {
+        const Change& ch = changes[i];
+        if (stringOf[i] >= 0 && inPlace.count(stringOf[i]))
+            continue;
         if (!writable(*ws, ch.cell)) {
             m_replaceRefusal =
                 QStringLiteral("could not replace in cell %1: %2").arg(cellName(ch.cell), m_lastError);

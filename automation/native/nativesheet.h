@@ -6,10 +6,12 @@
 #include "formula/sheetedit.h"
 
 #include <string>
+#include <vector>
 
 namespace corvane::automation::native {
 
 class NativeWorkbook;
+class SearchPattern;
 class Worksheet;
 
 class NativeSheet : public Sheet
@@ -24,6 +26,7 @@ public:
     std::optional<CellAddress> find(const RangeAddress& in, const FindQuery& query,
                                     std::optional<CellAddress> after = std::nullopt) override;
     bool replace(const RangeAddress& in, const QString& what, const QString& replacement) override;
+    bool mayHold(const QString& what) override;
     CellValue value(const CellAddress& cell) override;
     QString formula(const CellAddress& cell) override;
     // The text the cell shows, the one a search in values compares with.
@@ -44,10 +47,19 @@ public:
     QString lastError() const override { return m_lastError; }
     QString replaceRefusal() const override { return m_replaceRefusal; }
 
+    bool hasGrid() const { return m_hasGrid; }
+    // The parsed worksheet for a look from elsewhere in the workbook: a damaged part is not
+    // noted against the workbook here, only when the sheet itself is visited. Null when it
+    // cannot be read.
+    Worksheet* worksheetQuietly();
+
 private:
     // The row and column edits, with everything in the package that points into the sheet
     // (rowcolumnedit.cpp).
     bool editLines(const formula::SheetEdit& edit);
+
+    // Which shared strings match, by index, when only stored text can match (else null).
+    const std::vector<bool>* storedMatches(const QString& what, const SearchPattern& pattern);
 
     // The parsed worksheet, or null (with m_lastError) for a sheet without cells or a damaged one.
     Worksheet* worksheet();

@@ -6,7 +6,10 @@
 #include "relationships.h"
 #include "sharedstrings.h"
 #include "workbookpart.h"
+#include "worksheet.h"
 #include "xmlpart.h"
+
+#include <algorithm>
 
 namespace corvane::automation::native {
 
@@ -170,6 +173,41 @@ bool NativeWorkbook::styleLocked(int xf)
     }
     return xf < 0 || static_cast<size_t>(xf) >= m_unlockedStyles.size() ||
            !m_unlockedStyles[static_cast<size_t>(xf)];
+}
+
+const NativeWorkbook::StringMatches* NativeWorkbook::sharedStringMatches(const QString& what,
+                                                                         const SearchPattern& pattern)
+{
+    if (!m_sharedStrings)
+        return nullptr;
+    auto it = m_sharedStringMatches.find(what);
+    if (it == m_sharedStringMatches.end()) {
+        StringMatches m;
+        m.byIndex = m_sharedStrings->matching(pattern);
+        m.any = std::find(m.byIndex.begin(), m.byIndex.end(), true) != m.byIndex.end();
+        it = m_sharedStringMatches.emplace(what, std::move(m)).first;
+    }
+    return &it->second;
+}
+
+bool NativeWorkbook::sharedStringUses(std::map<int, int>& uses)
+{
+    for (auto& sheet : m_sheets) {
+        if (!sheet->hasGrid())
+            continue;
+        Worksheet* ws = sheet->worksheetQuietly();
+        if (!ws)
+            return false;
+        for (const GridRow& row : ws->grid().rows()) {
+            for (const GridCell& cell : row.cells) {
+                const int index = ws->sharedStringIndex(cell, true);
+                const auto it = index < 0 ? uses.end() : uses.find(index);
+                if (it != uses.end())
+                    ++it->second;
+            }
+        }
+    }
+    return true;
 }
 
 void NativeWorkbook::contentsChanged()

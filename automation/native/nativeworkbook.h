@@ -6,6 +6,9 @@
 
 #include "automation/workbook.h"
 
+#include <QString>
+
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -15,6 +18,7 @@ class CellFormats;
 class ContentTypes;
 class NativeSheet;
 class Relationships;
+class SearchPattern;
 class SharedStrings;
 class WorkbookPart;
 
@@ -54,6 +58,19 @@ public:
     bool styleLocked(int xf);
     // Called once cell contents changed: full recalculation on load, calculation chain dropped.
     void contentsChanged();
+    // Which shared strings match `pattern` (made from `what`), by index, among those the table
+    // held when first asked for that text; strings added since are not in it. Null without a table.
+    struct StringMatches
+    {
+        std::vector<bool> byIndex;
+        bool any = false;
+    };
+    const StringMatches* sharedStringMatches(const QString& what, const SearchPattern& pattern);
+    // How many cells of the whole workbook refer to each of these shared strings; every sheet
+    // with cells is read for it. False when a sheet could not be read.
+    bool sharedStringUses(std::map<int, int>& uses);
+    // A shared string was given another text in place: answers about matching are stale.
+    void sharedStringEdited() { m_sharedStringMatches.clear(); }
 
 private:
     Package m_package;
@@ -69,6 +86,7 @@ private:
     bool m_stylesRead = false;
     bool m_open = false;
     bool m_contentsChanged = false;
+    std::map<QString, StringMatches> m_sharedStringMatches;
     QString m_lastError;
     QString m_damage;
 };

@@ -40,6 +40,9 @@ public:
     bool read(const std::string& name, std::string& out);
     // Inflates every entry once, for the checksums: the first reason one fails, or empty.
     QString verifyEntries();
+    // Bytes read() gave for an entry that is about to be parsed as a part, so that it is not
+    // inflated twice; the next part() of that entry takes them.
+    void keepRead(const std::string& name, std::string data) { m_kept[key(name)] = std::move(data); }
 
     // The entry parsed as a part of type T, parsed on the first request; null with error().
     template <class T> T* part(const std::string& name)
@@ -114,6 +117,7 @@ private:
     std::unordered_map<std::string, std::pair<std::string, std::uint64_t>> m_index; // lower-case name
     std::map<std::string, std::unique_ptr<XmlPart>> m_parts;
     std::set<std::string> m_removed;
+    std::map<std::string, std::string> m_kept;
     bool m_looksLikeZip = false;
     bool m_foreignFormat = false;
     // Entries that are not in the archive yet, by lower-case name: their names as written, and

@@ -1,6 +1,68 @@
 #include "searchpattern.h"
 
+#include <algorithm>
+#include <cctype>
+#include <iterator>
+#include <vector>
+
 namespace corvane::automation::native {
+
+namespace {
+
+bool isCaselessCjk(char32_t c)
+{
+    return (c >= 0x3040 && c <= 0x30FF) || (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF);
+}
+
+// Stored as itself in every part and matched only by itself or its ASCII other case.
+bool isStoredAsItself(char32_t c)
+{
+    if (c >= 0x80)
+        return isCaselessCjk(c);
+    if (c < 0x20 || c == 0x7F)
+        return false;
+    switch (c) {
+    case '&':
+    case '<':
+    case '>':
+    case '"':
+    case '\'':
+    case '=':
+    case 'k':
+    case 'K':
+    case 's':
+    case 'S':
+        return false;
+    default:
+        return true;
+    }
+}
+
+std::string lowerUtf8(const QString& run)
+{
+    QByteArray utf8 = run.toUtf8();
+    std::string out(utf8.constData(), static_cast<size_t>(utf8.size()));
+    for (char& ch : out) {
+        if (ch >= 'A' && ch <= 'Z')
+            ch = static_cast<char>(ch - 'A' + 'a');
+    }
+    return out;
+}
+
+bool holdsHexEscape(std::string_view bytes)
+{
+    for (size_t at = bytes.find("_x"); at != std::string_view::npos; at = bytes.find("_x", at + 1)) {
+        if (at + 6 < bytes.size() && bytes[at + 6] == '_' &&
+            std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(at + 2),
+                        bytes.begin() + static_cast<std::ptrdiff_t>(at + 6),
+                        [](char ch) { return std::isxdigit(static_cast<unsigned char>(ch)) != 0; }))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 SearchPattern::SearchPattern(const QString& what, bool wholeCell) : m_whole(wholeCell)
 {
@@ -28,6 +90,58 @@ SearchPattern::SearchPattern(const QString& what, bool wholeCell) : m_whole(whol
     }
     m_literal = !wild;
     m_plain = plain;
+    // What every match must hold: the literal runs between wildcards.
+    std::vector<QString> runs;
+    {
+        QString run;
+        for (int i = 0; i < what.size(); ++i) {
+            const QChar c = what[i];
+            if (c == QLatin1Char('~') && i + 1 < what.size() &&
+                (what[i + 1] == QLatin1Char('*') || what[i + 1] == QLatin1Char('?') ||
+                 what[i + 1] == QLatin1Char('~'))) {
+                run += what[++i];
+            } else if (c == QLatin1Char('*') || c == QLatin1Char('?')) {
+                if (!run.isEmpty())
+                    runs.push_back(run);
+                run.clear();
+            } else {
+                run += c;
+            }
+        }
+        if (!run.isEmpty())
+            runs.push_back(run);
+    }
+    static const QString numberChars = QStringLiteral("0123456789.e+-#num!");
+    for (const QString& run : runs) {
+        for (const QChar c : run) {
+            if (!numberChars.contains(c.toLower()))
+                m_numberText = false;
+        }
+        const QVector<uint> points = run.toUcs4();
+        QString stored;
+        for (int i = 0; i <= points.size(); ++i) {
+            if (i < points.size() && isStoredAsItself(points[i])) {
+                stored += QString::fromUcs4(&points[i], 1);
+                continue;
+            }
+            const std::string piece = lowerUtf8(stored);
+            if (piece.size() > m_piece.size())
+                m_piece = piece;
+            stored.clear();
+        }
+    }
+    // Horspool's shifts for the piece, ASCII letters in either case.
+    const size_t n = m_piece.size();
+    m_skip.assign(256, n);
+    for (size_t i = 0; i + 1 < n; ++i) {
+        const auto ch = static_cast<unsigned char>(m_piece[i]);
+        m_skip[ch] = n - 1 - i;
+        if (ch >= 'a' && ch <= 'z')
+            m_skip[ch - 'a' + 'A'] = n - 1 - i;
+    }
+    m_needsStored = !m_piece.empty() && !m_numberText &&
+                    std::string_view("true").find(m_piece) == std::string_view::npos &&
+                    std::string_view("false").find(m_piece) == std::string_view::npos;
     if (wild) {
         if (wholeCell)
             regex = QLatin1String("\\A(?:") + regex + QLatin1String(")\\z");
@@ -37,6 +151,28 @@ SearchPattern::SearchPattern(const QString& what, bool wholeCell) : m_whole(whol
                                   QRegularExpression::UseUnicodePropertiesOption);
         m_regex.optimize();
     }
+}
+
+bool SearchPattern::mayBeIn(std::string_view bytes) const
+{
+    if (m_piece.empty())
+        return true;
+    if (bytes.size() >= 2 &&
+        (bytes[0] == '\xFF' || bytes[0] == '\xFE' || bytes[0] == '\0' || bytes[1] == '\0'))
+        return true;
+    // Horspool's search, ASCII letters folded: the parts searched can be large.
+    const auto fold = [](unsigned char ch) { return ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch; };
+    const size_t n = m_piece.size();
+    for (size_t at = 0; at + n <= bytes.size();) {
+        size_t i = n;
+        while (i > 0 && fold(static_cast<unsigned char>(bytes[at + i - 1])) ==
+                            static_cast<unsigned char>(m_piece[i - 1]))
+            --i;
+        if (i == 0)
+            return true;
+        at += m_skip[static_cast<unsigned char>(bytes[at + n - 1])];
+    }
+    return bytes.find("&#") != std::string_view::npos || holdsHexEscape(bytes);
 }
 
 bool SearchPattern::matches(const QString& text) const

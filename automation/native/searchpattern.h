@@ -5,6 +5,10 @@
 #include <QRegularExpression>
 #include <QString>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 namespace corvane::automation::native {
 
 class SearchPattern
@@ -19,12 +23,33 @@ public:
     // searched again. Returns the text unchanged when nothing matched.
     QString replaceAll(const QString& text, const QString& replacement) const;
 
+    // Whether some text a number shows (General format: digits, ".", "E", "+", "-", or "#NUM!")
+    // could match. When not, number cells need not be turned into text to be searched.
+    bool mayMatchNumberText() const { return m_numberText; }
+    // A run of the find text (lower-case UTF-8) that every match holds and that can only be
+    // stored as these bytes, ASCII letters in either case: no character an XML escape stands for,
+    // no "=", no letter with a look-alike outside ASCII that matches it regardless of case ("k"
+    // and the Kelvin sign, "s" and the long s), nothing non-ASCII but caseless CJK. Empty when the
+    // find text has no such run (wildcards alone, for example).
+    const std::string& storedPiece() const { return m_piece; }
+    // Whether `bytes` may hold a cell text that matches: they hold the stored piece, or they
+    // hold something that decodes to other characters than it is written with (character
+    // references, _xHHHH_ escapes, UTF-16). True when there is no stored piece.
+    bool mayBeIn(std::string_view bytes) const;
+    // Whether a cell can match only through text it stores (in its own bytes or as a shared
+    // string): there is a stored piece, and no number or boolean as shown (TRUE, FALSE) can match.
+    bool needsStoredText() const { return m_needsStored; }
+
 private:
     bool m_empty = false;
     bool m_whole = false;
     bool m_literal = false; // no wildcard: plain case-insensitive comparison
     QString m_plain;        // the unescaped text when literal
     QRegularExpression m_regex;
+    bool m_numberText = true;
+    std::string m_piece;
+    std::vector<size_t> m_skip;
+    bool m_needsStored = false;
 };
 
 } // namespace corvane::automation::native

@@ -1,5 +1,6 @@
 #include "sharedstrings.h"
 
+#include "searchpattern.h"
 #include "xmltext.h"
 
 #include <algorithm>
@@ -34,12 +35,19 @@ bool SharedStrings::afterLoad()
     const std::string si = name("si");
     for (pugi::xml_node n = root().child(si.c_str()); n; n = n.next_sibling(si.c_str()))
         m_items.push_back(n);
+    // New entries go before the extension list; looked up once, not for every added string.
+    m_extLst = child(root(), "extLst");
     m_texts.resize(m_items.size());
     m_decoded.assign(m_items.size(), false);
     return true;
 }
 
 QString SharedStrings::itemText(pugi::xml_node si) const
+{
+    return decodeCellText(rawItemText(si));
+}
+
+std::string SharedStrings::rawItemText(pugi::xml_node si) const
 {
     const std::string t = name("t"), r = name("r");
     std::string raw;
@@ -50,7 +58,15 @@ QString SharedStrings::itemText(pugi::xml_node si) const
             appendTextOf(c.child(t.c_str()), raw);
         }
     }
-    return decodeCellText(raw);
+    return raw;
+}
+
+std::vector<bool> SharedStrings::matching(const SearchPattern& pattern) const
+{
+    std::vector<bool> out(m_items.size(), false);
+    for (size_t i = 0; i < m_items.size(); ++i)
+        out[i] = pattern.mayBeIn(rawItemText(m_items[i])) && pattern.matches(text(static_cast<int>(i)));
+    return out;
 }
 
 QString SharedStrings::text(int index) const
@@ -82,9 +98,8 @@ int SharedStrings::add(const QString& text)
         adjustCount(1);
         return it.value();
     }
-    const pugi::xml_node extLst = child(root(), "extLst");
-    pugi::xml_node si = extLst ? root().insert_child_before(name("si").c_str(), extLst)
-                               : root().append_child(name("si").c_str());
+    pugi::xml_node si = m_extLst ? root().insert_child_before(name("si").c_str(), m_extLst)
+                                 : root().append_child(name("si").c_str());
     pugi::xml_node t = si.append_child(name("t").c_str());
     if (!text.isEmpty() &&
         (text.front().isSpace() || text.back().isSpace() || text.contains(QLatin1Char('\n'))))
@@ -101,6 +116,40 @@ int SharedStrings::add(const QString& text)
     adjustCount(1);
     setDirty();
     return index;
+}
+
+bool SharedStrings::isPlain(int index) const
+{
+    if (index < 0 || index >= size())
+        return false;
+    const pugi::xml_node first = m_items[static_cast<size_t>(index)].first_child();
+    return first && name("t") == first.name() && !first.next_sibling();
+}
+
+void SharedStrings::setText(int index, const QString& text)
+{
+    if (!isPlain(index))
+        return;
+    const auto i = static_cast<size_t>(index);
+    if (m_indexed) {
+        const QString old = this->text(index);
+        if (m_plainIndex.value(old, -1) == index)
+            m_plainIndex.remove(old);
+        if (!m_plainIndex.contains(text))
+            m_plainIndex.insert(text, index);
+    }
+    pugi::xml_node t = m_items[i].first_child();
+    while (t.first_child())
+        t.remove_child(t.first_child());
+    t.remove_attribute("xml:space");
+    if (!text.isEmpty() &&
+        (text.front().isSpace() || text.back().isSpace() || text.contains(QLatin1Char('\n'))))
+        t.append_attribute("xml:space").set_value("preserve");
+    const std::string encoded = encodeCellText(text);
+    t.append_child(pugi::node_pcdata).set_value(encoded.c_str());
+    m_texts[i] = text;
+    m_decoded[i] = true;
+    setDirty();
 }
 
 void SharedStrings::release()

@@ -11,6 +11,8 @@
 
 namespace corvane::automation::native {
 
+class SearchPattern;
+
 class SharedStrings : public XmlPart
 {
 public:
@@ -21,15 +23,24 @@ public:
     int add(const QString& text);
     // A cell gave up its reference to an entry.
     void release();
+    // Whether the entry is one text without runs or phonetic hints.
+    bool isPlain(int index) const;
+    // Gives a plain entry another text, for every cell that refers to it.
+    void setText(int index, const QString& text);
+    // Which entries' texts match `pattern`, by index; only entries whose stored text may hold
+    // it are decoded.
+    std::vector<bool> matching(const SearchPattern& pattern) const;
 
 protected:
     bool afterLoad() override;
 
 private:
     QString itemText(pugi::xml_node si) const;
+    std::string rawItemText(pugi::xml_node si) const;
     void adjustCount(long long delta);
 
     std::vector<pugi::xml_node> m_items;
+    pugi::xml_node m_extLst;
     mutable std::vector<QString> m_texts; // decoded on first use
     mutable std::vector<bool> m_decoded;
     QHash<QString, int> m_plainIndex; // built when the first string is added

@@ -1,6 +1,7 @@
 #include "worksheet.h"
 
 #include "cellformats.h"
+#include "searchpattern.h"
 #include "sharedstrings.h"
 #include "xmltext.h"
 
@@ -235,10 +236,9 @@ bool Worksheet::load(const std::string& partName, std::string data)
                               .arg(QString::fromStdString(partName));
                 return false;
             }
-            m_content = data.substr(contentBegin, closeBegin - contentBegin);
         }
         std::string shell;
-        shell.reserve(data.size() - m_content.size() + 64);
+        shell.reserve(data.size() - (closeBegin - contentBegin) + 64);
         if (selfClosing) {
             shell.append(data, 0, contentBegin - 2);
             shell += '>';
@@ -251,7 +251,12 @@ bool Worksheet::load(const std::string& partName, std::string data)
         else
             shell.append(data, closeBegin, after - closeBegin);
         shell.append(data, after, std::string::npos);
-        std::string().swap(data);
+        if (!selfClosing) {
+            // Cut out in place: a copy would hold the sheet data twice at once.
+            data.resize(closeBegin);
+            data.erase(0, contentBegin);
+            m_content = std::move(data);
+        }
         data = std::move(shell);
     }
     return XmlPart::load(partName, std::move(data));
@@ -276,6 +281,9 @@ bool Worksheet::scanSheetData()
     size_t pos = 0;
     int rowNumber = 0;
     bool first = true;
+    // A row's cells are gathered here and then copied at their exact size: grown one by one they
+    // would hold up to twice the room, which counts on sheets of millions of cells.
+    std::vector<GridCell> cells;
     while ((pos = skipMisc(s, pos)) < s.size()) {
         if (!startsElement(s, pos, m_rowName))
             return false;
@@ -354,7 +362,7 @@ bool Worksheet::scanSheetData()
             cell.column = cc;
             cell.begin = static_cast<std::uint32_t>(p);
             cell.end = static_cast<std::uint32_t>(ce);
-            row.cells.push_back(cell);
+            cells.push_back(cell);
             if (first) {
                 m_used = {cr, cc, cr, cc};
                 first = false;
@@ -373,6 +381,8 @@ bool Worksheet::scanSheetData()
             }
             p = ce;
         }
+        row.cells.assign(cells.begin(), cells.end());
+        cells.clear();
         m_grid.rows().push_back(std::move(row));
         pos = p;
     }
@@ -651,6 +661,69 @@ QString Worksheet::formulaBarText(const GridCell& cell, int row) const
     if (formula(cell, row, f))
         return QLatin1Char('=') + f;
     return valueText(cell, false);
+}
+
+bool Worksheet::isNumberConstant(const GridCell& cell, int row) const
+{
+    std::string_view type, raw;
+    if (!quickCell(cell, type, raw) || !(type.empty() || type == "n") || raw.empty())
+        return false;
+    // A number that does not parse shows its stored text; one that starts like this parses.
+    size_t at = 0;
+    if (raw[at] == '-' || raw[at] == '+')
+        ++at;
+    if (at < raw.size() && raw[at] == '.')
+        ++at;
+    if (at >= raw.size() || raw[at] < '0' || raw[at] > '9')
+        return false;
+    return std::none_of(m_arrays.begin(), m_arrays.end(), [&](const ArrayGroup& a) {
+        return a.ref.contains({row, cell.column});
+    });
+}
+
+int Worksheet::sharedStringIndex(const GridCell& cell, bool formulas) const
+{
+    const std::string_view xml = cellXml(cell);
+    const std::string_view tag = xml.substr(0, xml.find('>'));
+    if (tag.find("\"s\"") == std::string_view::npos && tag.find("'s'") == std::string_view::npos)
+        return -1;
+    std::string_view type, raw;
+    if (quickCell(cell, type, raw))
+        return type == "s" && raw.data() ? std::atoi(std::string(raw).c_str()) : -1;
+    const pugi::xml_node c = parseCell(cell);
+    if (!c || !attrIs(c, "t", "s") || (!formulas && child(c, "f")))
+        return -1;
+    const pugi::xml_node v = child(c, "v");
+    return v ? std::atoi(rawText(v).c_str()) : -1;
+}
+
+bool Worksheet::cellBytesMayHold(const SearchPattern& pattern) const
+{
+    return pattern.mayBeIn(m_content) ||
+           std::any_of(m_edits.begin(), m_edits.end(),
+                       [&](const std::string& e) { return pattern.mayBeIn(e); });
+}
+
+bool Worksheet::mayMatch(const GridCell& cell, int row, const SearchPattern& pattern,
+                         const std::vector<bool>* strings, bool bytes) const
+{
+    const std::string_view xml = cellXml(cell);
+    if ((bytes && pattern.mayBeIn(xml)) || xml.find("shared") != std::string_view::npos)
+        return true;
+    if (std::any_of(m_arrays.begin(), m_arrays.end(), [&](const ArrayGroup& a) {
+            return a.ref.contains({row, cell.column});
+        }))
+        return true;
+    const size_t tagClose = xml.find('>');
+    const std::string_view tag = xml.substr(0, tagClose);
+    if (tag.find("\"s\"") == std::string_view::npos && tag.find("'s'") == std::string_view::npos)
+        return false;
+    std::string_view type, raw;
+    if (!strings || !quickCell(cell, type, raw) || type != "s")
+        return true;
+    const int index = std::atoi(std::string(raw).c_str());
+    return index < 0 || static_cast<size_t>(index) >= strings->size() ||
+           (*strings)[static_cast<size_t>(index)];
 }
 
 bool Worksheet::isInArray(int row, int column) const

@@ -20,6 +20,7 @@
 namespace corvane::automation::native {
 
 class CellFormats;
+class SearchPattern;
 class SharedStrings;
 
 class Worksheet : public XmlPart
@@ -57,6 +58,21 @@ public:
     // text (formulas: "=" + formula, or the constant as typed).
     QString displayText(const GridCell& cell) const;
     QString formulaBarText(const GridCell& cell, int row) const;
+    // A constant number (no formula, not in an array formula): its texts are only ever those a
+    // number shows.
+    bool isNumberConstant(const GridCell& cell, int row) const;
+    // The shared string a constant cell shows (with `formulas`, also the one a formula cell
+    // holds as its result), -1 for any other cell.
+    int sharedStringIndex(const GridCell& cell, bool formulas = false) const;
+    // False only when the cell's formula-bar text cannot match `pattern` (one that needs stored
+    // text): its bytes do not hold the stored piece, it is no shared string among `strings` (the
+    // matching ones by index; null: any may match), and its text is not made from another cell's
+    // (a shared formula moved, a member of an array formula).
+    // `bytes` false says that no cell's bytes hold the piece (see cellBytesMayHold).
+    bool mayMatch(const GridCell& cell, int row, const SearchPattern& pattern,
+                  const std::vector<bool>* strings, bool bytes = true) const;
+    // Whether the bytes of any cell, as loaded or as edited, may hold `pattern` (SearchPattern::mayBeIn).
+    bool cellBytesMayHold(const SearchPattern& pattern) const;
 
     // Stores typed content in a cell, creating it when needed. A shared formula the cell takes
     // part in is first written out in full in every member, so that no other cell changes.

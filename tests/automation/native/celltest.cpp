@@ -157,6 +157,66 @@ TEST_F(EngineCells, ReplacingInTheMasterKeepsTheOtherMembers)
     EXPECT_EQ(s->formula(at("B3")), QStringLiteral("=A3+$A$1"));
 }
 
+TEST_F(EngineCells, TextsNotStoredAsSearchedAreStillFound)
+{
+    // A sheet or cell is passed over when its bytes cannot hold the find text; these hold
+    // matches whose text is written otherwise, made from elsewhere, or matched regardless of case.
+    struct Case
+    {
+        const char* what;
+        std::string cell; // B1
+        std::vector<std::string> strings;
+        const char* found; // "" when nothing matches
+    };
+    const auto text = [](const char* t) {
+        return "<c r=\"B1\" t=\"inlineStr\"><is><t>" + std::string(t) + "</t></is></c>";
+    };
+    const std::vector<Case> cases = {
+        {"needle", text("&#110;ee&#x64;le"), {}, "B1"},
+        {"needle", text("_x006E_eedle"), {}, "B1"},
+        {"needle", text("NeEdLe"), {}, "B1"},
+        {"kk", text("\xE2\x84\xAA\xE2\x84\xAA"), {}, "B1"}, // Kelvin signs
+        {"nest", text("ne\xC5\xBFt"), {}, "B1"},            // long s
+        {"\xE8\xAE\xA2\xE5\x8D\x95",
+         "<c r=\"B1\" t=\"s\"><v>0</v></c>",
+         {"<t>\xE8\xAE\xA2\xE5\x8D\x95</t>"},
+         "B1"},
+        {"Nee*DLE",
+         "<c r=\"B1\" t=\"s\"><v>0</v></c>",
+         {"<r><t>nee</t></r><r><t>x</t></r><r><t>dle</t></r>"},
+         "B1"},
+        {"ne?dle", text("ne&amp;dle"), {}, "B1"},
+        {"E+20", "<c r=\"B1\"><v>100000000000000000000</v></c>", {}, "B1"},
+        {"RU", "<c r=\"B1\" t=\"b\"><v>1</v></c>", {}, "B1"},
+        {"=sum", "<c r=\"B1\"><f>SUM(A1)</f><v>0</v></c>", {}, "B1"},
+        {"needle", text("hay"), {"<t>needle</t>"}, ""},
+        {"needle", "<c r=\"B1\" t=\"s\"><v>1</v></c>", {"<t>needle</t>", "<t>hay</t>"}, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string rows =
+            "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>x</t></is></c>" + c.cell + "</row>";
+        auto wb = open({{"S", rows}}, {c.strings, false, !c.strings.empty()});
+        ASSERT_TRUE(wb);
+        Sheet* s = wb->sheet(1);
+        const QString what = QString::fromUtf8(c.what);
+        const auto expected = *c.found ? std::optional<CellAddress>(at(c.found)) : std::nullopt;
+        EXPECT_EQ(s->mayHold(what) || !expected, true) << c.cell;
+        EXPECT_EQ(s->find({1, 1, 1, 2}, {what, LookIn::Formulas, LookAt::Part}), expected) << c.cell;
+    }
+    // A moved shared formula shows a text its bytes do not hold.
+    auto wb = open({{"S", kSharedGroup}});
+    ASSERT_TRUE(wb);
+    EXPECT_TRUE(wb->sheet(1)->mayHold(QStringLiteral("A3+")));
+    EXPECT_EQ(wb->sheet(1)->find({1, 1, 3, 2}, {QStringLiteral("A3+"), LookIn::Formulas, LookAt::Part}),
+              at("B3"));
+    // One that cannot match is passed over.
+    wb.reset();
+    wb = open({{"S", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>hay</t></is></c><c "
+                     "r=\"B1\"><v>12</v></c></row>"}});
+    ASSERT_TRUE(wb);
+    EXPECT_FALSE(wb->sheet(1)->mayHold(QStringLiteral("needle")));
+}
+
 TEST_F(EngineCells, ArrayFormulasChangeOnlyAsAWhole)
 {
     auto wb =

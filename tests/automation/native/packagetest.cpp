@@ -13,11 +13,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <libdeflate.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -417,6 +420,112 @@ TEST_F(PackageTest, AMegabyteStringIsReadAndSearched)
     EXPECT_EQ(s->find({1, 1, 1, 1}, {QStringLiteral("*needle"), LookIn::Values, LookAt::Whole}), kA1);
     // Longer than a cell may hold once something is added: the application refuses, so does the engine.
     EXPECT_FALSE(s->replace({1, 1, 1, 1}, QStringLiteral("needle"), QStringLiteral("pin")));
+}
+
+TEST_F(PackageTest, WrittenPartsAreDeflatedAtLevelSixNotNine)
+{
+    // libzip deflates a replaced entry at level 9 whatever it is told; the engine stores its own
+    // level-6 stream, which must come through untouched and be no larger than zlib's level 6.
+    std::string rows;
+    for (int r = 1; r <= 3000; ++r) {
+        const std::string n = std::to_string(r);
+        rows += "<row r=\"" + n + "\"><c r=\"A" + n + "\" t=\"inlineStr\"><is><t>item " +
+                std::to_string(r * 7919 % 100003) + " of needle</t></is></c><c r=\"B" + n + "\"><v>" +
+                std::to_string(r * 31 % 977) + ".25</v></c></row>";
+    }
+    const QString p = path(QStringLiteral("big.xlsx"));
+    ASSERT_TRUE(writeWorkbook(p, {{"S", rows}}));
+    auto wb = m_server.open(p);
+    ASSERT_TRUE(wb);
+    ASSERT_TRUE(wb->sheet(1)->replace({1, 1, 3000, 2}, QStringLiteral("needle"), QStringLiteral("pin")));
+    ASSERT_TRUE(wb->save()) << wb->lastError().toStdString();
+    wb->close();
+
+    const std::string sheet = readEntry(p, "xl/worksheets/sheet1.xml");
+    ASSERT_EQ(sheet.find("needle"), std::string::npos);
+    const RawEntry stored = readRawEntries(p).at("xl/worksheets/sheet1.xml");
+    EXPECT_EQ(stored.method, ZIP_CM_DEFLATE);
+
+    libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+    std::string level6(libdeflate_deflate_compress_bound(c, sheet.size()), '\0');
+    level6.resize(libdeflate_deflate_compress(c, sheet.data(), sheet.size(), level6.data(), level6.size()));
+    libdeflate_free_compressor(c);
+    EXPECT_TRUE(stored.compressed == level6)
+        << "stored " << stored.compressed.size() << " bytes, level 6 gives " << level6.size();
+
+    z_stream z{};
+    ASSERT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string zlib6(deflateBound(&z, static_cast<uLong>(sheet.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(sheet.data()));
+    z.avail_in = static_cast<uInt>(sheet.size());
+    z.next_out = reinterpret_cast<Bytef*>(zlib6.data());
+    z.avail_out = static_cast<uInt>(zlib6.size());
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    deflateEnd(&z);
+    EXPECT_LE(stored.compressed.size(), z.total_out);
+}
+
+TEST_F(PackageTest, SharedStringsChangeInPlaceOnlyWhenNoOtherCellShowsThem)
+{
+    // A string whose every cell takes the same new text changes in the table and the sheets are
+    // not written; one that a cell outside the replace still shows is copied on write.
+    const QString python = qEnvironmentVariable("CORVANE_PYTHON");
+    struct Case
+    {
+        const char* name;
+        const char* two; // Sheet Two's A1: a reference to string 0 or 1
+        RangeAddress in; // replaced on sheet One
+        bool inPlace;
+        const char* values; // One!A1, One!B1, Two!A1 as openpyxl reads them
+    };
+    const std::vector<Case> cases = {
+        {"in place", "1", {1, 1, 1, 3}, true, "the pin|the pin|other"},
+        {"another sheet shows it", "0", {1, 1, 1, 3}, false, "the pin|the pin|the needle"},
+        {"a cell outside the range shows it", "1", {1, 1, 1, 1}, false, "the pin|the needle|other"},
+    };
+    for (const Case& c : cases) {
+        const QString p = path(QStringLiteral("shared.xlsx"));
+        QFile::remove(p);
+        ASSERT_TRUE(writeWorkbook(
+            p,
+            {{"One", "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>0</v></c>"
+                     "<c r=\"C1\" t=\"s\"><v>1</v></c></row>"},
+             {"Two", std::string("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>") + c.two + "</v></c></row>"}},
+            {{"<t>the needle</t>", "<t>other</t>"}, false, true}));
+        const auto before = readRawEntries(p);
+        {
+            auto wb = m_server.open(p);
+            ASSERT_TRUE(wb);
+            ASSERT_TRUE(wb->sheet(1)->replace(c.in, QStringLiteral("needle"), QStringLiteral("pin")))
+                << c.name;
+            EXPECT_EQ(wb->sheet(1)->formula({1, 1}), QStringLiteral("the pin")) << c.name;
+            ASSERT_TRUE(wb->save()) << c.name;
+        }
+        const auto after = readRawEntries(p);
+        EXPECT_EQ(after.at("xl/worksheets/sheet1.xml").compressed ==
+                      before.at("xl/worksheets/sheet1.xml").compressed,
+                  c.inPlace)
+            << c.name;
+        EXPECT_EQ(after.at("xl/worksheets/sheet2.xml").compressed,
+                  before.at("xl/worksheets/sheet2.xml").compressed)
+            << c.name;
+        const std::string strings = readEntry(p, "xl/sharedStrings.xml");
+        EXPECT_EQ(strings.find("<si><t>the pin</t></si><si><t>other</t></si>") != std::string::npos,
+                  c.inPlace)
+            << c.name << ": " << strings;
+        if (python.isEmpty())
+            continue;
+        QProcess py;
+        py.start(python, {QStringLiteral("-c"),
+                          QStringLiteral("import openpyxl,sys\n"
+                                         "wb=openpyxl.load_workbook(sys.argv[1])\n"
+                                         "print('|'.join([wb['One']['A1'].value,wb['One']['B1'].value,"
+                                         "wb['Two']['A1'].value]))"),
+                          p});
+        ASSERT_TRUE(py.waitForFinished(60000));
+        EXPECT_EQ(QString::fromUtf8(py.readAllStandardOutput()).trimmed(), QString::fromUtf8(c.values))
+            << c.name << py.readAllStandardError().toStdString();
+    }
 }
 
 } // namespace
