@@ -22,8 +22,6 @@ QString NativeServer::refusal(const QString& path)
     NativeWorkbook workbook;
     if (!workbook.open(path))
         return workbook.foreignFormat() ? QString() : workbook.lastError();
-    if (workbook.sheetCount() == 0)
-        return QStringLiteral("no sheets: the workbook lists no sheet");
     return workbook.package().verifyEntries();
 }
 
