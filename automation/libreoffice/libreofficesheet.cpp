@@ -471,6 +471,7 @@ std::vector<CellAddress> LibreOfficeSheet::extraMatches(const Reference<css::tab
 
 bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, const QString& replacement)
 {
+    m_replaceRefusal.clear();
     if (what.isEmpty())
         return false;
     try {
@@ -522,6 +523,12 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
         else if (!lockedCells.isEmpty())
             m_lastError =
                 QStringLiteral("the cell %1 is locked on a protected sheet; left unchanged").arg(lockedCells);
+        // Reported like the engine's refusal, so that a workbook whose every hit was locked is
+        // not counted as changed.
+        if (!lockedCells.isEmpty())
+            m_replaceRefusal =
+                QStringLiteral("could not replace in cell %1: the cell is locked on a protected sheet")
+                    .arg(lockedCells);
         return changed;
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);

@@ -31,6 +31,7 @@ public:
     std::optional<CellAddress> find(const RangeAddress& in, const FindQuery& query,
                                     std::optional<CellAddress> after = std::nullopt) override;
     bool replace(const RangeAddress& in, const QString& what, const QString& replacement) override;
+    QString replaceRefusal() const override { return m_replaceRefusal; }
     CellValue value(const CellAddress& cell) override;
     QString formula(const CellAddress& cell) override;
     bool setValue(const CellAddress& cell, const QString& text) override;
@@ -87,6 +88,7 @@ private:
     int m_rows = 0;
     int m_columns = 0;
     mutable QString m_lastError;
+    QString m_replaceRefusal; // the last replace()'s refused cell, as the engine reports it
 };
 
 } // namespace corvane::automation::libreoffice

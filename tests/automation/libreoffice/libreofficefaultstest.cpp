@@ -149,6 +149,8 @@ TEST_F(LibreOfficeFaults, CellsKeepTheirContentAndLockedCellsAreNotWritten)
     EXPECT_FALSE(locked->setFormula(at("A1"), QStringLiteral("=1+1")));
     EXPECT_TRUE(locked->lastError().contains(QStringLiteral("locked"))) << locked->lastError().toStdString();
     EXPECT_FALSE(locked->replace(*locked->usedRange(), QStringLiteral("locked"), QStringLiteral("x")));
+    EXPECT_TRUE(locked->replaceRefusal().contains(QStringLiteral("locked on a protected sheet")))
+        << locked->replaceRefusal().toStdString();
     EXPECT_TRUE(locked->setValue(at("B1"), QStringLiteral("written")));
     // A refused row edit is a failed edit: that workbook is no longer saved.
     const QByteArray before = bytesOf(path);
