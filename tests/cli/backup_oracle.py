@@ -25,14 +25,8 @@ import warnings
 import openpyxl
 
 warnings.simplefilter("ignore")
-FAILED = "无法打开修改的文件目录(文件格式有误).txt"
-failures = []
-
-
-def check(ok, message):
-    if not ok:
-        failures.append(message)
-        print("FAIL:", message)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from oraclecheck import OPEN_FAILED, check, verdict  # noqa: E402
 
 
 def read(path):
@@ -130,7 +124,7 @@ def main():
                              "--backup", os.path.join(blocked, "inner"))
         check(read(books["a.xlsx"]) == before, "a workbook was saved without its backup")
         check(books["a.xlsx"] in err, "the failed backup is not reported: %s" % err)
-        failed = os.path.join(folder, FAILED)
+        failed = os.path.join(folder, OPEN_FAILED)
         check(os.path.exists(failed) and books["a.xlsx"] in read(failed).decode("utf-8"),
               "the workbook is not in the open-failed list")
     finally:
@@ -138,11 +132,7 @@ def main():
             for d in dirs:
                 os.chmod(os.path.join(root, d), stat.S_IRWXU)
         shutil.rmtree(work)
-    if failures:
-        print("%d failure(s)" % len(failures))
-        return 1
-    print("ok")
-    return 0
+    return verdict()
 
 
 if __name__ == "__main__":

@@ -17,7 +17,6 @@ other runs. Workbooks are made and read back with openpyxl.
 Usage: filesystem_oracle.py CORVANE_CLI
 """
 import fcntl
-import hashlib
 import os
 import shutil
 import subprocess
@@ -29,19 +28,8 @@ import warnings
 import openpyxl
 
 warnings.simplefilter("ignore")
-OPEN_FAILED = "无法打开修改的文件目录(文件格式有误).txt"
-failures = []
-
-
-def check(ok, message):
-    if not ok:
-        failures.append(message)
-        print("FAIL:", message)
-
-
-def digest(path):
-    with open(path, "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from oraclecheck import OPEN_FAILED, check, digest, verdict  # noqa: E402
 
 
 def make(path, text="Hello"):
@@ -177,11 +165,7 @@ def main():
         owners_and_read_only(cli, root, "native")
         owners_and_read_only(cli, root, "libreoffice")
         other_runs(cli, root)
-    if failures:
-        print(f"{len(failures)} failure(s)")
-        return 1
-    print("all checks passed")
-    return 0
+    return verdict()
 
 
 if __name__ == "__main__":

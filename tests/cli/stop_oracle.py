@@ -12,7 +12,6 @@
 
 Usage: stop_oracle.py CORVANE_CLI
 """
-import hashlib
 import os
 import shutil
 import signal
@@ -24,20 +23,9 @@ import warnings
 import openpyxl
 
 warnings.simplefilter("ignore")
-MATCHED = "包含内容并成功修改的文件目录.txt"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from oraclecheck import MATCHED, check, digest, verdict  # noqa: E402
 COUNT = 150
-failures = []
-
-
-def check(ok, message):
-    if not ok:
-        failures.append(message)
-        print("FAIL:", message)
-
-
-def digest(path):
-    with open(path, "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
 
 
 def make_template(path):
@@ -129,11 +117,7 @@ def main():
             check(code == 130, "LibreOffice second SIGINT: exit status %d (%s)" % (code, err))
     finally:
         shutil.rmtree(work)
-    if failures:
-        print("%d failure(s)" % len(failures))
-        return 1
-    print("ok")
-    return 0
+    return verdict()
 
 
 if __name__ == "__main__":

@@ -17,7 +17,6 @@ back with openpyxl; a refused workbook must stay byte-identical.
 
 Usage: engine_cli_oracle.py CORVANE_CLI
 """
-import hashlib
 import os
 import re
 import shutil
@@ -33,18 +32,8 @@ from xml.etree import ElementTree as ET
 import openpyxl
 
 warnings.simplefilter("ignore")
-failures = []
-
-
-def check(ok, message):
-    if not ok:
-        failures.append(message)
-        print("FAIL:", message)
-
-
-def digest(path):
-    with open(path, "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../..", "tools"))
+from oraclecheck import OPEN_FAILED, check, digest, verdict  # noqa: E402
 
 
 def rewrite_parts(path, change):
@@ -151,9 +140,6 @@ def picture_anchors_follow_edges(cli, folder):
         got = sorted(picture_anchors(book_path))
         check(got == [(1, 244), (2, 246)], f"{what}: pictures anchored at {got}")
         check(openpyxl.load_workbook(book_path).active.column_dimensions["II"].hidden, f"{what}: columns shown")
-
-
-OPEN_FAILED = "无法打开修改的文件目录(文件格式有误).txt"
 
 
 def listed(folder, name):
@@ -310,11 +296,7 @@ def main():
             case(cli, folder)
             shutil.rmtree(folder)
 
-    if failures:
-        print("%d failure(s)" % len(failures))
-        return 1
-    print("ok")
-    return 0
+    return verdict()
 
 
 if __name__ == "__main__":
