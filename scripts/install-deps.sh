@@ -8,7 +8,7 @@ corvane_packages=(
     qtbase5-dev qtbase5-dev-tools
     libzip-dev libdeflate-dev libpugixml-dev
     libgtest-dev
-    python3 python3-openpyxl python3-xlsxwriter
+    python3 python3-openpyxl python3-xlsxwriter python3-xlrd
     libreoffice-calc-nogui libreoffice-dev python3-uno
     xdg-utils fonts-wqy-microhei
     qttranslations5-l10n

@@ -3,8 +3,9 @@
 read them (sheet names, EXTERNSHEET entries, names, external names), and optionally the text
 LibreOffice gives each formula when it converts the workbook to .xlsx.
 
-Usage: biff_formulas.py OUT.json [--office] WORKBOOK-OR-FOLDER...
-A folder stands for the .xls files directly inside it.
+Usage: biff_formulas.py OUT.json [--office[=MAXBYTES]] WORKBOOK-OR-FOLDER...
+A folder stands for the .xls files directly inside it. With MAXBYTES only workbooks up to that
+size go through LibreOffice, which takes most of the time.
 The output is one JSON object per workbook: {"file", "skipped" or "sheets", "externSheets",
 "names", "externNames", "formulas": [{"sheet", "row", "col", "rgce", "cce", "shared", "office"}]}.
 Rows and columns are 0-based; rgce is hex and holds the tokens and their trailing data."""
@@ -219,10 +220,13 @@ def office_formulas(paths):
 def main():
     args = sys.argv[1:]
     out_path = args.pop(0)
-    office = "--office" in args
+    office, max_bytes = False, None
     paths = []
     for a in args:
-        if a == "--office":
+        if a.startswith("--office"):
+            office = True
+            if "=" in a:
+                max_bytes = int(a.split("=", 1)[1])
             continue
         if os.path.isdir(a):
             paths += sorted(os.path.join(a, n) for n in os.listdir(a) if n.lower().endswith(".xls"))
@@ -237,7 +241,8 @@ def main():
         book["file"] = os.path.basename(path)
         books.append(book)
     if office:
-        texts = office_formulas([p for p, b in zip(paths, books) if b.get("formulas")])
+        texts = office_formulas([p for p, b in zip(paths, books)
+                                 if b.get("formulas") and (max_bytes is None or os.path.getsize(p) <= max_bytes)])
         for book in books:
             for f in book.get("formulas", []):
                 key = (book["file"], f["sheet"], f["row"], f["col"])
