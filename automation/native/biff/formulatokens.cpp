@@ -1124,6 +1124,7 @@ private:
     bool parsePower(Node& out);
     bool parsePercent(Node& out);
     bool parseUnary(Node& out);
+    bool parseIntersection(Node& out);
     bool parseRange(Node& out);
     bool parsePrimary(Node& out);
     bool parseOperand(const Lexeme& lexeme, Node& out);
@@ -1288,7 +1289,32 @@ bool Compiler::parseUnary(Node& out)
         out = std::move(n);
         return true;
     }
-    return parseRange(out);
+    return parseIntersection(out);
+}
+
+bool Compiler::parseIntersection(Node& out)
+{
+    if (!parseRange(out))
+        return false;
+    // A space where an operator is due, before something that can be a reference, intersects.
+    for (;;) {
+        Lexeme& next = m_lexemes[m_next];
+        const bool operand = next.kind == Lexeme::Operand && (next.token.kind == fx::TokenKind::Reference ||
+                                                              next.token.kind == fx::TokenKind::Name ||
+                                                              next.token.kind == fx::TokenKind::Function);
+        if (!next.spaces.endsWith(QLatin1Char(' ')) || !(operand || peekSymbol("(")))
+            return true;
+        next.spaces.chop(1);
+        Node right;
+        if (!parseRange(right))
+            return false;
+        Node n;
+        n.kind = Node::Binary;
+        n.ptg = PtgIsect;
+        n.children.push_back(std::move(out));
+        n.children.push_back(std::move(right));
+        out = std::move(n);
+    }
 }
 
 bool Compiler::parseRange(Node& out)

@@ -146,7 +146,9 @@ def read_workbook(path):
     for (offset, sheet, kind) in bound:
         if kind != 0 or offset not in offsets:
             continue
-        shared, arrays, cells = [], [], []
+        # A shared or array formula is stored after the first cell that uses it, which ptgExp
+        # names; that cell need not be the top left of the range.
+        groups, cells, last = {}, [], None
         for rid, data in recs[offsets[offset] + 1:]:
             if rid == 0x0A:
                 break
@@ -154,24 +156,20 @@ def read_workbook(path):
                 row, col = struct.unpack_from("<HH", data, 0)
                 cce = struct.unpack_from("<H", data, 20)[0]
                 cells.append((row, col, cce, data[22:]))
-            elif rid == 0x4BC and len(data) >= 10:
-                r1, r2, c1, c2 = struct.unpack_from("<HHBB", data, 0)
+                last = (row, col)
+            elif rid == 0x4BC and len(data) >= 10 and last:
                 cce = struct.unpack_from("<H", data, 8)[0]
-                shared.append((r1, r2, c1, c2, cce, data[10:]))
-            elif rid == 0x221 and len(data) >= 14:
-                r1, r2, c1, c2 = struct.unpack_from("<HHBB", data, 0)
+                groups[last] = (True, cce, data[10:])
+            elif rid == 0x221 and len(data) >= 14 and last:
                 cce = struct.unpack_from("<H", data, 12)[0]
-                arrays.append((r1, r2, c1, c2, cce, data[14:]))
+                groups[last] = (False, cce, data[14:])
         for row, col, cce, rgce in cells:
             item = {"sheet": sheet, "row": row, "col": col, "cce": cce, "rgce": rgce.hex(), "shared": False}
             if cce == 5 and rgce[0] == 0x01:
-                ar, ac = struct.unpack_from("<HH", rgce, 1)
-                item["anchor"] = [ar, ac]
-                for group, is_shared in ((shared, True), (arrays, False)):
-                    for r1, r2, c1, c2, gcce, grgce in group:
-                        if r1 == ar and c1 == ac and r1 <= row <= r2 and c1 <= col <= c2:
-                            item.update(cce=gcce, rgce=grgce.hex(), shared=is_shared, array=not is_shared)
-                            break
+                anchor = struct.unpack_from("<HH", rgce, 1)
+                if anchor in groups:
+                    is_shared, gcce, grgce = groups[anchor]
+                    item.update(cce=gcce, rgce=grgce.hex(), shared=is_shared, array=not is_shared)
             formulas.append(item)
     return {"sheets": sheet_names, "externSheets": ext, "externSheetBooks": ext_supbook,
             "names": names, "externNames": extnames, "formulas": formulas}

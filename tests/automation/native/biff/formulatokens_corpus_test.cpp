@@ -259,6 +259,10 @@ int checkFormulas(const QJsonArray& books)
             const std::optional<QByteArray> tokens = compileFormula(text, context, &reason);
             if (!tokens) {
                 ++refused[reason];
+                if (diffs.isOpen())
+                    diffs.write((where + QStringLiteral("\trefused\t") + reason + QLatin1Char('\t') + text +
+                                 QLatin1Char('\n'))
+                                    .toUtf8());
                 continue;
             }
             const QString again = decompileFormula(*tokens, context, &error);

@@ -114,6 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"#REF!A1*2", "5a 0300 0000 00c0 1e0200 05"},
         Case{"COUNT(A:A)", "25 0000 ffff 00c0 00c0 42 01 0000"},
         Case{"SUM((A1,B1))", "24 0000 00c0 24 0000 01c0 10 15 1910 0000"},
+        Case{"SUM(A:A A1:B2)", "25 0000 ffff 00c0 00c0 25 0000 0100 00c0 01c0 0f 1910 0000"},
         // Names, and a newer function called through its name.
         Case{"Total*2", "43 0100 0000 1e0200 05"},
         Case{"IFERROR(A1,0)", "23 0200 0000 24 0000 00c0 1e0000 42 03 ff00"},
