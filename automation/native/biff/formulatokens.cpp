@@ -296,6 +296,9 @@ constexpr BuiltinFunction kFunctions[] = {
 // clang-format on
 
 constexpr int kUserDefinedFunction = 255;
+// A FORMULA record holds at most 8224 bytes, 22 of them before the tokens, and cannot continue.
+constexpr int kMaxTokenBytes = 8224 - 22;
+constexpr int kMaxNesting = 100;
 constexpr int kMaxRow = 65535;
 constexpr int kMaxColumn = 255;
 
@@ -1163,6 +1166,7 @@ private:
     QByteArray m_out;
     QString m_reason;
     bool m_volatile = false;
+    int m_depth = 0;
 };
 
 bool Compiler::lex()
@@ -1277,6 +1281,16 @@ bool Compiler::parsePercent(Node& out)
 
 bool Compiler::parseUnary(Node& out)
 {
+    // Every nesting, by parentheses, arguments or signs, passes here; the bound keeps hostile
+    // text from exhausting the stack.
+    struct Depth
+    {
+        int& depth;
+        explicit Depth(int& d) : depth(++d) {}
+        ~Depth() { --depth; }
+    } depth(m_depth);
+    if (m_depth > kMaxNesting)
+        return refuse(QStringLiteral("formula nested too deeply"));
     if (peekSymbol("-") || peekSymbol("+")) {
         const Lexeme op = take();
         Node n;
@@ -1769,6 +1783,11 @@ std::optional<QByteArray> Compiler::run(QString* reason)
     }
     if (m_volatile)
         m_out.prepend(QByteArray("\x19\x01\x00\x00", 4));
+    if (m_out.size() > kMaxTokenBytes) {
+        if (reason)
+            *reason = QStringLiteral("not supported in .xls formulas: formula too long");
+        return std::nullopt;
+    }
     if (reason)
         reason->clear();
     return m_out;

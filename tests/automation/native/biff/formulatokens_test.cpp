@@ -210,6 +210,10 @@ TEST(FormulaTokens, TextOutsideTheSubsetIsRefusedWithItsReason)
         {QStringLiteral("SUM(1"), "missing \")\" after the arguments of SUM"},
         {QStringLiteral("1)"), "unexpected \")\""},
         {QStringLiteral(""), "empty formula"},
+        {QString(100000, QLatin1Char('(')) + QLatin1Char('1'), "formula nested too deeply"},
+        {QString(100000, QLatin1Char('-')) + QLatin1Char('1'), "formula nested too deeply"},
+        {QStringLiteral("1") + QStringLiteral("+1").repeated(3000),
+         "not supported in .xls formulas: formula too long"},
     };
     for (const auto& r : refused) {
         QString reason;
