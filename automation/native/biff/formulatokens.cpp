@@ -1075,6 +1075,7 @@ struct Node
         Binary, // ptg
         Paren,
         Missing,
+        Array, // children: the values row by row; ptg: the number of columns
     };
     Kind kind = Missing;
     QString text;
@@ -1099,7 +1100,9 @@ public:
         m_utf8 = t.toUtf8().toStdString();
     }
 
-    std::optional<QByteArray> run(QString* reason);
+    // tokenSize receives the size of the tokens without their trailing data; without it, array
+    // constants (which need trailing data) are refused.
+    std::optional<QByteArray> run(QString* reason, int* tokenSize);
 
 private:
     bool refuse(const QString& why)
@@ -1131,6 +1134,7 @@ private:
     bool parseRange(Node& out);
     bool parsePrimary(Node& out);
     bool parseOperand(const Lexeme& lexeme, Node& out);
+    bool parseArray(Node& out);
     bool parseFunction(const Lexeme& lexeme, Node& out);
     using Level = bool (Compiler::*)(Node&);
     bool parseBinary(Node& out, Level next, std::initializer_list<std::pair<const char*, int>> operators);
@@ -1165,6 +1169,8 @@ private:
     std::size_t m_next = 0;
     QByteArray m_out;
     QString m_reason;
+    QByteArray m_extra; // trailing data: the values of array constants
+    bool m_arraysAllowed = false;
     bool m_volatile = false;
     int m_depth = 0;
 };
@@ -1347,7 +1353,7 @@ bool Compiler::parsePrimary(Node& out)
         return parseOperand(lexeme, out);
     }
     if (lexeme.text == QLatin1String("{"))
-        return unsupported(QStringLiteral("array constants"));
+        return parseArray(out);
     if (lexeme.text != QLatin1String("("))
         return refuse(QStringLiteral("unexpected \"%1\"").arg(lexeme.text));
     // Inside parentheses a comma joins references into a union.
@@ -1374,6 +1380,57 @@ bool Compiler::parsePrimary(Node& out)
     out.spaces = lexeme.spaces;
     out.closeSpaces = take().spaces;
     out.children.push_back(std::move(inner));
+    return true;
+}
+
+bool Compiler::parseArray(Node& out)
+{
+    if (!m_arraysAllowed)
+        return unsupported(QStringLiteral("array constants"));
+    out = Node{};
+    out.kind = Node::Array;
+    int columns = 0;
+    int inRow = 0;
+    for (;;) {
+        Lexeme value = take();
+        bool negative = false;
+        if (value.kind == Lexeme::Symbol &&
+            (value.text == QLatin1String("-") || value.text == QLatin1String("+"))) {
+            negative = value.text == QLatin1String("-");
+            value = take();
+            if (value.kind != Lexeme::Operand || value.token.kind != fx::TokenKind::Number)
+                return refuse(
+                    QStringLiteral("array constants hold only numbers, texts, booleans and errors"));
+        }
+        if (value.kind != Lexeme::Operand)
+            return refuse(QStringLiteral("array constants hold only numbers, texts, booleans and errors"));
+        Node item;
+        if (!parseOperand(value, item))
+            return false;
+        if (item.kind != Node::Number && item.kind != Node::String && item.kind != Node::Bool &&
+            item.kind != Node::Error)
+            return refuse(QStringLiteral("array constants hold only numbers, texts, booleans and errors"));
+        if (negative)
+            item.text.prepend(QLatin1Char('-'));
+        out.children.push_back(std::move(item));
+        ++inRow;
+        const Lexeme separator = take();
+        if (separator.text == QLatin1String(",") && separator.kind == Lexeme::Symbol)
+            continue;
+        if (separator.kind != Lexeme::Symbol ||
+            (separator.text != QLatin1String(";") && separator.text != QLatin1String("}")))
+            return refuse(QStringLiteral("missing \"}\""));
+        if (columns && inRow != columns)
+            return refuse(QStringLiteral("array constant rows of different lengths"));
+        columns = inRow;
+        inRow = 0;
+        if (separator.text == QLatin1String("}"))
+            break;
+    }
+    const int rows = static_cast<int>(out.children.size()) / columns;
+    if (columns > kMaxColumn + 1 || rows > kMaxRow + 1)
+        return unsupported(QStringLiteral("array constant too large"));
+    out.ptg = columns;
     return true;
 }
 
@@ -1619,6 +1676,51 @@ bool Compiler::write(const Node& node, char expected)
         writeSpaces(node.spaces, 0);
         put8(PtgMissArg);
         return true;
+    case Node::Array: {
+        writeSpaces(node.spaces, 0);
+        // The application writes array constants in the array class wherever they stand.
+        put8(classed(PtgArray, 'A'));
+        m_out.append(7, '\0');
+        const int columns = node.ptg;
+        m_extra.append(static_cast<char>(columns - 1));
+        const int rows = static_cast<int>(node.children.size()) / columns;
+        m_extra.append(static_cast<char>((rows - 1) & 0xFF));
+        m_extra.append(static_cast<char>(((rows - 1) >> 8) & 0xFF));
+        for (const Node& item : node.children) {
+            char value[8] = {};
+            switch (item.kind) {
+            case Node::Number:
+                m_extra.append('\x01');
+                qToLittleEndian(item.text.toDouble(), value);
+                break;
+            case Node::String: {
+                bool narrow = true;
+                for (const QChar c : item.text)
+                    narrow = narrow && c.unicode() <= 0xFF;
+                m_extra.append('\x02');
+                m_extra.append(static_cast<char>(item.text.size() & 0xFF));
+                m_extra.append(static_cast<char>((item.text.size() >> 8) & 0xFF));
+                m_extra.append(narrow ? '\x00' : '\x01');
+                for (const QChar c : item.text) {
+                    m_extra.append(static_cast<char>(c.unicode() & 0xFF));
+                    if (!narrow)
+                        m_extra.append(static_cast<char>(c.unicode() >> 8));
+                }
+                continue;
+            }
+            case Node::Bool:
+                m_extra.append('\x04');
+                value[0] = item.text.compare(QLatin1String("TRUE"), Qt::CaseInsensitive) == 0 ? 1 : 0;
+                break;
+            default:
+                m_extra.append('\x10');
+                value[0] = static_cast<char>(*errorCode(item.text));
+                break;
+            }
+            m_extra.append(value, 8);
+        }
+        return true;
+    }
     case Node::Name: {
         const std::optional<int> index = m_context.nameIndex(node.text, QString());
         if (!index)
@@ -1766,8 +1868,9 @@ bool Compiler::writeUserDefined(const Node& node, char expected)
     return true;
 }
 
-std::optional<QByteArray> Compiler::run(QString* reason)
+std::optional<QByteArray> Compiler::run(QString* reason, int* tokenSize)
 {
+    m_arraysAllowed = tokenSize != nullptr;
     Node root;
     bool ok = lex();
     if (ok && peek().kind == Lexeme::End)
@@ -1783,6 +1886,9 @@ std::optional<QByteArray> Compiler::run(QString* reason)
     }
     if (m_volatile)
         m_out.prepend(QByteArray("\x19\x01\x00\x00", 4));
+    if (tokenSize)
+        *tokenSize = m_out.size();
+    m_out += m_extra;
     if (m_out.size() > kMaxTokenBytes) {
         if (reason)
             *reason = QStringLiteral("not supported in .xls formulas: formula too long");
@@ -1808,9 +1914,10 @@ QString decompileFormula(const QByteArray& rgce, const FormulaContext& context, 
     return Decompiler(rgce, tokenSize, context).run(error);
 }
 
-std::optional<QByteArray> compileFormula(const QString& text, const FormulaContext& context, QString* reason)
+std::optional<QByteArray> compileFormula(const QString& text, const FormulaContext& context, QString* reason,
+                                         int* tokenSize)
 {
-    return Compiler(text, context).run(reason);
+    return Compiler(text, context).run(reason, tokenSize);
 }
 
 } // namespace corvane::automation::native::biff

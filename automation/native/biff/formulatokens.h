@@ -75,10 +75,12 @@ std::optional<FormulaAnchor> formulaAnchor(const QByteArray& rgce);
 QString decompileFormula(const QByteArray& rgce, const FormulaContext& context, QString* error,
                          int tokenSize = -1);
 
-// Tokens for a formula text, with or without the leading "="; nothing this compiler writes needs
-// trailing data, so the size of the result is cce. Returns
-// nothing with the reason when the text is not a valid formula or uses what this compiler does
-// not write: "not supported in .xls formulas: ...".
-std::optional<QByteArray> compileFormula(const QString& text, const FormulaContext& context, QString* reason);
+// Tokens for a formula text, with or without the leading "=", followed by their trailing data
+// (the values of array constants); tokenSize receives cce, the size of the tokens alone. Without
+// tokenSize array constants are refused, so that the whole result is the tokens. Returns nothing
+// with the reason when the text is not a valid formula or uses what this compiler does not
+// write: "not supported in .xls formulas: ...".
+std::optional<QByteArray> compileFormula(const QString& text, const FormulaContext& context, QString* reason,
+                                         int* tokenSize = nullptr);
 
 } // namespace corvane::automation::native::biff

@@ -256,7 +256,8 @@ int checkFormulas(const QJsonArray& books)
                 }
             }
             QString reason;
-            const std::optional<QByteArray> tokens = compileFormula(text, context, &reason);
+            int compiledSize = 0;
+            const std::optional<QByteArray> tokens = compileFormula(text, context, &reason, &compiledSize);
             if (!tokens) {
                 ++refused[reason];
                 if (diffs.isOpen())
@@ -265,7 +266,7 @@ int checkFormulas(const QJsonArray& books)
                                     .toUtf8());
                 continue;
             }
-            const QString again = decompileFormula(*tokens, context, &error);
+            const QString again = decompileFormula(*tokens, context, &error, compiledSize);
             if (again == text) {
                 ++roundTripped;
             } else if (++roundTripFailures <= 40) {
@@ -274,7 +275,7 @@ int checkFormulas(const QJsonArray& books)
                               << error.toStdString();
             }
             if (!formula.value(QStringLiteral("shared")).toBool() &&
-                !formula.value(QStringLiteral("array")).toBool() && cce == rgce.size()) {
+                !formula.value(QStringLiteral("array")).toBool()) {
                 ++ownBytes;
                 if (*tokens == rgce)
                     ++identical;

@@ -160,6 +160,25 @@ INSTANTIATE_TEST_SUITE_P(
         Reading{"1f 000000000000f03f 1f 00000000000020c0 03 1f 8dedb5a0f7c6b03e 03 1f 000000a2941a6d42 03",
                 "1+-8+1E-06+1000000000000"}));
 
+TEST(FormulaTokens, ArrayConstantsCarryTheirValuesBehindTheTokens)
+{
+    const TestContext context;
+    QString reason;
+    int tokenSize = 0;
+    const QString text = QStringLiteral("SUM({1,-2.5;\"ab\",TRUE},{#N/A})");
+    const std::optional<QByteArray> tokens = compileFormula(text, context, &reason, &tokenSize);
+    ASSERT_TRUE(tokens) << reason.toStdString();
+    EXPECT_EQ(tokens->toHex(' ').toStdString(),
+              bytes("60 00000000000000 60 00000000000000 42 02 0400 "
+                    "01 0100 01 000000000000f03f 01 00000000000004c0 02 0200 00 6162 04 01 00000000000000 "
+                    "00 0000 10 2a 00000000000000")
+                  .toHex(' ')
+                  .toStdString());
+    EXPECT_EQ(tokenSize, 20);
+    QString error;
+    EXPECT_EQ(decompileFormula(*tokens, context, &error, tokenSize), text) << error.toStdString();
+}
+
 TEST(FormulaTokens, DamagedTokensAreReportedNotRead)
 {
     const char* const damaged[] = {
