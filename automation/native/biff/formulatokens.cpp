@@ -33,7 +33,7 @@ struct BuiltinFunction
 // clang-format off
 constexpr BuiltinFunction kFunctions[] = {
     {0, "COUNT", 0, 30, true, 'V', "R"},
-    {1, "IF", 2, 3, true, 'V', "VRR"},
+    {1, "IF", 2, 3, true, 'R', "VRR"},
     {2, "ISNA", 1, 1, false, 'V', "V"},
     {3, "ISERROR", 1, 1, false, 'V', "V"},
     {4, "SUM", 0, 30, true, 'V', "R"},
@@ -115,7 +115,7 @@ constexpr BuiltinFunction kFunctions[] = {
     {97, "ATAN2", 2, 2, false, 'V', "VV"},
     {98, "ASIN", 1, 1, false, 'V', "V"},
     {99, "ACOS", 1, 1, false, 'V', "V"},
-    {100, "CHOOSE", 2, 30, true, 'V', "VR"},
+    {100, "CHOOSE", 2, 30, true, 'R', "VR"},
     {101, "HLOOKUP", 3, 4, true, 'V', "VRRV"},
     {102, "VLOOKUP", 3, 4, true, 'V', "VRRV"},
     {105, "ISREF", 1, 1, false, 'V', "R"},
@@ -1776,8 +1776,9 @@ bool Compiler::write(const Node& node, char expected)
         return writeUserDefined(node, expected);
     const BuiltinFunction& f = *node.function;
     const int count = static_cast<int>(node.children.size());
-    // The call takes the class its place asks for, whatever the function returns.
-    const char cls = expected;
+    // Only a function that returns a reference keeps the reference class; below an array
+    // argument everything is computed as an array.
+    const char cls = expected == 'A' ? 'A' : (f.ret == 'R' && expected == 'R') ? 'R' : 'V';
     auto argumentExpected = [&](int i) {
         const char c = argumentClass(f, i);
         return expected == 'A' && c == 'V' ? 'A' : c;

@@ -106,6 +106,10 @@ INSTANTIATE_TEST_SUITE_P(
         // IF and CHOOSE jump over the branches not taken; spaces go before the last jump.
         Case{"IF(A1>0,B1,C1)",
              "44 0000 00c0 1e0000 0d 1902 0900 24 0000 01c0 1908 0c00 24 0000 02c0 1908 0300 42 03 0100"},
+        // IF returns a reference where one is asked for; value functions stay values there.
+        Case{"SUM(IF(A1,B1,C1),ROUND(D1,0))",
+             "44 0000 00c0 1902 0900 24 0000 01c0 1908 0c00 24 0000 02c0 1908 0300 22 03 0100 "
+             "44 0000 03c0 1e0000 41 1b00 42 02 0400"},
         Case{" IF(A1,1)", "44 0000 00c0 1902 0b00 1e0100 194000 01 1908 0300 42 02 0100"},
         Case{"CHOOSE(1,2,3)", "1e0100 1904 0200 0600 0d00 1400 1e0200 1908 0a00 1e0300 1908 0300 42 03 6400"},
         // Sheets, 3-D ranges, deleted sheets, whole columns, unions.
