@@ -891,6 +891,8 @@ bool Decompiler::token()
     switch (ptg) {
     case PtgExp:
         return fail(QStringLiteral("shared or array formula"));
+    case PtgTbl:
+        return fail(QStringLiteral("data table"));
     case PtgAdd:
         ++m_pos;
         return binary("+", PrecAdd);
@@ -1498,7 +1500,17 @@ bool Compiler::parseOperand(const Lexeme& lexeme, Node& out)
         return true;
     }
     case fx::TokenKind::String: {
-        if (lexeme.text.size() < 2 || !lexeme.text.endsWith(QLatin1Char('"')))
+        // The tokenizer runs an unclosed text to the end; "ab"" is such a text.
+        bool closed = false;
+        for (int i = 1; i < lexeme.text.size(); ++i) {
+            if (lexeme.text.at(i) != QLatin1Char('"'))
+                continue;
+            if (i + 1 < lexeme.text.size() && lexeme.text.at(i + 1) == QLatin1Char('"'))
+                ++i;
+            else
+                closed = i == lexeme.text.size() - 1;
+        }
+        if (!closed)
             return refuse(QStringLiteral("text without its closing quote"));
         out.kind = Node::String;
         out.text =

@@ -233,6 +233,7 @@ TEST(FormulaTokens, TextOutsideTheSubsetIsRefusedWithItsReason)
         {QStringLiteral("SUM(1"), "missing \")\" after the arguments of SUM"},
         {QStringLiteral("1)"), "unexpected \")\""},
         {QStringLiteral(""), "empty formula"},
+        {QStringLiteral("\"ab\"\"&1"), "text without its closing quote"},
         {QString(100000, QLatin1Char('(')) + QLatin1Char('1'), "formula nested too deeply"},
         {QString(100000, QLatin1Char('-')) + QLatin1Char('1'), "formula nested too deeply"},
         {QStringLiteral("1") + QStringLiteral("+1").repeated(3000),
