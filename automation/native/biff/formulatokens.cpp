@@ -1096,7 +1096,7 @@ public:
     Compiler(const QString& text, const FormulaContext& context) : m_context(context)
     {
         QString t = text;
-        t.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        m_validText = t.isValidUtf16();
         if (t.startsWith(QLatin1Char('=')))
             t.remove(0, 1);
         m_utf8 = t.toUtf8().toStdString();
@@ -1173,6 +1173,7 @@ private:
     QString m_reason;
     QByteArray m_extra; // trailing data: the values of array constants
     bool m_arraysAllowed = false;
+    bool m_validText = true;
     bool m_volatile = false;
     int m_depth = 0;
 };
@@ -1197,6 +1198,12 @@ bool Compiler::lex()
             const char c = run[i];
             if (c == ' ' || c == '\n') {
                 spaces += QLatin1Char(c);
+                continue;
+            }
+            if (c == '\r') {
+                // A line break typed on Windows; the tokens keep one line break either way.
+                if (i + 1 >= run.size() || run[i + 1] != '\n')
+                    spaces += QLatin1Char('\n');
                 continue;
             }
             QString symbol = QString(QLatin1Char(c));
@@ -1324,9 +1331,11 @@ bool Compiler::parseIntersection(Node& out)
         const bool operand = next.kind == Lexeme::Operand && (next.token.kind == fx::TokenKind::Reference ||
                                                               next.token.kind == fx::TokenKind::Name ||
                                                               next.token.kind == fx::TokenKind::Function);
-        if (!next.spaces.endsWith(QLatin1Char(' ')) || !(operand || peekSymbol("(")))
+        const int space = next.spaces.indexOf(QLatin1Char(' '));
+        if (space < 0 || !(operand || peekSymbol("(")))
             return true;
-        next.spaces.chop(1);
+        // The operator is one space; line breaks and further spaces stay as spacing.
+        next.spaces.remove(space, 1);
         Node right;
         if (!parseRange(right))
             return false;
@@ -1766,6 +1775,17 @@ bool Compiler::write(const Node& node, char expected)
         return true;
     case Node::Binary: {
         const bool referenceOperator = node.ptg == PtgRange || node.ptg == PtgUnion || node.ptg == PtgIsect;
+        if (referenceOperator) {
+            for (const Node& side : node.children) {
+                const bool reference =
+                    side.kind == Node::Reference || side.kind == Node::Name || side.kind == Node::Function ||
+                    side.kind == Node::Paren ||
+                    (side.kind == Node::Binary &&
+                     (side.ptg == PtgRange || side.ptg == PtgUnion || side.ptg == PtgIsect));
+                if (!reference)
+                    return refuse(QStringLiteral("a range needs references on both sides"));
+            }
+        }
         const char cls = referenceOperator ? 'R' : operand;
         if (!write(node.children[0], cls) || !write(node.children[1], cls))
             return false;
@@ -1885,7 +1905,8 @@ std::optional<QByteArray> Compiler::run(QString* reason, int* tokenSize)
 {
     m_arraysAllowed = tokenSize != nullptr;
     Node root;
-    bool ok = lex();
+    // Unpaired surrogates would not survive the way through UTF-8.
+    bool ok = m_validText ? lex() : refuse(QStringLiteral("text with broken characters"));
     if (ok && peek().kind == Lexeme::End)
         ok = refuse(QStringLiteral("empty formula"));
     ok = ok && parseComparison(root);

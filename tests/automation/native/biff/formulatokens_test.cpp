@@ -183,6 +183,17 @@ TEST(FormulaTokens, ArrayConstantsCarryTheirValuesBehindTheTokens)
     EXPECT_EQ(decompileFormula(*tokens, context, &error, tokenSize), text) << error.toStdString();
 }
 
+TEST(FormulaTokens, WindowsLineBreaksOutsideTextsBecomeOneLineBreak)
+{
+    const TestContext context;
+    QString reason;
+    const std::optional<QByteArray> tokens =
+        compileFormula(QStringLiteral("1+\r\n2&\"a\r\nb\""), context, &reason);
+    ASSERT_TRUE(tokens) << reason.toStdString();
+    QString error;
+    EXPECT_EQ(decompileFormula(*tokens, context, &error), QStringLiteral("1+\n2&\"a\r\nb\""));
+}
+
 TEST(FormulaTokens, DamagedTokensAreReportedNotRead)
 {
     const char* const damaged[] = {
@@ -233,6 +244,8 @@ TEST(FormulaTokens, TextOutsideTheSubsetIsRefusedWithItsReason)
         {QStringLiteral("SUM(1"), "missing \")\" after the arguments of SUM"},
         {QStringLiteral("1)"), "unexpected \")\""},
         {QStringLiteral(""), "empty formula"},
+        {QStringLiteral("TRUE:A1"), "a range needs references on both sides"},
+        {QStringLiteral("\"a\"&\"") + QChar(0xD800) + QStringLiteral("\""), "text with broken characters"},
         {QStringLiteral("\"ab\"\"&1"), "text without its closing quote"},
         {QString(100000, QLatin1Char('(')) + QLatin1Char('1'), "formula nested too deeply"},
         {QString(100000, QLatin1Char('-')) + QLatin1Char('1'), "formula nested too deeply"},
