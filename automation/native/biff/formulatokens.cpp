@@ -18,7 +18,8 @@ namespace {
 namespace fx = corvane::automation::native::formula;
 
 // The built-in functions by their index in the application's function table. ret and args are
-// token classes: 'V' value, 'R' reference, 'A' array; the last argument class repeats.
+// token classes: 'V' value, 'R' reference, 'A' array; the last argument class repeats. The
+// indexes left out belong to functions of macro sheets; tokens that call them are not read.
 struct BuiltinFunction
 {
     int index;
@@ -559,7 +560,7 @@ private:
     bool token();
     bool binary(const char* symbol, int precedence);
     bool function(const QString& name, int argumentCount, bool userDefined);
-    bool reference(int kind, int cls);
+    bool reference(int kind);
     bool arrayConstant();
     std::optional<QString> sheetPrefix(int ixti);
     void push(QString text, int precedence = PrecOperand)
@@ -665,9 +666,8 @@ std::optional<QString> Decompiler::sheetPrefix(int ixti)
     return inner + QLatin1Char('!');
 }
 
-bool Decompiler::reference(int kind, int cls)
+bool Decompiler::reference(int kind)
 {
-    Q_UNUSED(cls);
     const bool threeD = kind == PtgRef3d || kind == PtgArea3d || kind == PtgRefErr3d || kind == PtgAreaErr3d;
     const bool area = kind == PtgArea || kind == PtgAreaN || kind == PtgArea3d || kind == PtgAreaErr ||
                       kind == PtgAreaErr3d;
@@ -794,7 +794,6 @@ bool Decompiler::token()
     const int ptg = u8(m_pos);
     if (ptg >= 0x20 && ptg < 0x80) {
         const int kind = ptg & 0x1F;
-        const int cls = ptg >> 5;
         switch (kind) {
         case PtgArray:
             if (!need(8))
@@ -855,7 +854,7 @@ bool Decompiler::token()
         case PtgArea3d:
         case PtgRefErr3d:
         case PtgAreaErr3d:
-            return reference(kind, cls);
+            return reference(kind);
         case PtgMemArea: {
             // The subexpression after it computes the same reference; only the cached
             // rectangles in the trailing data need skipping.
