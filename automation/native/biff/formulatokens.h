@@ -41,8 +41,8 @@ struct FormulaContext
     virtual bool relativeThreeD() const { return false; }
 
     // Compiling. Each returns nothing when the workbook has no such entry; an implementation may
-    // add the entry instead.
-    virtual QString currentSheet() const = 0;
+    // add the entry instead. A reference with a sheet prefix is written 3-D even when it names the
+    // formula's own sheet, as the application does, so the compiler needs no current sheet.
     virtual std::optional<int> externSheetIndex(const QString& firstSheet,
                                                 const QString& lastSheet) const = 0;
     // 1-based index of a defined name; sheet is empty for an unqualified name. Functions that are
@@ -59,7 +59,8 @@ struct FormulaContext
 };
 
 // The cell whose shared (SHRFMLA) or array (ARRAY) formula this cell's tokens stand for, when
-// they are a single ptgExp; the caller decompiles that record's tokens instead.
+// they are a single ptgExp: the cell after whose FORMULA record that record is stored, which is
+// not always the top left of its range. The caller decompiles that record's tokens instead.
 struct FormulaAnchor
 {
     int row = 0;

@@ -61,7 +61,6 @@ public:
     int row() const override { return m_formula.value(QStringLiteral("row")).toInt(); }
     int column() const override { return m_formula.value(QStringLiteral("col")).toInt(); }
     bool relativeThreeD() const override { return m_formula.value(QStringLiteral("shared")).toBool(); }
-    QString currentSheet() const override { return m_formula.value(QStringLiteral("sheet")).toString(); }
     std::optional<int> externSheetIndex(const QString& first, const QString& last) const override
     {
         const QJsonArray all = m_book.value(QStringLiteral("externSheets")).toArray();

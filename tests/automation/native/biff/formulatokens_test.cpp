@@ -39,7 +39,6 @@ public:
     std::optional<QString> externName(int, int) const override { return std::nullopt; }
     int row() const override { return 4; }
     int column() const override { return 2; }
-    QString currentSheet() const override { return QStringLiteral("Sheet1"); }
     std::optional<int> externSheetIndex(const QString& first, const QString& last) const override
     {
         for (int i = 0; i < 3; ++i) {
