@@ -21,7 +21,11 @@ import tempfile
 import zipfile
 import xml.etree.ElementTree as ET
 
-from xlrd import compdoc
+try:
+    from xlrd import compdoc
+except ImportError:
+    sys.stderr.write("python3-xlrd is missing\n")
+    sys.exit(3)
 
 BUILTIN_NAMES = {0x00: "Consolidate_Area", 0x01: "Auto_Open", 0x02: "Auto_Close", 0x03: "Extract",
                  0x04: "Database", 0x05: "Criteria", 0x06: "Print_Area", 0x07: "Print_Titles",
