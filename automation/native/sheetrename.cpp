@@ -1,7 +1,7 @@
 // Renaming a sheet in a package: its entry in the workbook part, and every place that names it
-// (formulas of all sheets, defined names, charts, tables, pivot caches, form controls, drawing
-// text links, hyperlink locations, the document properties). Every changed part is worked out
-// on a copy first, so a refused rename leaves the workbook as it was.
+// (formulas of all sheets, defined names, charts, tables, pivot caches, form controls and their
+// legacy drawings, drawing text links, hyperlink locations, the document properties). Every changed part is
+// worked out on a copy first, so a refused rename leaves the workbook as it was.
 #include "nativeworkbook.h"
 
 #include "automation/sheetnaming.h"
@@ -274,10 +274,14 @@ bool NativeWorkbook::renameSheet(int index, const QString& name)
     controls.formulaAttributes({"fmlaLink", "fmlaRange", "fmlaTxbx", "fmlaGroup"});
     TreeRename drawings(oldName, name);
     drawings.formulaAttributes({"textlink"});
+    // Form controls of legacy drawings keep their cell links in the drawing too.
+    TreeRename legacy(oldName, name);
+    legacy.formulaElements({"FmlaLink", "FmlaRange", "FmlaTxbx", "FmlaGroup", "FmlaPict"});
     const std::vector<std::pair<std::string_view, const TreeRename*>> kinds = {
         {"/chart", &charts},      {"/chartEx", &charts},
         {"/table", &tables},      {"/pivotCacheDefinition", &caches},
         {"/ctrlProp", &controls}, {"/drawing", &drawings},
+        {"/vmlDrawing", &legacy},
     };
     std::map<std::string, const TreeRename*> related;
     for (const std::string& relsName : m_package.relationshipParts()) {
