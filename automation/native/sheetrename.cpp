@@ -35,6 +35,15 @@ bool is(pugi::xml_node n, std::string_view local)
     return n.type() == pugi::node_element && localName(n) == local;
 }
 
+pugi::xml_node firstNamed(pugi::xml_node parent, std::string_view local)
+{
+    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
+        if (is(c, local))
+            return c;
+    }
+    return {};
+}
+
 std::string toUtf8(const QString& s)
 {
     const QByteArray b = s.toUtf8();
@@ -101,6 +110,73 @@ private:
     bool m_always = false;
 };
 
+// A pivot chart names its pivot table with the book in front, "[Book.xlsx]Sheet!PivotTable1",
+// the book and the sheet quoted together when the sheet needs it: "'[Book.xlsx]My sheet'!PT".
+// The formula reader takes the book for another workbook, so the name is read here.
+bool renamePivotSource(const std::string& text, const std::string& oldName, const std::string& newName,
+                       std::string& out)
+{
+    const bool quoted = !text.empty() && text[0] == '\'';
+    const std::size_t open = quoted ? 1 : 0;
+    const std::size_t close = text.find(']', open);
+    if (text.compare(open, 1, "[") != 0 || close == std::string::npos)
+        return false;
+    std::string book = text.substr(open, close + 1 - open);
+    std::string sheet;
+    std::size_t bang = std::string::npos;
+    if (quoted) {
+        std::size_t i = close + 1;
+        for (; i < text.size(); ++i) {
+            if (text[i] == '\'' && i + 1 < text.size() && text[i + 1] == '\'') {
+                sheet += '\'';
+                ++i;
+            } else if (text[i] == '\'') {
+                break;
+            } else {
+                sheet += text[i];
+            }
+        }
+        if (i + 1 < text.size() && text[i + 1] == '!')
+            bang = i + 1;
+    } else {
+        bang = text.find('!', close);
+        if (bang != std::string::npos)
+            sheet = text.substr(close + 1, bang - close - 1);
+    }
+    if (bang == std::string::npos || !formula::sheetNamesEqual(sheet, oldName))
+        return false;
+    const std::string rest = text.substr(bang + 1);
+    if (!formula::sheetNameNeedsQuotes(newName)) {
+        if (quoted) {
+            // The book's apostrophes were doubled inside the quotes.
+            std::string plain;
+            for (std::size_t i = 0; i < book.size(); ++i) {
+                plain += book[i];
+                if (book[i] == '\'' && i + 1 < book.size() && book[i + 1] == '\'')
+                    ++i;
+            }
+            book = plain;
+        }
+        out = book + newName + '!' + rest;
+        return true;
+    }
+    std::string inside = quoted ? book : std::string();
+    if (!quoted) {
+        for (const char c : book) {
+            inside += c;
+            if (c == '\'')
+                inside += '\'';
+        }
+    }
+    for (const char c : newName) {
+        inside += c;
+        if (c == '\'')
+            inside += '\'';
+    }
+    out = '\'' + inside + "'!" + rest;
+    return true;
+}
+
 // Renames the sheet in the formulas, addresses and plain sheet attributes of one part's tree.
 class TreeRename
 {
@@ -138,6 +214,8 @@ public:
                     continue;
                 if (m_formulaElements.count(localName(c)))
                     changed |= text(c);
+                else if (m_pivotSources && is(c, "pivotSource"))
+                    changed |= pivotSource(firstNamed(c, "name"));
                 else
                     stack.push_back(c);
             }
@@ -158,7 +236,19 @@ public:
         return true;
     }
 
+    // Charts: the pivot table a pivot chart draws from.
+    void pivotSources() { m_pivotSources = true; }
+
 private:
+    bool pivotSource(pugi::xml_node name) const
+    {
+        std::string out;
+        if (!name || !renamePivotSource(decoded(name.child_value()), m_old, m_new, out))
+            return false;
+        name.text().set(encoded(out, false).c_str());
+        return true;
+    }
+
     bool attribute(pugi::xml_node owner, pugi::xml_attribute a) const
     {
         if (m_formulaAttributes.count(std::string_view(a.name()))) {
@@ -186,16 +276,8 @@ private:
     std::set<std::string, std::less<>> m_formulaElements;
     std::set<std::string, std::less<>> m_formulaAttributes;
     std::vector<std::pair<std::string, std::string>> m_sheetAttributes;
+    bool m_pivotSources = false;
 };
-
-pugi::xml_node firstNamed(pugi::xml_node parent, std::string_view local)
-{
-    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
-        if (is(c, local))
-            return c;
-    }
-    return {};
-}
 
 // docProps/app.xml lists every sheet by name among its titles, and print areas and titles as
 // "Sheet!Print_Area"; both follow. The sheet's own title is the first that is exactly its name.
@@ -266,6 +348,7 @@ bool NativeWorkbook::renameSheet(int index, const QString& name)
     // that lead to them wherever they are.
     TreeRename charts(oldName, name);
     charts.formulaElements({"f", "sqref"});
+    charts.pivotSources();
     TreeRename tables(oldName, name);
     tables.formulaElements({"calculatedColumnFormula", "totalsRowFormula"});
     TreeRename caches(oldName, name);

@@ -145,6 +145,11 @@ def texts(path):
                     elif a == "sheet":
                         out["plain attr %s %d" % (part, n)] = v
                         n += 1
+                if local(e.tag) == "pivotSource":
+                    for name in e:
+                        if local(name.tag) == "name":
+                            out["pivot %s %d" % (part, n)] = name.text or ""
+                            n += 1
                 if local(e.tag) in FORMULA_ELEMENTS or (part.startswith("xl/charts/") and local(e.tag) == "sqref"):
                     out["text %s %d" % (part, n)] = e.text or ""
                     n += 1
@@ -189,6 +194,20 @@ def renamed(text, old, new):
     return "".join(pieces)
 
 
+def renamed_pivot(text, old, new):
+    """A pivot chart's source, "[Book]Sheet!PivotTable" or "'[Book]My sheet'!PivotTable"."""
+    m = re.fullmatch(r"'\[([^\]]*)\]((?:[^']|'')*)'!(.*)", text)
+    sheet = m.group(2).replace("''", "'") if m else None
+    if not m:
+        m = re.fullmatch(r"\[([^\]]*)\]([^!']*)!(.*)", text)
+        sheet = m.group(2) if m else None
+    if not m or sheet.lower() != old.lower():
+        return text
+    if quoted(new) == new:
+        return "[%s]%s!%s" % (m.group(1), new, m.group(3))
+    return "'[%s]%s'!%s" % (m.group(1), new.replace("'", "''"), m.group(3))
+
+
 def compare(before, after, old, new):
     was, _ = texts(before)
     now, problems = texts(after)
@@ -199,6 +218,8 @@ def compare(before, after, old, new):
     for key, text in was.items():
         if key.startswith("plain"):
             expected = new if text.lower() == old.lower() else text
+        elif key.startswith("pivot"):
+            expected = renamed_pivot(text, old, new)
         elif key.startswith("title") and text == old and not title_done:
             expected, title_done = new, True
         else:

@@ -239,6 +239,8 @@ TEST_F(SheetRename, CorpusWorkbooks)
         {"sheetjs__internal_link.xlsx", 2, "Sheet2", "表 二", false},
         {"sheetjs__pivot_table_test.xlsm", 1, "Data", "Source data", false},
         {"sheetjs__named_ranges_2011.xlsx", 1, "Named Ranges", "Named", true},
+        // The sheet holds the pivot table a pivot chart draws from.
+        {"poi__WithChartSheet.xlsx", 6, "Sheet2", "Pivot 2", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
