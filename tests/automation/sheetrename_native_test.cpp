@@ -253,6 +253,20 @@ TEST_F(SheetRename, CorpusWorkbooks)
         ASSERT_TRUE(QFile::copy(source, file));
         QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
         ASSERT_EQ(rename(file, c.index, QString::fromUtf8(c.newName)), QString());
+        // A part changes only when it names the sheet; the workbook's part and its links also
+        // lose the calculation chain.
+        const auto rawBefore = fx::readRawEntries(source);
+        const std::set<std::string> bookkeeping = {"[Content_Types].xml", "xl/workbook.xml",
+                                                   "xl/_rels/workbook.xml.rels", "xl/calcChain.xml"};
+        for (const auto& [name, entry] : fx::readRawEntries(file)) {
+            const auto old = rawBefore.find(name);
+            ASSERT_NE(old, rawBefore.end()) << name;
+            if (old->second.compressed == entry.compressed || bookkeeping.count(name))
+                continue;
+            const QString text = QString::fromUtf8(QByteArray::fromStdString(fx::readEntry(source, name)));
+            EXPECT_TRUE(text.contains(QString::fromUtf8(c.oldName), Qt::CaseInsensitive))
+                << name << " changed without reason";
+        }
         const QJsonObject result =
             compare(source, file, QString::fromUtf8(c.oldName), QString::fromUtf8(c.newName));
         EXPECT_EQ(strings(result["mismatches"].toArray()), QStringList());
