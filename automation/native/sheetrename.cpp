@@ -1,7 +1,7 @@
 // Renaming a sheet in a package: its entry in the workbook part, and every place that names it
 // (formulas of all sheets, defined names, charts, tables, pivot caches, form controls and their
-// legacy drawings, drawing text links, hyperlink locations, the document properties). Every changed part is
-// worked out on a copy first, so a refused rename leaves the workbook as it was.
+// legacy drawings, drawing text links, hyperlinks of cells and shapes, the document properties). Every
+// changed part is worked out on a copy first, so a refused rename leaves the workbook as it was.
 #include "nativeworkbook.h"
 
 #include "automation/sheetnaming.h"
@@ -367,10 +367,27 @@ bool NativeWorkbook::renameSheet(int index, const QString& name)
         {"/vmlDrawing", &legacy},
     };
     std::map<std::string, const TreeRename*> related;
+    // Hyperlinks of shapes and pictures lead to a place in the workbook by a relationship
+    // target "#Sheet!A1".
+    struct LinkChange
+    {
+        Relationships* rels;
+        pugi::xml_node relationship;
+        std::string target;
+    };
+    std::vector<LinkChange> links;
     for (const std::string& relsName : m_package.relationshipParts()) {
         auto* rels = m_package.part<Relationships>(relsName);
         if (!rels)
             return refuse(m_package.error());
+        for (pugi::xml_node r = rels->root().first_child(); r; r = r.next_sibling()) {
+            const char* target = r.attribute("Target").value();
+            std::string renamed;
+            if (is(r, "Relationship") && target[0] == '#' &&
+                !endsWith(r.attribute("TargetMode").value(), "External") &&
+                formula::renameSheetInFormula(decoded(target + 1), toUtf8(oldName), toUtf8(name), renamed))
+                links.push_back({rels, r, '#' + encoded(renamed, true)});
+        }
         rels->setSource(Relationships::sourceOfRels(relsName));
         for (const Relationship& r : rels->all()) {
             if (r.external || !m_package.contains(r.target))
@@ -450,6 +467,10 @@ bool NativeWorkbook::renameSheet(int index, const QString& name)
     for (auto& [part, text] : partTexts) {
         if (!m_package.replacePart<XmlPart>(part, std::move(text)))
             return refuse(m_package.error());
+    }
+    for (const LinkChange& link : links) {
+        link.relationship.attribute("Target").set_value(link.target.c_str());
+        link.rels->setDirty();
     }
     pugi::xml_node names = m_workbook->child(wbRoot, "definedNames");
     for (pugi::xml_node n = m_workbook->child(names, "definedName"); n; n = n.next_sibling(n.name()))

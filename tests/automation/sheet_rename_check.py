@@ -154,6 +154,12 @@ def texts(path):
                     out["text %s %d" % (part, n)] = e.text or ""
                     n += 1
                 stack.extend(reversed(list(e)))
+        for part in z.namelist():
+            if part.endswith(".rels"):
+                for r in ET.fromstring(z.read(part)):
+                    target = r.get("Target", "")
+                    if target.startswith("#") and r.get("TargetMode") != "External":
+                        out["link %s %s" % (part, r.get("Id"))] = target[1:]
         if "docProps/app.xml" in z.namelist():
             tp = ET.fromstring(z.read("docProps/app.xml")).find(EP + "TitlesOfParts/" + VT + "vector")
             for i, t in enumerate(tp if tp is not None else []):

@@ -216,7 +216,7 @@ TEST_F(SheetRename, RefusedNamesLeaveTheFileAsItWas)
     EXPECT_EQ(rename(file, 2, QStringLiteral("DATA")), QString());
 }
 
-// Real workbooks with cross-sheet formulas, charts, pivot sources and links: every text that
+// Real workbooks with cross-sheet formulas, charts, pivot sources, cell and picture links: every text that
 // named the sheet names the new one, all others are as they were, and LibreOffice still reads
 // the first sheet the same.
 TEST_F(SheetRename, CorpusWorkbooks)
@@ -241,6 +241,8 @@ TEST_F(SheetRename, CorpusWorkbooks)
         {"sheetjs__named_ranges_2011.xlsx", 1, "Named Ranges", "Named", true},
         // The sheet holds the pivot table a pivot chart draws from.
         {"poi__WithChartSheet.xlsx", 6, "Sheet2", "Pivot 2", false},
+        // Pictures on every sheet link back to the first one.
+        {"poi__ConditionalFormattingSamples.xlsx", 1, "Home", "Start page", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
