@@ -23,6 +23,17 @@ public:
     // then unchanged.
     virtual bool deleteSheet(int index) = 0;
 
+    // Renames the sheet at 1-based `index` to `name`; every reference to the sheet in the
+    // workbook follows (formulas, defined names, charts, validations, conditional formats,
+    // hyperlink locations, document properties). False (with lastError) when refused (an
+    // invalid, too long or duplicate name); the workbook is then unchanged.
+    virtual bool renameSheet(int index, const QString& name)
+    {
+        (void)index;
+        (void)name;
+        return false;
+    }
+
     // Writes the workbook back to its file. False (with lastError) when it could not be
     // saved; the file on disk is then unchanged.
     virtual bool save() = 0;

@@ -2,6 +2,7 @@
 
 #include "libreofficesheet.h"
 
+#include "automation/sheetnaming.h"
 #include "platform/savefile.h"
 
 #include <QDir>
@@ -12,19 +13,26 @@
 #include <QXmlStreamReader>
 
 #include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNamed.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/Locale.hpp>
+#include <com/sun/star/sheet/CellFlags.hpp>
+#include <com/sun/star/sheet/XCellRangesQuery.hpp>
+#include <com/sun/star/sheet/XSheetCellRanges.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/text/XTextFieldsSupplier.hpp>
 #include <com/sun/star/util/NumberFormat.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
 #include <com/sun/star/util/XNumberFormatTypes.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
+#include <com/sun/star/util/XProtectable.hpp>
 
 #include <zip.h>
 
@@ -92,7 +100,69 @@ std::map<QString, QString> packageSheetStates(const QString& path)
     return states;
 }
 
+// A sheet name as a link target writes it: in apostrophes (doubled inside) unless it is a plain
+// word that cannot be read as a cell.
+QString linkSheetName(const QString& name)
+{
+    static const QRegularExpression plain(QStringLiteral("^[^\\W\\d][\\w.]*$"),
+                                          QRegularExpression::UseUnicodePropertiesOption);
+    static const QRegularExpression cellLike(
+        QStringLiteral("^([A-Za-z]{1,3}\\d+|[Rr]\\d*([Cc]\\d*)?|[Cc]\\d*)$"));
+    if (plain.match(name).hasMatch() && !cellLike.match(name).hasMatch())
+        return name;
+    QString quoted = name;
+    quoted.replace(QLatin1Char('\''), QLatin1String("''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+// The target of a link into the workbook ("#Sheet.A1", "#'My sheet'!A1") after the sheet was
+// renamed; empty when the link does not lead into that sheet.
+QString relinked(const QString& url, const QString& oldName, const QString& newName)
+{
+    if (!url.startsWith(QLatin1Char('#')))
+        return {};
+    QString quotedOld = oldName;
+    quotedOld.replace(QLatin1Char('\''), QLatin1String("''"));
+    quotedOld = QLatin1Char('\'') + quotedOld + QLatin1Char('\'');
+    const QString place = url.mid(1);
+    for (const QString& written : {quotedOld, oldName}) {
+        if (place.size() > written.size() && place.startsWith(written, Qt::CaseInsensitive) &&
+            (place.at(written.size()) == QLatin1Char('.') || place.at(written.size()) == QLatin1Char('!')))
+            return QLatin1Char('#') + linkSheetName(newName) + place.mid(written.size());
+    }
+    return {};
+}
+
 } // namespace
+
+void LibreOfficeWorkbook::relinkToRenamedSheet(const QString& oldName, const QString& newName)
+{
+    const Reference<css::sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+    const Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+    for (sal_Int32 i = 0; i < sheets->getCount(); ++i) {
+        const Reference<css::sheet::XCellRangesQuery> query(sheets->getByIndex(i), UNO_QUERY_THROW);
+        const Reference<css::sheet::XSheetCellRanges> texts =
+            query->queryContentCells(css::sheet::CellFlags::STRING);
+        if (!texts.is())
+            continue;
+        const Reference<css::container::XEnumeration> cells = texts->getCells()->createEnumeration();
+        while (cells->hasMoreElements()) {
+            const Reference<css::text::XTextFieldsSupplier> fields(cells->nextElement(), UNO_QUERY);
+            if (!fields.is())
+                continue;
+            const Reference<css::container::XEnumeration> each = fields->getTextFields()->createEnumeration();
+            while (each->hasMoreElements()) {
+                const Reference<css::beans::XPropertySet> field(each->nextElement(), UNO_QUERY);
+                rtl::OUString url;
+                if (!field.is() || !(field->getPropertyValue("URL") >>= url))
+                    continue;
+                const QString target = relinked(toQString(url), oldName, newName);
+                if (!target.isEmpty())
+                    field->setPropertyValue("URL", Any(toOUString(target)));
+            }
+        }
+    }
+}
 
 bool LibreOfficeWorkbook::restoreSheetStates(const QString& savedPath)
 {
@@ -132,7 +202,8 @@ bool LibreOfficeWorkbook::restoreSheetStates(const QString& savedPath)
         const auto& [name, visible] = shown[index];
         if (visible && firstVisible < 0)
             firstVisible = int(index);
-        const auto known = original.find(name);
+        const auto renamed = m_originalNames.find(name);
+        const auto known = original.find(renamed == m_originalNames.end() ? name : renamed->second);
         const QString state = visible ? QStringLiteral("visible")
                               : known != original.end() && known->second == QLatin1String("veryHidden")
                                   ? QStringLiteral("veryHidden")
@@ -292,6 +363,60 @@ bool LibreOfficeWorkbook::deleteSheet(int index)
         const Reference<css::container::XNamed> named(sheets->getByIndex(index - 1), UNO_QUERY_THROW);
         doc->getSheets()->removeByName(named->getName());
         m_sheets.erase(m_sheets.begin() + (index - 1));
+        return true;
+    } catch (const css::uno::Exception& e) {
+        m_lastError = describe(e);
+        return false;
+    }
+}
+
+bool LibreOfficeWorkbook::renameSheet(int index, const QString& name)
+{
+    try {
+        if (!loadSheets())
+            return false;
+        if (index < 1 || index > static_cast<int>(m_sheets.size())) {
+            m_lastError = QStringLiteral("there is no sheet %1").arg(index);
+            return false;
+        }
+        const Reference<css::sheet::XSpreadsheetDocument> doc(m_document, UNO_QUERY_THROW);
+        const Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+        QString current;
+        QStringList others;
+        for (sal_Int32 i = 0; i < sheets->getCount(); ++i) {
+            const Reference<css::container::XNamed> named(sheets->getByIndex(i), UNO_QUERY_THROW);
+            if (i == index - 1)
+                current = toQString(named->getName());
+            else
+                others << toQString(named->getName());
+        }
+        if (name == current)
+            return true;
+        // Calc's own rules differ (it takes "History", for one); the workbook must stay one the
+        // application opens.
+        const QString invalid = sheetNameRefusal(name, others);
+        if (!invalid.isEmpty()) {
+            m_lastError = invalid;
+            return false;
+        }
+        const Reference<css::util::XProtectable> protection(m_document, UNO_QUERY);
+        if (protection.is() && protection->isProtected()) {
+            m_lastError = QStringLiteral("the workbook's structure is protected");
+            return false;
+        }
+        const Reference<css::container::XNamed> named(sheets->getByIndex(index - 1), UNO_QUERY_THROW);
+        named->setName(toOUString(name));
+        if (toQString(named->getName()) != name) {
+            m_lastError = QStringLiteral("LibreOffice did not take the sheet name \"%1\"").arg(name);
+            return false;
+        }
+        // Calc follows formulas, names and charts itself, but not links to places in the workbook.
+        relinkToRenamedSheet(current, name);
+        const auto earlier = m_originalNames.find(current);
+        const QString original = earlier == m_originalNames.end() ? current : earlier->second;
+        if (earlier != m_originalNames.end())
+            m_originalNames.erase(earlier);
+        m_originalNames[name] = original;
         return true;
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);

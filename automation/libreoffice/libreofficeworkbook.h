@@ -28,6 +28,8 @@ public:
     int sheetCount() override;
     Sheet* sheet(int index) override;
     bool deleteSheet(int index) override;
+    // Calc renames the sheet and follows the references to it; links into it are followed here.
+    bool renameSheet(int index, const QString& name) override;
     bool save() override;
     void close() override;
     QString lastError() const override { return m_lastError; }
@@ -59,6 +61,8 @@ private:
     // Puts each sheet's visibility (very hidden as in the original file) into the workbook part
     // of the package LibreOffice saved at `savedPath`.
     bool restoreSheetStates(const QString& savedPath);
+    // Points the links in cells that lead into a renamed sheet at its new name.
+    void relinkToRenamedSheet(const QString& oldName, const QString& newName);
 
     css::uno::Reference<css::lang::XComponent> m_document;
     css::uno::Reference<css::util::XNumberFormats> m_formats;
@@ -71,6 +75,8 @@ private:
     std::vector<std::unique_ptr<LibreOfficeSheet>> m_sheets;
     bool m_sheetsLoaded = false;
     std::map<sal_Int32, bool> m_booleanFormats;
+    // The name each renamed sheet had in the file, by its current name.
+    std::map<QString, QString> m_originalNames;
 };
 
 } // namespace corvane::automation::libreoffice

@@ -48,6 +48,11 @@ public:
     QString replaceRefusal() const override { return m_replaceRefusal; }
 
     bool hasGrid() const { return m_hasGrid; }
+    const std::string& partName() const { return m_partName; }
+    // The workbook renamed the sheet.
+    void renamed(const QString& name) { m_name = name; }
+    // The package holds a new object for the sheet's part; it is fetched afresh when next needed.
+    void worksheetReplaced() { m_worksheet = nullptr; }
     // The parsed worksheet for a look from elsewhere in the workbook: a damaged part is not
     // noted against the workbook here, only when the sheet itself is visited. Null when it
     // cannot be read.

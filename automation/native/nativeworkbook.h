@@ -35,6 +35,8 @@ public:
     Sheet* sheet(int index) override;
     // Takes the sheet out with everything only it used (sheetdeletion.cpp).
     bool deleteSheet(int index) override;
+    // Renames the sheet and every reference to it (sheetrename.cpp).
+    bool renameSheet(int index, const QString& name) override;
     bool save() override;
     void close() override;
     QString lastError() const override { return m_lastError; }

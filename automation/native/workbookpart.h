@@ -22,6 +22,8 @@ public:
     const std::vector<SheetEntry>& sheets() const { return m_sheets; }
     // Drops the entry of a sheet whose element the caller has removed from the tree.
     void forgetSheet(std::size_t position) { m_sheets.erase(m_sheets.begin() + std::ptrdiff_t(position)); }
+    // Names the entry of a sheet whose element the caller has renamed in the tree.
+    void renameSheet(std::size_t position, const QString& name) { m_sheets[position].name = name; }
     // Dates count from 1904-01-01 instead of 1899-12-30.
     bool date1904() const { return m_date1904; }
     // Asks the application to recalculate every formula when it opens the workbook.

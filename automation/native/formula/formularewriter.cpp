@@ -231,6 +231,44 @@ int sheetIndex(const std::vector<std::string>& sheetOrder, std::string_view writ
     return -1;
 }
 
+// The prefix "first!" or, for a 3-D span, "first:last!", quoted as a whole when either name
+// needs it.
+void writePrefix(std::string& s, std::string_view first, std::string_view last)
+{
+    s.clear();
+    if (first == last) {
+        s += quoteSheetName(first);
+    } else if (sheetNameNeedsQuotes(first) || sheetNameNeedsQuotes(last)) {
+        s += '\'';
+        for (const std::string_view part : {first, std::string_view(":", 1), last}) {
+            for (const char c : part) {
+                if (c == '\'')
+                    s += '\'';
+                s += c;
+            }
+        }
+        s += '\'';
+    } else {
+        s.append(first).append(1, ':').append(last);
+    }
+    s += '!';
+}
+
+// A written prefix name in plain form ('' read as one apostrophe).
+std::string plainWritten(std::string_view written, bool quoted)
+{
+    if (!quoted || written.find('\'') == std::string_view::npos)
+        return std::string(written);
+    std::string plain;
+    plain.reserve(written.size());
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        plain += written[i];
+        if (written[i] == '\'' && i + 1 < written.size() && written[i + 1] == '\'')
+            ++i;
+    }
+    return plain;
+}
+
 } // namespace
 
 bool removeSheetFromFormula(std::string_view formula, std::string_view deletedSheet,
@@ -260,28 +298,8 @@ bool removeSheetFromFormula(std::string_view formula, std::string_view deletedSh
         const int step = a < b ? 1 : -1;
         const int newFirst = firstHit ? a + step : a;
         const int newLast = lastHit ? b - step : b;
-        std::string& s = *rw.scratch;
-        s.clear();
-        const std::string& firstName = sheetOrder[static_cast<std::size_t>(newFirst)];
-        const std::string& lastName = sheetOrder[static_cast<std::size_t>(newLast)];
-        if (newFirst == newLast) {
-            s += quoteSheetName(firstName);
-        } else {
-            const std::string span = firstName + ':' + lastName;
-            const bool quote = sheetNameNeedsQuotes(firstName) || sheetNameNeedsQuotes(lastName);
-            if (quote) {
-                s += '\'';
-                for (const char c : span) {
-                    if (c == '\'')
-                        s += '\'';
-                    s += c;
-                }
-                s += '\'';
-            } else {
-                s += span;
-            }
-        }
-        s += '!';
+        writePrefix(*rw.scratch, sheetOrder[static_cast<std::size_t>(newFirst)],
+                    sheetOrder[static_cast<std::size_t>(newLast)]);
         return Outcome::NewPrefix;
     });
 }
@@ -300,6 +318,46 @@ QString removeSheetFromFormula(const QString& formula, const QString& deletedShe
 {
     std::string out;
     if (!removeSheetFromFormula(fromQString(formula), fromQString(deletedSheet), sheetOrder, out, style))
+        return formula;
+    return toQString(out);
+}
+
+bool renameSheetInFormula(std::string_view formula, std::string_view oldName, std::string_view newName,
+                          std::string& out)
+{
+    if (formula.find('!') == std::string_view::npos)
+        return false;
+    return rewriteReferences(formula, out, LostReferenceStyle::Excel, [&](const Reference& ref, Rewrite& rw) {
+        if (ref.external || ref.sheetLost || !ref.hasSheet())
+            return Outcome::Keep;
+        const bool firstHit = writtenSheetNameEquals(ref.sheet, ref.quoted, oldName);
+        const bool lastHit = ref.isThreeD() && writtenSheetNameEquals(ref.lastSheet, ref.quoted, oldName);
+        if (!firstHit && !lastHit)
+            return Outcome::Keep;
+        if (!ref.isThreeD()) {
+            rw.scratch->clear();
+            rw.scratch->append(quoteSheetName(newName)).append(1, '!');
+        } else {
+            const std::string first = firstHit ? std::string(newName) : plainWritten(ref.sheet, ref.quoted);
+            const std::string last = lastHit ? std::string(newName) : plainWritten(ref.lastSheet, ref.quoted);
+            writePrefix(*rw.scratch, first, last);
+        }
+        return Outcome::NewPrefix;
+    });
+}
+
+std::string renameSheetInFormula(std::string_view formula, std::string_view oldName, std::string_view newName)
+{
+    std::string out;
+    if (!renameSheetInFormula(formula, oldName, newName, out))
+        return std::string(formula);
+    return out;
+}
+
+QString renameSheetInFormula(const QString& formula, const QString& oldName, const QString& newName)
+{
+    std::string out;
+    if (!renameSheetInFormula(fromQString(formula), fromQString(oldName), fromQString(newName), out))
         return formula;
     return toQString(out);
 }

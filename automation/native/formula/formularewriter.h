@@ -102,4 +102,19 @@ inline std::string removeSheetFromFormula(const char* formula, std::string_view 
     return removeSheetFromFormula(std::string_view(formula), deletedSheet, sheetOrder, style);
 }
 
+// The formula or defined-name text after oldName was renamed to newName: every reference into
+// the sheet, 3-D spans that start or end at it included, names it anew, quoted as the new name
+// needs. References into other workbooks keep their prefixes; text inside strings is no
+// reference and stays.
+bool renameSheetInFormula(std::string_view formula, std::string_view oldName, std::string_view newName,
+                          std::string& out);
+std::string renameSheetInFormula(std::string_view formula, std::string_view oldName,
+                                 std::string_view newName);
+QString renameSheetInFormula(const QString& formula, const QString& oldName, const QString& newName);
+inline std::string renameSheetInFormula(const char* formula, std::string_view oldName,
+                                        std::string_view newName)
+{
+    return renameSheetInFormula(std::string_view(formula), oldName, newName);
+}
+
 } // namespace corvane::automation::native::formula

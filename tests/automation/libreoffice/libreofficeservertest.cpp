@@ -446,6 +446,65 @@ TEST_F(LibreOfficeServerEdits, SheetDeletionKeepsOneVisibleSheet)
         QStringLiteral("['Ref']\n"));
 }
 
+// Calc follows the references itself; the engine's checks on the name come first, and a very
+// hidden sheet stays very hidden under its new name.
+TEST(LibreOfficeServerRename, ReferencesFollowAndInvalidNamesAreRefused)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("rename.xlsx"));
+    ASSERT_FALSE(corvane::testing::runPython(QStringLiteral(R"PY(
+import subprocess, sys, zipfile
+subprocess.run([sys.executable, sys.argv[1], "make", sys.argv[2]], check=True)
+with zipfile.ZipFile(sys.argv[2]) as z:
+    entries = {n: z.read(n) for n in z.namelist()}
+entries["xl/workbook.xml"] = entries["xl/workbook.xml"].replace(b'sheetId="2" state="visible"', b'sheetId="2" state="veryHidden"')
+with zipfile.ZipFile(sys.argv[2], "w", zipfile.ZIP_DEFLATED) as z:
+    for n, b in entries.items():
+        z.writestr(n, b)
+)PY"),
+                                             {QStringLiteral(CORVANE_SHEET_RENAME_CHECK), path})
+                     .isNull());
+    auto book = sharedOffice().open(path);
+    ASSERT_TRUE(book) << sharedOffice().lastError().toStdString();
+    for (const QString& refused :
+         {QStringLiteral("History"), QStringLiteral("summary"), QStringLiteral("a:b"), QStringLiteral("x'"),
+          QString(32, QLatin1Char('x'))}) {
+        EXPECT_FALSE(book->renameSheet(2, refused)) << refused.toStdString();
+        EXPECT_FALSE(book->lastError().isEmpty());
+    }
+    const QString newName = QStringLiteral("Q1 'Data' 2024");
+    ASSERT_TRUE(book->renameSheet(2, newName)) << book->lastError().toStdString();
+    EXPECT_EQ(book->sheet(2)->name(), newName);
+    EXPECT_EQ(book->sheet(1)->formula(at("A1")), "='Q1 ''Data'' 2024'!A1*2");
+    ASSERT_TRUE(book->save()) << book->lastError().toStdString();
+    book->close();
+
+    const QString read = corvane::testing::runPython(QStringLiteral(R"PY(
+import sys, zipfile, openpyxl
+from xml.etree import ElementTree as ET
+wb = openpyxl.load_workbook(sys.argv[1])
+print(wb.sheetnames, wb["Q1 'Data' 2024"].sheet_state)
+s = wb["Summary"]
+print(s["A1"].value, s["B1"].value, s["C3"].value, s["H1"].hyperlink.location)
+print(wb.defined_names["Everything"].attr_text)
+with zipfile.ZipFile(sys.argv[1]) as z:
+    charts = [n for n in z.namelist() if n.startswith("xl/charts/chart")]
+    chart = ET.fromstring(z.read(charts[0]))
+    print(sorted({f.text for f in chart.iter("{http://schemas.openxmlformats.org/drawingml/2006/chart}f")}))
+values = openpyxl.load_workbook(sys.argv[1], data_only=True)["Summary"]
+print([values.cell(1, c).value for c in range(1, 7)])
+)PY"),
+                                                     {path});
+    EXPECT_EQ(read.toStdString(),
+              "['Summary', \"Q1 'Data' 2024\"] veryHidden\n"
+              "='Q1 ''Data'' 2024'!A1*2 =SUM('Q1 ''Data'' 2024'!A1:B3) ='Q1 ''Data'' 2024'!A3+1 "
+              "'Q1 ''Data'' 2024'!B2\n"
+              "'Q1 ''Data'' 2024'!$A$1:$B$3\n"
+              "[\"'Q1 ''Data'' 2024'!$A$1:$A$3\", \"'Q1 ''Data'' 2024'!$B$1:$B$3\"]\n"
+              "[6, 165, 4, 3, 7, 165]\n");
+}
+
 TEST_F(LibreOfficeServerEdits, PicturesArePlacedFoundAndDeleted)
 {
     Sheet* data = m_book->sheet(1);

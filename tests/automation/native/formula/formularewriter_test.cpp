@@ -149,6 +149,45 @@ TEST(RemoveSheet, ThreeDimensionalSpansLoseTheirEnd)
     EXPECT_EQ(removeSheetFromFormula("SUM(Sheet1:Sheet3!A1)", "Sheet1"), "SUM(#REF!A1)");
 }
 
+TEST(RenameSheet, EveryReferenceIntoTheSheetTakesTheNewNameQuotedAsItNeeds)
+{
+    struct Case
+    {
+        const char* formula;
+        const char* oldName;
+        const char* newName;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"Sheet1!A1+Sheet2!A1*SHEET1!$B$2", "Sheet1", "Totals", "Totals!A1+Sheet2!A1*Totals!$B$2"},
+        {"SUM('My Sheet'!A1:B2)", "my sheet", "Plain", "SUM(Plain!A1:B2)"},
+        {"Data!A1", "Data", "My Sheet", "'My Sheet'!A1"},
+        {"Data!A1", "Data", "It's", "'It''s'!A1"},
+        {"'It''s'!B2", "It's", "Its", "Its!B2"},
+        {"Data!A1", "Data", "AB12", "'AB12'!A1"},
+        {"Data!A1", "Data", "2024", "'2024'!A1"},
+        {"Data!A1", "Data", "R1C1", "'R1C1'!A1"},
+        {"Data!A1", "Data", "true", "'true'!A1"},
+        {"数据!A1&\"表\"", "数据", "数据 二", "'数据 二'!A1&\"表\""},
+        // Names behind the sheet, lost cells and areas written with the prefix on both corners.
+        {"Data!Total+Data!#REF!+SUM(Data!A1:Data!B5)", "Data", "Q 1",
+         "'Q 1'!Total+'Q 1'!#REF!+SUM('Q 1'!A1:B5)"},
+        // 3-D spans: the renamed end, quoted as a whole when either name needs it.
+        {"SUM(Jan:Mar!A1)", "Mar", "Q1 end", "SUM('Jan:Q1 end'!A1)"},
+        {"SUM('Jan:Q1 end'!A1)", "Jan", "First", "SUM('First:Q1 end'!A1)"},
+        {"SUM(Jan:Mar!A1)", "Jan", "Start", "SUM(Start:Mar!A1)"},
+        {"SUM(Jan:Mar!A1)", "Feb", "Other", "SUM(Jan:Mar!A1)"},
+        // Not references into the sheet: other workbooks, texts, longer names, lost sheets.
+        {"[1]Data!A1&\"Data!A1\"&Data2!A1&#REF!A1&INDIRECT(\"'Data'!A1\")", "Data", "New",
+         "[1]Data!A1&\"Data!A1\"&Data2!A1&#REF!A1&INDIRECT(\"'Data'!A1\")"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(renameSheetInFormula(c.formula, c.oldName, c.newName), c.expected) << c.formula;
+    std::string out = "untouched";
+    EXPECT_FALSE(renameSheetInFormula("Sheet2!A1+A1", "Sheet1", "X", out));
+    EXPECT_EQ(out, "untouched");
+}
+
 TEST(LostReferenceStyle, BareWritesTheWholeReferenceAsRefError)
 {
     const auto bare = LostReferenceStyle::Bare;
