@@ -25,7 +25,15 @@ constexpr gsf_off_t kMaxStream = std::numeric_limits<int>::max() / 2;
 void initGsf()
 {
     static std::once_flag once;
-    std::call_once(once, [] { gsf_init(); });
+    std::call_once(once, [] {
+        gsf_init();
+        // A damaged container is reported through the reason the open gives; the library's own
+        // complaints would only clutter the standard error of the command line.
+        for (const char* domain : {"libgsf", "libgsf:msole", "libgsf:utils"})
+            g_log_set_handler(
+                domain, GLogLevelFlags(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION),
+                [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+    });
 }
 
 template <typename T> struct Unref
