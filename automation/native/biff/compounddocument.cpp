@@ -29,7 +29,9 @@ void initGsf()
         gsf_init();
         // A damaged container is reported through the reason the open gives; the library's own
         // complaints would only clutter the standard error of the command line.
-        for (const char* domain : {"libgsf", "libgsf:msole", "libgsf:utils"})
+        // Some of them are logged without a domain of their own.
+        for (const char* domain :
+             {"libgsf", "libgsf:msole", "libgsf:utils", static_cast<const char*>(nullptr)})
             g_log_set_handler(
                 domain, GLogLevelFlags(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION),
                 [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
