@@ -157,7 +157,8 @@ def same_values(got, want, skip_sheets):
 
 def corpus_round(work):
     files = sorted(glob.glob(os.path.join(CORPUS, "*.xls")) + glob.glob(os.path.join(CORPUS, "*.XLS")))
-    figures = {"files": len(files), "engine": 0, "replaced": 0, "verified": 0, "refused": 0, "cells": 0}
+    figures = {"files": len(files), "engine": 0, "replaced": 0, "change_text": 0, "verified": 0, "refused": 0,
+               "cells": 0}
     changed = []
     for n, source in enumerate(files):
         folder = os.path.join(work, "c%02d" % n)
@@ -188,7 +189,7 @@ def corpus_round(work):
                 figures["refused"] += 1
             continue
         figures["engine"] += 1
-        figures["replaced"] += 1
+        figures["change_text" if exact_case else "replaced"] += 1
         got = cells(path)
         # A locked cell of a protected sheet is refused: such sheets are checked only for what
         # must not change (names, and the cells' count).
