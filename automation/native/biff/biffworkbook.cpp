@@ -740,10 +740,11 @@ bool BiffSheet::store(const CellAddress& cell, const QString& text)
     switch (input.kind) {
     case CellInput::Kind::Text: {
         SharedStringTable* strings = m_workbook.strings();
-        if (!strings)
-            return unsupported(QStringLiteral("writing text into a workbook without a shared string table"));
+        const int index = strings ? strings->indexOf(input.text) : -1;
+        if (index < 0)
+            return unsupported(QStringLiteral("writing text into this workbook's shared string table"));
         record = cellHead(rt::kLabelSst, cell.row, cell.column, style);
-        append32(record.data, std::uint32_t(strings->indexOf(input.text)));
+        append32(record.data, std::uint32_t(index));
         references = 1;
         break;
     }

@@ -169,6 +169,7 @@ bool SharedStringTable::parse(const std::vector<Record>& records, std::size_t ss
         m_texts.push_back(std::move(text));
         m_plain.push_back(!(flags & 0x0C));
     }
+    m_appendable = reader.atEnd();
     return true;
 }
 
@@ -183,6 +184,8 @@ int SharedStringTable::indexOf(const QString& text)
     }
     if (const auto it = m_plainIndex.constFind(text); it != m_plainIndex.constEnd())
         return it.value();
+    if (!m_appendable)
+        return -1;
     m_texts.push_back(text);
     m_plain.push_back(true);
     const int index = int(m_texts.size()) - 1;

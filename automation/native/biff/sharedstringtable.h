@@ -25,7 +25,9 @@ public:
     int count() const { return int(m_texts.size()); }
     const QString& text(int index) const { return m_texts[std::size_t(index)]; }
 
-    // The index of a plain string with this text, added when the table has none.
+    // The index of a plain string with this text, added when the table has none; -1 when the
+    // table cannot take one (it holds bytes beyond the strings it counts, which a reader would
+    // take for the new string).
     int indexOf(const QString& text);
     // The total of cell references the table header counts, moved by `delta`.
     void countReferences(int delta) { m_totalDelta += delta; }
@@ -47,6 +49,7 @@ private:
     std::vector<bool> m_plain;        // no formatting runs nor phonetic data
     QHash<QString, int> m_plainIndex; // built on first use
     bool m_indexed = false;
+    bool m_appendable = true;
     int m_added = 0;
     int m_totalDelta = 0;
 };
