@@ -6,7 +6,9 @@
    the workbook holds formulas, whose text the engine leaves to LibreOffice), and then
    - xlrd reads every sheet with the values expected (the others' untouched, the replaced ones
      changed as Python's case-insensitive replace changes them);
-   - every stream but the workbook stream is byte-identical (olefile);
+   - every stream but the workbook stream is byte-identical (olefile), and so is every record of
+     the workbook stream outside the cells, the string table and the records holding stream
+     positions or row and sheet bounds; those positions lead where they must;
    - what the engine refused (encrypted, BIFF5, damaged, formulas to search) is byte-identical.
 2. A workbook made with xlwt whose shared string table spans several CONTINUE records, replaced
    so that old strings across the boundaries and many new ones (long, two bytes a character)
@@ -69,6 +71,25 @@ def records(path):
         kind, length = struct.unpack_from("<HH", data, at)
         out.append((at, kind, data[at + 4:at + 4 + length]))
         at += 4 + length
+    return out
+
+
+# What an edit may rewrite: cell records and a formula's cached text, the shared string table,
+# and the records that hold stream positions or the bounds of rows and sheets.
+REWRITTEN = {0x06, 0xFD, 0x203, 0x27E, 0xBD, 0x205, 0x201, 0xBE, 0x204, 0xD6, 0x207,
+             0xFC, 0xFF, 0x85, 0x20B, 0xD7, 0x208, 0x200}
+
+
+def untouched_records(path):
+    """The records no edit may change, in order, with their bodies."""
+    out, owner = [], None
+    for _, kind, body in records(path):
+        if kind != 0x3C:
+            owner = kind
+        elif owner == 0xFC:
+            continue  # a CONTINUE of the shared string table
+        if kind not in REWRITTEN:
+            out.append((kind, body))
     return out
 
 
@@ -195,6 +216,8 @@ def corpus_round(work):
         # must not change (names, and the cells' count).
         diffs = same_values(got, expected(original, find, exact_case), refused_sheets)
         check(not diffs, "%s: %d cell(s) differ, first %s" % (source, len(diffs), diffs[:3]))
+        check(untouched_records(path) == untouched_records(source),
+              "%s: a record outside the cells, the string table and the positions changed" % source)
         faults = structure_faults(path)
         check(len(faults) <= len(structure_faults(source)),
               "%s: stream positions no longer lead where they must: %s" % (source, faults[:3]))
