@@ -10,6 +10,19 @@ namespace corvane::automation {
 
 class Workbook;
 
+// What a run does to its workbooks, for a server that does only some of it on some formats and
+// hands the rest on before anything is changed.
+enum class WorkKind
+{
+    Other,        // anything not named below: a server doing only part of the work refuses it
+    FindReplace,  // find and replace, or find only: constants and formula texts are searched
+    CellText,     // values written over located cells (a located cell's value may be read)
+    CellFormula,  // formulas written over located cells
+    RowColumn,    // rows or columns deleted or inserted
+    Pictures,     // pictures inserted and deleted
+    SheetRemoval, // a sheet deleted
+};
+
 class AutomationServer
 {
 public:
@@ -40,6 +53,9 @@ public:
         (void)path;
         return {};
     }
+
+    // Told before the first open() of a run what the run will do to each workbook.
+    virtual void expectWork(WorkKind work) { (void)work; }
 
     // The status line to show when isAvailable() is false; empty for the common message.
     virtual QString missingMessage() const { return {}; }

@@ -25,6 +25,15 @@ CellRewriteOperation::CellRewriteOperation(CellRewriteOptions options)
 {
 }
 
+WorkKind CellRewriteOperation::workKind() const
+{
+    // A text typed with a leading "=" enters a formula.
+    const bool formulaText = m_mode == CellRewriteMode::FillText && m_newText.startsWith(QLatin1Char('='));
+    return m_mode == CellRewriteMode::FillText || m_mode == CellRewriteMode::ChangeText
+               ? (formulaText ? WorkKind::CellFormula : WorkKind::CellText)
+               : WorkKind::CellFormula;
+}
+
 bool CellRewriteOperation::operateOnAppointed(Sheet& sheet, const CellAddress& cell)
 {
     return rewrite(sheet, cell, cell);

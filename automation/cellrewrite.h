@@ -29,6 +29,7 @@ class CellRewriteOperation : public CellJobOperation
 {
 public:
     explicit CellRewriteOperation(CellRewriteOptions options);
+    WorkKind workKind() const override;
 
 protected:
     bool operateOnAppointed(Sheet& sheet, const CellAddress& cell) override;

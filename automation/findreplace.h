@@ -25,6 +25,7 @@ class FindReplaceOperation : public Operation
 public:
     explicit FindReplaceOperation(ReplaceOptions options);
 
+    WorkKind workKind() const override { return WorkKind::FindReplace; }
     void takeUpWorkbook(const QString& path) override { m_workbookPath = path; }
     void beginWorkbook() override;
     AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) override;

@@ -2,6 +2,7 @@
 // decision and the end of its run. The skeleton does everything else.
 #pragma once
 
+#include "automationserver.h"
 #include "runsink.h"
 
 #include <QString>
@@ -51,6 +52,10 @@ public:
     };
 
     virtual ~Operation() = default;
+
+    // What the operation does to a workbook, so that a server doing only part of it can leave the
+    // workbook to another before anything changes.
+    virtual WorkKind workKind() const { return WorkKind::Other; }
 
     // Notes sent around the server's start ("excel OK!", "WorkBooks OK!").
     virtual bool sendsStartNotes() const { return false; }

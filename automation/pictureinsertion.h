@@ -29,6 +29,7 @@ public:
     bool quitsBeforeSummary() const override { return false; }
 
     void takeUpWorkbook(const QString& path) override { m_workbookPath = path; }
+    WorkKind workKind() const override { return WorkKind::Pictures; }
     void beginWorkbook() override;
     void dropWorkbook() override;
     AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) override;

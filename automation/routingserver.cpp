@@ -73,8 +73,11 @@ RoutingServer::~RoutingServer()
 
 AutomationServer* RoutingServer::engine()
 {
-    if (!m_engine && m_makeEngine)
+    if (!m_engine && m_makeEngine) {
         m_engine = m_makeEngine();
+        if (m_engine)
+            m_engine->expectWork(m_work);
+    }
     return m_engine.get();
 }
 
@@ -94,6 +97,7 @@ AutomationServer* RoutingServer::office()
         m_officeDown = notBuiltReason();
         return nullptr;
     }
+    m_office->expectWork(m_work);
     if (!m_office->isAvailable()) {
         m_officeDown = m_office->lastError();
         if (m_officeDown.isEmpty())
@@ -173,6 +177,15 @@ std::unique_ptr<Workbook> RoutingServer::open(const QString& path)
     workbook = second->open(path);
     m_lastError = workbook ? QString() : joined(engineReason, second->lastError());
     return workbook;
+}
+
+void RoutingServer::expectWork(WorkKind work)
+{
+    m_work = work;
+    if (m_engine)
+        m_engine->expectWork(work);
+    if (m_office)
+        m_office->expectWork(work);
 }
 
 void RoutingServer::quit()

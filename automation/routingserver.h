@@ -3,10 +3,11 @@
 // open() by the user's choice.
 //
 // "auto" takes every file to the engine first; a file the engine reports as not of its kind at
-// all (an Excel 97-2003 workbook, a web page or text export under a workbook name) goes on to
-// the office, while a damaged or encrypted package fails with the engine's reason. "native" and
-// "libreoffice" send everything to the one backend; "libreoffice" still lets the engine check
-// each package first, and a package the engine refuses never reaches the office.
+// all (an older Excel workbook, an Excel 97-2003 workbook whose operation the engine does not do
+// on that format, a web page or text export under a workbook name) goes on to the office, while a damaged or
+// encrypted package fails with the engine's reason. "native" and "libreoffice" send everything to the one
+// backend; "libreoffice" still lets the engine check each package first, and a package the engine refuses
+// never reaches the office.
 #pragma once
 
 #include "automationserver.h"
@@ -48,6 +49,7 @@ public:
     void quit() override;
     QString lastError() const override { return m_lastError; }
     QString missingMessage() const override;
+    void expectWork(WorkKind work) override;
 
     // Whether the office backend has been made during this run (for tests and diagnostics).
     bool officeMade() const { return m_office != nullptr; }
@@ -58,6 +60,7 @@ private:
     AutomationServer* office();
 
     ServerChoice m_choice;
+    WorkKind m_work = WorkKind::Other;
     ServerFactory m_makeEngine;
     ServerFactory m_makeOffice;
     std::unique_ptr<AutomationServer> m_engine;

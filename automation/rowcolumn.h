@@ -34,6 +34,7 @@ class RowColumnOperation : public CellJobOperation
 {
 public:
     explicit RowColumnOperation(RowColumnOptions options);
+    WorkKind workKind() const override { return WorkKind::RowColumn; }
 
 protected:
     bool operateOnAppointed(Sheet& sheet, const CellAddress& cell) override;

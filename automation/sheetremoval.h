@@ -22,6 +22,7 @@ class SheetRemovalOperation : public Operation
 {
 public:
     void takeUpWorkbook(const QString& path) override { m_path = path; }
+    WorkKind workKind() const override { return WorkKind::SheetRemoval; }
     void beginWorkbook() override;
     bool picksOwnSheets() const override { return true; }
     void workOnWorkbook(Workbook& workbook, const SheetChoice& choice, RunSink& sink) override;

@@ -6,9 +6,9 @@ set -euo pipefail
 corvane_packages=(
     cmake g++ make pkg-config
     qtbase5-dev qtbase5-dev-tools
-    libzip-dev libdeflate-dev libpugixml-dev
+    libzip-dev libdeflate-dev libpugixml-dev libgsf-1-dev
     libgtest-dev
-    python3 python3-openpyxl python3-xlsxwriter python3-xlrd
+    python3 python3-openpyxl python3-xlsxwriter python3-xlrd python3-olefile python3-xlwt
     libreoffice-calc-nogui libreoffice-dev python3-uno
     xdg-utils fonts-wqy-microhei
     qttranslations5-l10n

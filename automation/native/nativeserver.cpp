@@ -2,19 +2,35 @@
 
 #include "nativeworkbook.h"
 
+#include "automation/compoundfile.h"
+#include "biff/biffworkbook.h"
+
 namespace corvane::automation::native {
 
 std::unique_ptr<Workbook> NativeServer::open(const QString& path)
 {
     auto workbook = std::make_unique<NativeWorkbook>();
-    if (!workbook->open(path)) {
-        m_lastError = workbook->lastError();
-        m_lastOpenWasForeign = workbook->foreignFormat();
+    if (workbook->open(path)) {
+        m_lastError.clear();
+        m_lastOpenWasForeign = false;
+        return workbook;
+    }
+    // The package side has refused an encrypted compound file already; any other is an
+    // Excel 97-2003 workbook or damaged.
+    if (workbook->foreignFormat() && isCompoundFile(path)) {
+        auto binary = std::make_unique<biff::BiffWorkbook>();
+        if (binary->open(path, m_work)) {
+            m_lastError.clear();
+            m_lastOpenWasForeign = false;
+            return binary;
+        }
+        m_lastError = binary->lastError();
+        m_lastOpenWasForeign = binary->handOver();
         return nullptr;
     }
-    m_lastError.clear();
-    m_lastOpenWasForeign = false;
-    return workbook;
+    m_lastError = workbook->lastError();
+    m_lastOpenWasForeign = workbook->foreignFormat();
+    return nullptr;
 }
 
 QString NativeServer::refusal(const QString& path)

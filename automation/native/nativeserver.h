@@ -1,5 +1,7 @@
-// The embedded engine as a spreadsheet server: it opens .xlsx/.xlsm packages (recognised by
-// their content, whatever their name) and edits them in place.
+// The embedded engine as a spreadsheet server: it opens .xlsx/.xlsm packages and Excel 97-2003
+// workbooks (recognised by their content, whatever their name) and edits them in place. Work it
+// does not do on Excel 97-2003 workbooks is refused at open, as not of its kind, so that another
+// server takes the workbook before anything is changed.
 #pragma once
 
 #include "automation/automationserver.h"
@@ -17,8 +19,10 @@ public:
     QString lastError() const override { return m_lastError; }
     bool lastOpenWasForeign() const override { return m_lastOpenWasForeign; }
     QString refusal(const QString& path) override;
+    void expectWork(WorkKind work) override { m_work = work; }
 
 private:
+    WorkKind m_work = WorkKind::Other;
     QString m_lastError;
     bool m_lastOpenWasForeign = false;
 };

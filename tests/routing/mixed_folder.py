@@ -124,15 +124,17 @@ def main():
         page = open(os.path.join(folder, 'page.xls'), encoding='utf-8', errors='replace').read()
         check('web Nord' in page and 'marker' not in page, 'auto: the web page named .xls replaced')
 
-        # native: the engine alone; the BIFF workbook and the web page fail with its reason.
+        # native: the engine alone; it replaces in the BIFF workbook (no formulas), the web page
+        # fails with its reason.
         folder = make_folder(root, 'native')
-        before = open(os.path.join(folder, 'old.xls'), 'rb').read()
         done = run_cli(folder, 'native')
         check(done.returncode == 0, 'native: exit status 0')
         failed = failed_paths(done.stderr)
-        check(set(failed) == {'locked.xlsx', 'old.xls', 'page.xls'}, f'native: failures {sorted(failed)}')
-        check(failed.get('old.xls', '').startswith('unsupported:'), 'native: .xls reason from the engine')
-        check(open(os.path.join(folder, 'old.xls'), 'rb').read() == before, 'native: .xls untouched')
+        check(set(failed) == {'locked.xlsx', 'page.xls'}, f'native: failures {sorted(failed)}')
+        check(failed.get('page.xls', '').startswith('not a workbook'), 'native: the web page reason from the engine')
+        check(open(os.path.join(folder, 'old.xls'), 'rb').read(8) == COMPOUND, 'native: .xls is still BIFF')
+        texts = xls_texts(folder, 'old.xls') or ''
+        check('Nord one' in texts and 'marker' not in texts.lower(), f'native: .xls replaced ({texts!r})')
         check(openpyxl.load_workbook(os.path.join(folder, 'book.xlsx'))['Data']['A1'].value == 'Nord one',
               'native: .xlsx replaced')
 
@@ -149,13 +151,14 @@ def main():
               'missing LibreOffice: the status line names it')
         check(open(os.path.join(folder, 'book.xlsx'), 'rb').read() == before, 'missing LibreOffice: nothing changed')
 
-        # auto without LibreOffice: the packages are still done, the others fail naming it.
+        # auto without LibreOffice: what the engine serves is still done (the packages and the
+        # BIFF workbook), the web page fails naming it.
         folder = make_folder(root, 'auto-missing')
         done = run_cli(folder, 'auto', {'CORVANE_SOFFICE': os.path.join(root, 'no-such-soffice')})
         check(done.returncode == 0, 'auto without LibreOffice: exit status 0')
         failed = failed_paths(done.stderr)
-        check(set(failed) == {'locked.xlsx', 'old.xls', 'page.xls'}, f'auto without LibreOffice: {sorted(failed)}')
-        check('LibreOffice is not installed' in failed.get('old.xls', ''), 'auto without LibreOffice: reason names it')
+        check(set(failed) == {'locked.xlsx', 'page.xls'}, f'auto without LibreOffice: {sorted(failed)}')
+        check('LibreOffice is not installed' in failed.get('page.xls', ''), 'auto without LibreOffice: reason names it')
         check(openpyxl.load_workbook(os.path.join(folder, 'book.xlsx'))['Data']['A1'].value == 'Nord one',
               'auto without LibreOffice: .xlsx replaced')
     finally:

@@ -268,7 +268,8 @@ TEST_F(Routing, AutoRunReplacesInEveryKindAndListsTheDamagedPackage)
     EXPECT_EQ(b.officeQuits, 1);
 }
 
-// The engine's own verdict: only a file that is no zip package at all is another format.
+// The engine's own verdict: a file that is neither a zip package nor a compound file is another
+// format; a compound file whose container cannot be read is damaged, as a broken package is.
 TEST(EngineVerdict, OnlyFilesThatAreNoPackageAtAllAreForeign)
 {
     QTemporaryDir dir;
@@ -287,7 +288,7 @@ TEST(EngineVerdict, OnlyFilesThatAreNoPackageAtAllAreForeign)
         bool foreign;
     };
     const Case cases[] = {
-        {write(QStringLiteral("biff.xls"), compound), true},
+        {write(QStringLiteral("biff.xls"), compound), false},
         {write(QStringLiteral("page.xls"), "<html><body><table><tr><td>1</td></tr></table></body></html>"),
          true},
         {write(QStringLiteral("text.xls"), "a,b\n1,2\n"), true},
@@ -312,6 +313,60 @@ TEST(EngineVerdict, OnlyFilesThatAreNoPackageAtAllAreForeign)
     // A success clears the verdict of the file before.
     EXPECT_TRUE(engine.open(QDir(corpus).filePath(QStringLiteral("poi__TwoSheetsOneHidden.xlsx"))));
     EXPECT_FALSE(engine.lastOpenWasForeign());
+}
+
+// In auto, an Excel 97-2003 workbook goes to the office when the run's work is one the engine
+// does not do on that format (told before the first open), or needs formula texts it cannot
+// read; otherwise the engine keeps it and the office is never made.
+TEST(EngineVerdict, AutoHandsXlsWorkTheEngineDoesNotDoToTheOffice)
+{
+    const QString corpus = qEnvironmentVariable("CORVANE_CORPUS_DIR");
+    if (corpus.isEmpty() || !QDir(corpus).exists())
+        GTEST_SKIP() << "corpus folder missing (CORVANE_CORPUS_DIR)";
+    using corvane::automation::WorkKind;
+    struct Case
+    {
+        const char* file;
+        WorkKind work;
+        bool toOffice;
+        bool byEngine;
+    };
+    const Case cases[] = {
+        {"poi__chinese-provinces.xls", WorkKind::FindReplace, false, true},
+        {"poi__chinese-provinces.xls", WorkKind::CellText, false, true},
+        {"poi__chinese-provinces.xls", WorkKind::RowColumn, true, false},
+        {"poi__chinese-provinces.xls", WorkKind::SheetRemoval, true, false},
+        {"poi__chinese-provinces.xls", WorkKind::Pictures, true, false},
+        {"poi__chinese-provinces.xls", WorkKind::CellFormula, true, false},
+        {"poi__44235.xls", WorkKind::FindReplace, true, false},
+        // Encrypted: refused by the engine, never handed on.
+        {"poi__password.xls", WorkKind::CellText, false, false},
+    };
+    for (const Case& c : cases) {
+        const QString path = QDir(corpus).filePath(QString::fromLatin1(c.file));
+        if (!QFile::exists(path))
+            continue;
+        Backends b;
+        RoutingServer server(
+            ServerChoice::Auto, [] { return std::make_unique<corvane::automation::native::NativeServer>(); },
+            [&b] { return std::make_unique<OfficeDouble>(b, true); });
+        server.expectWork(c.work);
+        const std::unique_ptr<Workbook> workbook = server.open(path);
+        EXPECT_EQ(b.officeOpened.size(), c.toOffice ? 1 : 0) << c.file << " " << int(c.work);
+        EXPECT_EQ(server.officeMade(), c.toOffice) << c.file;
+        if (c.byEngine) {
+            EXPECT_TRUE(workbook) << c.file << ": " << server.lastError().toStdString();
+        }
+        if (workbook)
+            workbook->close();
+    }
+    // The engine's reason under --server native.
+    RoutingServer native(ServerChoice::Native,
+                         [] { return std::make_unique<corvane::automation::native::NativeServer>(); }, {});
+    native.expectWork(WorkKind::RowColumn);
+    EXPECT_FALSE(native.open(QDir(corpus).filePath(QStringLiteral("poi__chinese-provinces.xls"))));
+    EXPECT_TRUE(native.lastError().startsWith(QStringLiteral("unsupported on .xls: ")))
+        << native.lastError().toStdString();
 }
 
 } // namespace

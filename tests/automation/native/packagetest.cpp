@@ -225,7 +225,7 @@ TEST_F(PackageTest, DamagedAndForeignFilesAreRefusedUntouched)
         {"text.xlsx", QByteArray("hello"), "not a workbook"},
         {"truncated.xlsx", goodBytes.left(goodBytes.size() / 2), "damaged"},
         {"tail.xlsx", goodBytes.mid(goodBytes.size() / 3), "damaged"},
-        {"binary.xls", compound, "unsupported"},
+        {"binary.xls", compound, "damaged"},
         {"encrypted.xlsx", encrypted, "encrypted"},
     };
     for (const Case& c : cases) {

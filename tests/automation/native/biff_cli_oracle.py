@@ -1,0 +1,372 @@
+#!/usr/bin/python3
+"""corvane-cli --server native over Excel 97-2003 workbooks, read back with xlrd and olefile
+(both independent of the engine), and a sample through LibreOffice.
+
+1. Every corpus .xls the engine opens: a text of its own is replaced (replace; change-text where
+   the workbook holds formulas, whose text the engine leaves to LibreOffice), and then
+   - xlrd reads every sheet with the values expected (the others' untouched, the replaced ones
+     changed as Python's case-insensitive replace changes them);
+   - every stream but the workbook stream is byte-identical (olefile), and so is every record of
+     the workbook stream outside the cells, the string table and the records holding stream
+     positions or row and sheet bounds; those positions lead where they must;
+   - what the engine refused (encrypted, BIFF5, damaged, formulas to search) is byte-identical.
+2. A workbook made with xlwt whose shared string table spans several CONTINUE records, replaced
+   so that old strings across the boundaries and many new ones (long, two bytes a character)
+   are read back intact.
+3. A workbook whose workbook stream carries a record length running past its end: refused as
+   damaged, byte-identical, no crash.
+4. LibreOffice converts a sample of the changed workbooks to CSV holding the new texts.
+
+Prints the figures (files, replaced, verified). Usage: biff_cli_oracle.py CORVANE_CLI
+"""
+import glob
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import warnings
+
+import olefile
+import xlrd
+import xlwt
+
+warnings.simplefilter("ignore")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../..", "tools"))
+from oraclecheck import check, digest, verdict  # noqa: E402
+
+CLI = sys.argv[1]
+CORPUS = os.environ.get("CORVANE_CORPUS_DIR", "")
+SOFFICE = os.environ.get("CORVANE_SOFFICE", "")
+REPLACEMENT = "替换後"
+LO_SAMPLE = 3
+
+
+def run(folder, *args):
+    env = dict(os.environ, CORVANE_TEXT_OPENER="/bin/true")
+    p = subprocess.run([CLI] + list(args) + ["--folder", folder, "--server", "native"],
+                       capture_output=True, text=True, timeout=300, env=env)
+    check(p.returncode in (0, 1), "%s: exit status %d: %s" % (folder, p.returncode, p.stderr[-500:]))
+    return p
+
+
+def streams(path):
+    with olefile.OleFileIO(path) as ole:
+        return {"/".join(name): ole.openstream(name).read()
+                for name in ole.listdir(streams=True, storages=False)}
+
+
+def cells(path):
+    book = xlrd.open_workbook(path, on_demand=False)
+    return [(s.name, [[(c.ctype, c.value) for c in s.row(r)] for r in range(s.nrows)]) for s in book.sheets()]
+
+
+def records(path):
+    with olefile.OleFileIO(path) as ole:
+        data = ole.openstream("Workbook").read()
+    at, out = 0, []
+    while at + 4 <= len(data):
+        kind, length = struct.unpack_from("<HH", data, at)
+        out.append((at, kind, data[at + 4:at + 4 + length]))
+        at += 4 + length
+    return out
+
+
+# What an edit may rewrite: cell records and a formula's cached text, the shared string table,
+# and the records that hold stream positions or the bounds of rows and sheets.
+REWRITTEN = {0x06, 0xFD, 0x203, 0x27E, 0xBD, 0x205, 0x201, 0xBE, 0x204, 0xD6, 0x207,
+             0xFC, 0xFF, 0x85, 0x20B, 0xD7, 0x208, 0x200}
+
+
+def untouched_records(path):
+    """The records no edit may change, in order, with their bodies."""
+    out, owner = [], None
+    for _, kind, body in records(path):
+        if kind != 0x3C:
+            owner = kind
+        elif owner == 0xFC:
+            continue  # a CONTINUE of the shared string table
+        if kind not in REWRITTEN:
+            out.append((kind, body))
+    return out
+
+
+def structure_faults(path):
+    """Stream positions that do not lead where they must: a sheet entry to its BOF, the row index
+    to DBCELL records, a DBCELL to its first ROW record and to each row's first cell."""
+    recs = records(path)
+    starts = {at: (kind, body) for at, kind, body in recs}
+    faults = []
+    for at, kind, body in recs:
+        if kind == 0x85:
+            target = struct.unpack_from("<I", body, 0)[0]
+            if starts.get(target, (0,))[0] != 0x809:
+                faults.append("sheet entry at %d -> %d" % (at, target))
+        elif kind == 0x20B:
+            for k in range(16, len(body) - 3, 4):
+                target = struct.unpack_from("<I", body, k)[0]
+                if starts.get(target, (0,))[0] != 0xD7:
+                    faults.append("row index at %d -> %d" % (at, target))
+        elif kind == 0xD7:
+            first = at - struct.unpack_from("<I", body, 0)[0]
+            if starts.get(first, (0,))[0] != 0x208:
+                faults.append("DBCELL at %d -> %d" % (at, first))
+                continue
+            base = first + 20
+            for k in range(4, len(body) - 1, 2):
+                target = base + struct.unpack_from("<H", body, k)[0]
+                if target not in starts:
+                    faults.append("DBCELL at %d row %d -> %d" % (at, (k - 4) // 2, target))
+                base = target
+    return faults
+
+
+def pick_find_text(sheets):
+    """Three letters of a text cell: no digit, wildcard or anything a number, a boolean or an
+    error shows, so that only text cells can match."""
+    for _, rows in sheets:
+        for row in rows:
+            for kind, value in row:
+                if kind != xlrd.XL_CELL_TEXT:
+                    continue
+                for m in re.finditer(r"[A-Za-z]{3}", value):
+                    piece = m.group(0)
+                    if not any(piece.lower() in w for w in ("true", "false", "#value!", "#name?", "#ref!")):
+                        return piece
+    return None
+
+
+def expected(sheets, find, exact_case=False):
+    """Replace finds its cells and its text regardless of case; change-text finds its cells so
+    and replaces the text as written."""
+    pattern = re.compile(re.escape(find), 0 if exact_case else re.IGNORECASE)
+    out = []
+    for name, rows in sheets:
+        new_rows = []
+        for row in rows:
+            new_rows.append([(kind, pattern.sub(REPLACEMENT, value))
+                             if kind == xlrd.XL_CELL_TEXT and find.lower() in value.lower() else (kind, value)
+                             for kind, value in row])
+        out.append((name, new_rows))
+    return out
+
+
+def same_values(got, want, skip_sheets):
+    """Differences, cell by cell; trailing empty cells do not count."""
+    diffs = []
+    if [n for n, _ in got] != [n for n, _ in want]:
+        return ["sheet names %r != %r" % ([n for n, _ in got], [n for n, _ in want])]
+    for (name, g), (_, w) in zip(got, want):
+        if name in skip_sheets:
+            continue
+        rows = max(len(g), len(w))
+        for r in range(rows):
+            gr = g[r] if r < len(g) else []
+            wr = w[r] if r < len(w) else []
+            for c in range(max(len(gr), len(wr))):
+                gv = gr[c] if c < len(gr) else (xlrd.XL_CELL_EMPTY, "")
+                wv = wr[c] if c < len(wr) else (xlrd.XL_CELL_EMPTY, "")
+                blank = (xlrd.XL_CELL_EMPTY, xlrd.XL_CELL_BLANK)
+                if gv[0] in blank and wv[0] in blank:
+                    continue
+                if gv != wv:
+                    diffs.append("%s!R%dC%d %r != %r" % (name, r + 1, c + 1, gv, wv))
+    return diffs
+
+
+def corpus_round(work):
+    files = sorted(glob.glob(os.path.join(CORPUS, "*.xls")) + glob.glob(os.path.join(CORPUS, "*.XLS")))
+    figures = {"files": len(files), "engine": 0, "replaced": 0, "change_text": 0, "verified": 0, "refused": 0,
+               "cells": 0}
+    changed = []
+    for n, source in enumerate(files):
+        folder = os.path.join(work, "c%02d" % n)
+        os.makedirs(folder)
+        path = os.path.join(folder, os.path.basename(source))
+        shutil.copyfile(source, path)
+        before = digest(path)
+        try:
+            original = cells(path)
+        except Exception:  # noqa: BLE001 - xlrd cannot read it: only the refusal is checked
+            original = None
+        find = pick_find_text(original) if original else None
+        if not find:
+            p = run(folder, "replace", "--find", "zzqq", "--replace", REPLACEMENT)
+            if p.stderr.strip():
+                figures["refused"] += 1
+                check(digest(path) == before, "%s: refused yet changed" % source)
+            continue
+        p = run(folder, "replace", "--find", find, "--replace", REPLACEMENT)
+        exact_case = False
+        if "unsupported on .xls: searching formulas" in p.stderr:
+            exact_case = True
+            check(digest(path) == before, "%s: handed over yet changed" % source)
+            p = run(folder, "cells", "--mode", "change-text", "--find", find, "--text", REPLACEMENT)
+        refused_sheets = set(re.findall(r'sheet "([^"]+)": could not (?:replace|write)', p.stderr))
+        if digest(path) == before:
+            if p.stderr.strip() and not refused_sheets:
+                figures["refused"] += 1
+            continue
+        figures["engine"] += 1
+        figures["change_text" if exact_case else "replaced"] += 1
+        got = cells(path)
+        # A locked cell of a protected sheet is refused: such sheets are checked only for what
+        # must not change (names, and the cells' count).
+        diffs = same_values(got, expected(original, find, exact_case), refused_sheets)
+        check(not diffs, "%s: %d cell(s) differ, first %s" % (source, len(diffs), diffs[:3]))
+        check(untouched_records(path) == untouched_records(source),
+              "%s: a record outside the cells, the string table and the positions changed" % source)
+        faults = structure_faults(path)
+        check(len(faults) <= len(structure_faults(source)),
+              "%s: stream positions no longer lead where they must: %s" % (source, faults[:3]))
+        old_streams = streams(source)
+        new_streams = streams(path)
+        others = {k for k in old_streams if k.lower() != "workbook"}
+        check({k for k in new_streams if k.lower() != "workbook"} == others,
+              "%s: the streams are not the same set" % source)
+        for name in others:
+            check(new_streams.get(name) == old_streams[name], "%s: stream %s changed" % (source, name))
+        if not diffs:
+            figures["verified"] += 1
+            figures["cells"] += sum(1 for (_, rows) in original for row in rows for kind, v in row
+                                    if kind == xlrd.XL_CELL_TEXT and find.lower() in v.lower())
+            changed.append((path, find))
+    return figures, changed
+
+
+def continue_round(work):
+    """Strings across CONTINUE boundaries, old and new."""
+    folder = os.path.join(work, "sst")
+    os.makedirs(folder)
+    path = os.path.join(folder, "strings.xls")
+    book = xlwt.Workbook()
+    sheet = book.add_sheet("长表")
+    texts = []
+    for r in range(1500):
+        # Long, some two bytes a character, so that strings straddle the CONTINUE records.
+        text = ("row%04d-" % r) + ("abcdefghij" * (r % 7 + 1)) + ("数据" * (r % 3))
+        texts.append(text)
+        sheet.write(r, 0, text)
+        sheet.write(r, 1, r * 1.5)
+    book.save(path)
+    before = streams(path)
+    check(len(before["Workbook"]) > 3 * 8224, "the test workbook's strings are too short to need CONTINUE")
+    run(folder, "replace", "--find", "cde", "--replace", "Ω" * 40)
+    got = cells(path)[0][1]
+    for r, text in enumerate(texts):
+        want = text.replace("cde", "Ω" * 40)
+        check(got[r][0] == (xlrd.XL_CELL_TEXT, want), "strings.xls row %d: %r != %r" % (r + 1, got[r][0], want))
+        check(got[r][1] == (xlrd.XL_CELL_NUMBER, r * 1.5), "strings.xls row %d: the number changed" % (r + 1))
+    # A second run appends to a table that already spans records it wrote itself.
+    run(folder, "replace", "--find", "row", "--replace", "行")
+    got = cells(path)[0][1]
+    for r, text in enumerate(texts):
+        want = text.replace("cde", "Ω" * 40).replace("row", "行")
+        check(got[r][0] == (xlrd.XL_CELL_TEXT, want), "strings.xls second run row %d" % (r + 1))
+
+
+def run_round(work):
+    """Cells inside a MULRK run, and a new cell in a row that has cells."""
+    source = os.path.join(CORPUS, "sheetjs__LONumbers.xls")
+    if not os.path.isfile(source):
+        print("MULRK round skipped: no corpus")
+        return
+    folder = os.path.join(work, "mulrk")
+    os.makedirs(folder)
+    path = os.path.join(folder, "numbers.xls")
+    shutil.copyfile(source, path)
+    runs = [(at, body) for at, kind, body in records(path) if kind == 0xBD]
+    check(runs, "numbers.xls holds no MULRK any more")
+    row, first = struct.unpack_from("<HH", runs[0][1], 0)
+    last = struct.unpack_from("<H", runs[0][1], len(runs[0][1]) - 2)[0]
+    check(last - first >= 3, "numbers.xls: the first MULRK is too short for the test")
+    before = cells(path)
+    middle = first + 2
+    name = lambda c: "%s%d" % (chr(ord("A") + c), row + 1)  # noqa: E731
+    run(folder, "cells", "--mode", "fill-text", "--cells", "%s,%s,%s" % (name(middle), name(first), "T%d" % (row + 1)),
+        "--text", "42")
+    want = [(n, [list(r) for r in rows]) for n, rows in before]
+    grid = want[0][1]
+    for c in (middle, first, 19):
+        while len(grid[row]) <= c:
+            grid[row].append((xlrd.XL_CELL_EMPTY, ""))
+        grid[row][c] = (xlrd.XL_CELL_NUMBER, 42.0)
+    diffs = same_values(cells(path), want, set())
+    check(not diffs, "numbers.xls: %d cell(s) differ, first %s" % (len(diffs), diffs[:3]))
+    kinds = [(struct.unpack_from("<H", body, 2)[0], kind) for at, kind, body in records(path)
+             if kind in (0xBD, 0x27E, 0x203) and len(body) >= 4 and struct.unpack_from("<H", body, 0)[0] == row]
+    # The run is split round the written cells: the cell before the middle one alone becomes an
+    # RK, the rest of the run stays a MULRK.
+    check((first, 0x203) in kinds and (first + 1, 0x27E) in kinds and (middle, 0x203) in kinds and
+          (middle + 1, 0xBD) in kinds and (19, 0x203) in kinds, "numbers.xls: records %r" % kinds)
+    check(not structure_faults(path), "numbers.xls: %s" % structure_faults(path)[:3])
+
+
+def hostile_round(work):
+    """A record whose length runs past the stream's end."""
+    folder = os.path.join(work, "hostile")
+    os.makedirs(folder)
+    path = os.path.join(folder, "hostile.xls")
+    book = xlwt.Workbook()
+    book.add_sheet("S").write(0, 0, "hello")
+    book.save(path)
+    with olefile.OleFileIO(path, write_mode=True) as ole:
+        data = bytearray(ole.openstream("Workbook").read())
+        # The last record before the final EOF claims 0xFFFF bytes.
+        at = len(data) - 4
+        while at > 0 and data[at:at + 2] != b"\x0a\x00":
+            at -= 1
+        data[at + 2:at + 4] = b"\xff\xff"
+        ole.write_stream("Workbook", bytes(data))
+    before = digest(path)
+    p = run(folder, "replace", "--find", "hello", "--replace", "bye")
+    check("damaged" in p.stderr, "hostile.xls: not refused as damaged: %r" % p.stderr[-300:])
+    check(digest(path) == before, "hostile.xls: changed")
+
+
+def libreoffice_round(work, changed):
+    if not SOFFICE or not changed:
+        print("LibreOffice sample skipped")
+        return 0
+    profile = tempfile.mkdtemp(prefix="lo-profile-")
+    done = 0
+    try:
+        for path, find in changed[:LO_SAMPLE]:
+            out = os.path.join(work, "csv%d" % done)
+            os.makedirs(out)
+            p = subprocess.run([SOFFICE, "-env:UserInstallation=file://" + profile, "--headless",
+                                "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76", "--outdir", out, path],
+                               capture_output=True, text=True, timeout=180)
+            csvs = glob.glob(os.path.join(out, "*.csv"))
+            check(p.returncode == 0 and csvs, "%s: LibreOffice did not convert it" % path)
+            if not csvs:
+                continue
+            text = open(csvs[0], encoding="utf-8", errors="replace").read()
+            first = cells(path)[0][1]
+            wanted = [v for row in first for kind, v in row if kind == xlrd.XL_CELL_TEXT and REPLACEMENT in v]
+            for v in wanted[:20]:
+                check(v.splitlines()[0] in text, "%s: LibreOffice does not show %r" % (path, v[:60]))
+            done += 1
+    finally:
+        shutil.rmtree(profile, ignore_errors=True)
+    return done
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="biff-oracle-")
+    try:
+        figures, changed = corpus_round(work) if CORPUS and os.path.isdir(CORPUS) else ({}, [])
+        continue_round(work)
+        run_round(work)
+        hostile_round(work)
+        figures["libreoffice"] = libreoffice_round(work, changed)
+        print("figures:", " ".join("%s=%s" % kv for kv in figures.items()))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return verdict()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
