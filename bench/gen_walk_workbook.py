@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Makes a workbook for the row and column walks: on sheet "Data" most lines hold the text
 "drop" (the rest "keep"), and formulas, merges, validations, conditional formats, notes,
-hyperlinks, page breaks, a filter, defined names and a second sheet refer across those lines,
+hyperlinks, page breaks, a filter, a chart, defined names and a second sheet refer across those lines,
 so that every deletion moves and rewrites references.
 
 usage: gen_walk_workbook.py OUT.xlsx LINES [SEED] [--columns]
@@ -13,7 +13,9 @@ import random
 import sys
 
 import openpyxl
+from openpyxl.chart import BarChart, Reference
 from openpyxl.comments import Comment
+from openpyxl.drawing.spreadsheet_drawing import AnchorMarker, TwoCellAnchor
 from openpyxl.formatting.rule import CellIsRule, FormulaRule
 from openpyxl.styles import PatternFill
 from openpyxl.utils import get_column_letter
@@ -80,6 +82,19 @@ def main():
     ws.conditional_formatting.add(
         f"{at(2, 2)}:{at(last, 2)}", FormulaRule(formula=[f'LEFT({at(2, 2)},4)="keep"'], fill=PatternFill("solid", "00FF00")))
     ws.auto_filter.ref = f"{at(1, 1)}:{at(last, 7)}"
+    # A chart over the amounts, anchored across lines that go.
+    chart = BarChart()
+    chart.add_data(Reference(ws, range_string=f"Data!{at(2, 3)}:{at(min(last, 60), 3)}"))
+    ws.add_chart(chart, at(5, 10))
+    # And one that moves and sizes with its cells, its edges inside lines with offsets.
+    sized = BarChart()
+    sized.add_data(Reference(ws, range_string=f"Data!{at(2, 3)}:{at(min(last, 40), 3)}"))
+    ends = [(8, 10), (31, 14)]
+    markers = [AnchorMarker(col=k - 1, colOff=90000, row=line - 1, rowOff=70000) for line, k in ends]
+    if columns:
+        markers = [AnchorMarker(col=line - 1, colOff=90000, row=k - 1, rowOff=70000) for line, k in ends]
+    sized.anchor = TwoCellAnchor(_from=markers[0], to=markers[1])
+    ws.add_chart(sized)
 
     for r in range(1, 21):
         other.cell(row=r, column=1).value = f"=Data!{at(rng.randint(2, last), 3)}"
