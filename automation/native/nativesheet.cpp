@@ -150,6 +150,14 @@ std::optional<CellAddress> NativeSheet::find(const RangeAddress& in, const FindQ
     return std::nullopt;
 }
 
+void NativeSheet::releaseUnchanged()
+{
+    if (!m_worksheet || m_worksheet->isDirty())
+        return;
+    m_worksheet = nullptr;
+    m_workbook.package().unload(m_partName);
+}
+
 Worksheet* NativeSheet::worksheetQuietly()
 {
     m_workbook.settle();

@@ -57,6 +57,9 @@ public:
     // cannot be read.
     Worksheet* worksheetQuietly();
 
+    // Lets go of the parsed worksheet when it holds no changes: saving copies its entry as it
+    // is, and a large sheet's text and index need not sit beside what saving writes.
+    void releaseUnchanged();
     // Takes the deletions kept aside out of the package (rowcolumnedit.cpp). False with
     // lastError() when that failed; they are dropped then.
     bool settleDeletions();

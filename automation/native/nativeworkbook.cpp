@@ -259,6 +259,10 @@ bool NativeWorkbook::save()
         m_lastError = QStringLiteral("not saved: %1").arg(m_lostDeletions);
         return false;
     }
+    if (m_package.hasChanges()) {
+        for (auto& sheet : m_sheets)
+            sheet->releaseUnchanged();
+    }
     if (!m_package.save()) {
         m_lastError = m_package.error();
         return false;
