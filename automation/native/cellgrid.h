@@ -10,14 +10,19 @@
 
 namespace corvane::automation::native {
 
+// Sixteen bytes: a large sheet has millions of cells, and the index must stay well below the
+// size of the sheet's own text.
 struct GridCell
 {
-    int column = 0;
+    GridCell() : column(0), added(false) {}
+
+    int column : 31;
+    unsigned added : 1;      // not in the raw data: written where it belongs on saving
     std::uint32_t begin = 0; // byte span of the <c> element in the raw sheet data
     std::uint32_t end = 0;
-    int edit = -1;      // index of the text that replaces the span, -1 when unchanged
-    bool added = false; // not in the raw data: written where it belongs on saving
+    int edit = -1; // index of the text that replaces the span, -1 when unchanged
 };
+static_assert(sizeof(GridCell) == 16, "a grid cell takes sixteen bytes");
 
 struct GridRow
 {

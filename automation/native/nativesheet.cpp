@@ -1,5 +1,6 @@
 #include "nativesheet.h"
 
+#include "deferredlines.h"
 #include "nativeworkbook.h"
 #include "package.h"
 #include "searchpattern.h"
@@ -34,8 +35,13 @@ NativeSheet::NativeSheet(NativeWorkbook& workbook, const QString& name, const st
 {
 }
 
+NativeSheet::~NativeSheet() = default;
+
 Worksheet* NativeSheet::worksheet()
 {
+    // Deletions kept aside, here or on another sheet, go into the package before any look at
+    // cells: they move cells of this sheet or the references in it.
+    m_workbook.settle();
     if (m_worksheet)
         return m_worksheet;
     if (!m_hasGrid) {
@@ -89,7 +95,12 @@ std::optional<CellAddress> NativeSheet::cell(int row, int column)
 std::optional<CellAddress> NativeSheet::find(const RangeAddress& in, const FindQuery& query,
                                              std::optional<CellAddress> after)
 {
-    Worksheet* ws = worksheet();
+    // A search in values between deletions kept aside answers from the cells as they were: no
+    // text a cell shows changes when lines are deleted. Formula texts do, so a search in them
+    // takes the deletions first.
+    const bool deferred = m_deferred && m_worksheet && query.lookIn == LookIn::Values;
+    m_lastFindInFormulas = query.lookIn == LookIn::Formulas;
+    Worksheet* ws = deferred ? m_worksheet : worksheet();
     if (!ws)
         return std::nullopt;
     const CellAddress start = after.value_or(in.topLeft());
@@ -100,6 +111,12 @@ std::optional<CellAddress> NativeSheet::find(const RangeAddress& in, const FindQ
     const SearchPattern pattern(query.what, query.lookAt == LookAt::Whole);
     if (pattern.isEmpty())
         return std::nullopt;
+    if (deferred) {
+        const QString key =
+            (query.lookAt == LookAt::Whole ? QLatin1Char('w') : QLatin1Char('p')) + query.what;
+        return m_deferred->find(ws->grid(), in, start, key,
+                                [&](const GridCell& c) { return pattern.matches(ws->displayText(c)); });
+    }
     // Cells whose text cannot match are not turned into text.
     const bool formulas = query.lookIn == LookIn::Formulas;
     const bool numbers = !formulas || pattern.mayMatchNumberText();
@@ -133,8 +150,17 @@ std::optional<CellAddress> NativeSheet::find(const RangeAddress& in, const FindQ
     return std::nullopt;
 }
 
+void NativeSheet::releaseUnchanged()
+{
+    if (!m_worksheet || m_worksheet->isDirty())
+        return;
+    m_worksheet = nullptr;
+    m_workbook.package().unload(m_partName);
+}
+
 Worksheet* NativeSheet::worksheetQuietly()
 {
+    m_workbook.settle();
     if (m_worksheet || !m_hasGrid)
         return m_worksheet;
     QString error;

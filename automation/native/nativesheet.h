@@ -5,11 +5,14 @@
 #include "automation/sheet.h"
 #include "formula/sheetedit.h"
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace corvane::automation::native {
 
+class DeferredLines;
 class NativeWorkbook;
 class SearchPattern;
 class Worksheet;
@@ -18,6 +21,7 @@ class NativeSheet : public Sheet
 {
 public:
     NativeSheet(NativeWorkbook& workbook, const QString& name, const std::string& partName, bool hasGrid);
+    ~NativeSheet() override;
 
     QString name() const override { return m_name; }
     std::optional<RangeAddress> usedRange() override;
@@ -58,10 +62,22 @@ public:
     // cannot be read.
     Worksheet* worksheetQuietly();
 
+    // Lets go of the parsed worksheet when it holds no changes: saving copies its entry as it
+    // is, and a large sheet's text and index need not sit beside what saving writes.
+    void releaseUnchanged();
+    // Takes the deletions kept aside out of the package (rowcolumnedit.cpp). False with
+    // lastError() when that failed; they are dropped then.
+    bool settleDeletions();
+
 private:
     // The row and column edits, with everything in the package that points into the sheet
     // (rowcolumnedit.cpp).
     bool editLines(const formula::SheetEdit& edit);
+    // One row or column deleted: kept aside when the sheet allows it (see DeferredLines).
+    bool deleteLine(formula::SheetEdit::Axis axis, int index);
+    // Whether deleting lines along `axis` can never be refused by anything on the sheet or in
+    // the workbook, whatever lines go, so that deletions can wait.
+    bool deletionsCanWait(formula::SheetEdit::Axis axis);
 
     // Which shared strings match, by index, when only stored text can match (else null).
     const std::vector<bool>* storedMatches(const QString& what, const SearchPattern& pattern);
@@ -83,6 +99,10 @@ private:
     // anchored there, even in a hidden column or row that shares its edge with its neighbours.
     int m_edgeColumn = 0;
     int m_edgeRow = 0;
+    std::unique_ptr<DeferredLines> m_deferred;
+    // The axis along which a deletion last went through in full: the parts it reads are sound.
+    std::optional<formula::SheetEdit::Axis> m_deletedAlong;
+    bool m_lastFindInFormulas = false;
 };
 
 } // namespace corvane::automation::native

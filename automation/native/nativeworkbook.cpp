@@ -10,6 +10,7 @@
 #include "xmlpart.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace corvane::automation::native {
 
@@ -43,6 +44,8 @@ bool NativeWorkbook::open(const QString& path)
         m_package.close();
         return false;
     };
+    m_deferring = nullptr;
+    m_lostDeletions.clear();
     if (!m_package.open(path))
         return fail(m_package.error());
     if (!m_package.contains("[Content_Types].xml"))
@@ -226,11 +229,39 @@ void NativeWorkbook::contentsChanged()
     }
 }
 
+bool NativeWorkbook::settle()
+{
+    NativeSheet* sheet = std::exchange(m_deferring, nullptr);
+    if (!sheet || sheet->settleDeletions())
+        return true;
+    m_lostDeletions =
+        QStringLiteral("the deleted rows or columns could not be taken out: %1").arg(sheet->lastError());
+    noteDamage(m_lostDeletions);
+    return false;
+}
+
+bool NativeWorkbook::hasPivotCaches() const
+{
+    for (const Relationship& r : m_workbookRels->all()) {
+        if (r.type.find("/pivotCacheDefinition") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
 bool NativeWorkbook::save()
 {
     if (!m_open) {
         m_lastError = QStringLiteral("not saved: the workbook is closed");
         return false;
+    }
+    if (!settle() || !m_lostDeletions.isEmpty()) {
+        m_lastError = QStringLiteral("not saved: %1").arg(m_lostDeletions);
+        return false;
+    }
+    if (m_package.hasChanges()) {
+        for (auto& sheet : m_sheets)
+            sheet->releaseUnchanged();
     }
     if (!m_package.save()) {
         m_lastError = m_package.error();
@@ -242,6 +273,7 @@ bool NativeWorkbook::save()
 
 void NativeWorkbook::close()
 {
+    m_deferring = nullptr;
     m_open = false;
     m_sheets.clear();
     m_cellFormats.reset();

@@ -74,6 +74,18 @@ public:
     // A shared string was given another text in place: answers about matching are stale.
     void sharedStringEdited() { m_sharedStringMatches.clear(); }
 
+    // Whether row and column deletions may be kept aside at all (they are unless told otherwise);
+    // without it every deletion rewrites the package at once, as a yardstick for the other way.
+    void keepDeletionsAside(bool allowed) { m_deferAllowed = allowed; }
+    bool deletionsMayWait() const { return m_deferAllowed; }
+    // `sheet` keeps row or column deletions aside; one sheet at a time.
+    void deferring(NativeSheet* sheet) { m_deferring = sheet; }
+    // Puts deletions kept aside into the package. False when that failed: the workbook is then
+    // not saved, since the run has counted deletions that did not happen.
+    bool settle();
+    // Whether the workbook has pivot caches (a pivot table anywhere).
+    bool hasPivotCaches() const;
+
 private:
     Package m_package;
     ContentTypes* m_contentTypes = nullptr;
@@ -91,6 +103,9 @@ private:
     std::map<QString, StringMatches> m_sharedStringMatches;
     QString m_lastError;
     QString m_damage;
+    NativeSheet* m_deferring = nullptr;
+    bool m_deferAllowed = true;
+    QString m_lostDeletions;
 };
 
 } // namespace corvane::automation::native

@@ -293,6 +293,13 @@ bool Package::hasChanges() const
     return std::any_of(m_parts.begin(), m_parts.end(), [](const auto& p) { return p.second->isDirty(); });
 }
 
+void Package::unload(const std::string& name)
+{
+    const auto it = m_parts.find(key(name));
+    if (it != m_parts.end() && !it->second->isDirty())
+        m_parts.erase(it);
+}
+
 bool Package::save()
 {
     if (!hasChanges())

@@ -58,6 +58,9 @@ public:
         return raw;
     }
 
+    // Forgets a parsed part that holds no changes (its entry is copied as it is on saving); the
+    // next part() parses it afresh. Whoever held the part must not use it any more.
+    void unload(const std::string& name);
     // Whether the entry has been parsed as a part (its current text is then the part's).
     bool isLoaded(const std::string& name) const { return m_parts.count(key(name)) > 0; }
     // Puts a part of type T parsed from `data` in place of the entry's current part, for edits

@@ -1,6 +1,7 @@
 #include "rowcolumnedit.h"
 
 #include "cellgrid.h"
+#include "deferredlines.h"
 #include "nativesheet.h"
 #include "nativeworkbook.h"
 #include "package.h"
@@ -1066,7 +1067,7 @@ bool RowColumnEdit::prepareDrawing(const std::string& drawingPart)
         if (moved)
             place(m, *moved, false);
         else
-            place(m, m_edit.first, true);
+            place(m, formula::closedIndex(m.at, m_edit), true);
     };
 
     for (pugi::xml_node anchor = drawing.root().first_child(); anchor; anchor = anchor.next_sibling()) {
@@ -1313,14 +1314,103 @@ bool NativeSheet::editLines(const SheetEdit& edit)
     return true;
 }
 
+bool NativeSheet::deletionsCanWait(SheetEdit::Axis axis)
+{
+    // What refuses a deletion depending on which lines go: array formulas and data tables,
+    // tables, pivot tables and their sources, form controls. Protection and unreadable parts
+    // refuse every deletion alike, and the one that went through in full has ruled them out.
+    if (!m_workbook.deletionsMayWait() || m_deletedAlong != axis || m_workbook.hasPivotCaches())
+        return false;
+    Worksheet* ws = worksheet();
+    if (!ws || ws->grid().rows().empty())
+        return false;
+    const auto mayRefuse = [](std::string_view text) {
+        return text.find("array") != std::string_view::npos ||
+               text.find("dataTable") != std::string_view::npos;
+    };
+    if (ws->anyPiece(mayRefuse))
+        return false;
+    Package& package = m_workbook.package();
+    const std::string relsName = Relationships::relsPartFor(m_partName);
+    if (!package.contains(relsName))
+        return true;
+    auto* rels = package.part<Relationships>(relsName);
+    if (!rels)
+        return false;
+    rels->setSource(m_partName);
+    for (const Relationship& r : rels->all()) {
+        if (r.type.find("/table") != std::string::npos || r.type.find("/pivotTable") != std::string::npos)
+            return false;
+        if (r.type.find("/vmlDrawing") == std::string::npos || r.external || !package.contains(r.target))
+            continue;
+        // Notes move with their cells; any other object in a legacy drawing is a control.
+        std::string vml;
+        if (package.isLoaded(r.target)) {
+            XmlPart* loaded = package.part<XmlPart>(r.target);
+            if (!loaded)
+                return false;
+            vml = loaded->serialize();
+        } else if (!package.read(r.target, vml)) {
+            return false;
+        }
+        std::size_t objects = 0;
+        std::size_t notes = 0;
+        for (std::size_t at = vml.find("ObjectType"); at != std::string::npos;
+             at = vml.find("ObjectType", at + 1)) {
+            ++objects;
+            if (vml.compare(at, 17, "ObjectType=\"Note\"") == 0)
+                ++notes;
+        }
+        if (objects != notes)
+            return false;
+    }
+    return true;
+}
+
+bool NativeSheet::deleteLine(SheetEdit::Axis axis, int index)
+{
+    if (m_deferred && m_deferred->axis() == axis && m_deferred->remove(index))
+        return true;
+    m_workbook.settle();
+    // A walk that searches in formulas takes every deletion in before its next search anyway.
+    if (!m_lastFindInFormulas && deletionsCanWait(axis)) {
+        const bool rows = axis == SheetEdit::Axis::Rows;
+        int extent = 1;
+        for (const GridRow& row : m_worksheet->grid().rows()) {
+            extent = std::max(extent, rows ? row.row : (row.cells.empty() ? 1 : row.cells.back().column));
+        }
+        auto deferred = std::make_unique<DeferredLines>(axis, extent);
+        if (deferred->remove(index)) {
+            m_deferred = std::move(deferred);
+            m_workbook.deferring(this);
+            return true;
+        }
+    }
+    const bool done = editLines(axis == SheetEdit::Axis::Rows ? SheetEdit::deleteRows(index)
+                                                              : SheetEdit::deleteColumns(index));
+    if (done)
+        m_deletedAlong = axis;
+    else
+        m_deletedAlong.reset();
+    return done;
+}
+
+bool NativeSheet::settleDeletions()
+{
+    const std::unique_ptr<DeferredLines> deferred = std::move(m_deferred);
+    if (!deferred || deferred->empty())
+        return true;
+    return editLines(SheetEdit::deleteLines(deferred->axis(), deferred->deleted()));
+}
+
 bool NativeSheet::deleteRow(int row)
 {
-    return editLines(SheetEdit::deleteRows(row));
+    return deleteLine(SheetEdit::Axis::Rows, row);
 }
 
 bool NativeSheet::deleteColumn(int column)
 {
-    return editLines(SheetEdit::deleteColumns(column));
+    return deleteLine(SheetEdit::Axis::Columns, column);
 }
 
 bool NativeSheet::insertRow(int row)

@@ -13,6 +13,8 @@ namespace {
 
 void appendTextOf(pugi::xml_node t, std::string& raw)
 {
+    // Text that came first in the element is kept in the element itself (parse_embed_pcdata).
+    raw += t.value();
     for (pugi::xml_node c = t.first_child(); c; c = c.next_sibling()) {
         if (c.type() == pugi::node_pcdata)
             raw += c.value();
@@ -40,6 +42,12 @@ bool SharedStrings::afterLoad()
     m_texts.resize(m_items.size());
     m_decoded.assign(m_items.size(), false);
     return true;
+}
+
+bool SharedStrings::plainItem(pugi::xml_node si) const
+{
+    const pugi::xml_node first = si.first_child();
+    return first && !*si.value() && name("t") == first.name() && !first.next_sibling();
 }
 
 QString SharedStrings::itemText(pugi::xml_node si) const
@@ -84,11 +92,9 @@ QString SharedStrings::text(int index) const
 int SharedStrings::add(const QString& text)
 {
     if (!m_indexed) {
-        const std::string t = name("t");
         for (size_t i = 0; i < m_items.size(); ++i) {
             // Only entries without runs are plain; the same text with formatting is another entry.
-            pugi::xml_node first = m_items[i].first_child();
-            if (first && t == first.name() && !first.next_sibling())
+            if (plainItem(m_items[i]))
                 m_plainIndex.insert(this->text(static_cast<int>(i)), static_cast<int>(i));
         }
         m_indexed = true;
@@ -122,8 +128,7 @@ bool SharedStrings::isPlain(int index) const
 {
     if (index < 0 || index >= size())
         return false;
-    const pugi::xml_node first = m_items[static_cast<size_t>(index)].first_child();
-    return first && name("t") == first.name() && !first.next_sibling();
+    return plainItem(m_items[static_cast<size_t>(index)]);
 }
 
 void SharedStrings::setText(int index, const QString& text)
@@ -146,7 +151,8 @@ void SharedStrings::setText(int index, const QString& text)
         (text.front().isSpace() || text.back().isSpace() || text.contains(QLatin1Char('\n'))))
         t.append_attribute("xml:space").set_value("preserve");
     const std::string encoded = encodeCellText(text);
-    t.append_child(pugi::node_pcdata).set_value(encoded.c_str());
+    // Into the element's own text when it holds one, else a text node of its own.
+    t.text().set(encoded.c_str());
     m_texts[i] = text;
     m_decoded[i] = true;
     setDirty();

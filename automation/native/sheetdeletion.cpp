@@ -296,6 +296,7 @@ bool NativeWorkbook::deleteSheet(int index)
     };
     if (!m_open)
         return refuse(QStringLiteral("the workbook is closed"));
+    settle();
     if (index < 1 || index > sheetCount())
         return refuse(QStringLiteral("there is no sheet %1").arg(index));
     const size_t pos = size_t(index - 1);

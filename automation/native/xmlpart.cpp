@@ -202,7 +202,7 @@ bool XmlPart::load(const std::string& partName, std::string data)
             m_tail = m_buffer.substr(last + 1);
     }
     const pugi::xml_parse_result result =
-        m_doc.load_buffer_inplace(m_buffer.data(), m_buffer.size(), kParseFlags, pugi::encoding_utf8);
+        m_doc.load_buffer_inplace(m_buffer.data(), m_buffer.size(), parseFlags(), pugi::encoding_utf8);
     if (result && start == std::string::npos) {
         m_error =
             QStringLiteral("damaged: %1 has no well-formed start").arg(QString::fromStdString(partName));

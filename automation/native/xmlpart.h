@@ -55,6 +55,8 @@ public:
 protected:
     // Called after a successful parse; false (with m_error) refuses the part.
     virtual bool afterLoad() { return true; }
+    // How the part is parsed: kParseFlags, or more for parts that want the tree smaller.
+    virtual unsigned parseFlags() const { return kParseFlags; }
 
     QString m_error;
     std::string m_prefix; // prefix of the root's namespace, with its colon, or empty

@@ -2,7 +2,35 @@
 
 #include "formulatokenizer.h"
 
+#include <algorithm>
+
 namespace corvane::automation::native::formula {
+
+SheetEdit SheetEdit::deleteLines(Axis axis, std::vector<int> deleted)
+{
+    SheetEdit edit;
+    edit.axis = axis;
+    edit.first = deleted.front();
+    edit.count = static_cast<int>(deleted.size());
+    edit.lines = std::make_shared<const std::vector<int>>(std::move(deleted));
+    return edit;
+}
+
+int SheetEdit::deletedBefore(int index) const
+{
+    if (lines)
+        return static_cast<int>(std::lower_bound(lines->begin(), lines->end(), index) - lines->begin());
+    if (insert || index <= first)
+        return 0;
+    return std::min(index - first, count);
+}
+
+int closedIndex(int index, const SheetEdit& edit)
+{
+    if (edit.insert)
+        return shiftIndex(index, edit).value_or(index);
+    return index - edit.deletedBefore(index);
+}
 
 std::optional<int> shiftIndex(int index, const SheetEdit& edit)
 {
@@ -21,6 +49,20 @@ bool adjustSpan(int& first, int& last, bool isRange, const SheetEdit& edit)
     // or row: no edit along that axis changes it, not even one at its very start.
     if (edit.count <= 0 || last < edit.first || (pinned && first == 1))
         return true;
+
+    if (edit.lines) {
+        // Each deleted line before the span moves it up one; a span keeps its lines that are
+        // left, and is lost when none are.
+        const auto& deleted = *edit.lines;
+        const auto before = std::lower_bound(deleted.begin(), deleted.end(), first);
+        const auto through = std::upper_bound(before, deleted.end(), last);
+        if (through - before == static_cast<std::ptrdiff_t>(last) - first + 1)
+            return false;
+        first -= static_cast<int>(before - deleted.begin());
+        if (!pinned)
+            last -= static_cast<int>(through - deleted.begin());
+        return true;
+    }
 
     if (edit.insert) {
         if (first >= edit.first) {

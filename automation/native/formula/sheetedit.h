@@ -7,9 +7,11 @@
 #include "formulatokenizer.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane::automation::native::formula {
 
@@ -25,13 +27,27 @@ struct SheetEdit
     int first = 1; // first row/column deleted, or the one the new rows/columns go before
     int count = 0; // how many rows/columns are deleted or inserted
     bool insert = false;
+    // Deletions of lines that need not be adjacent, taken out together: ascending and distinct,
+    // `first` and `count` are its first line and its size. Taking them out together ends as
+    // taking them out one at a time, each in the numbering the earlier ones left.
+    std::shared_ptr<const std::vector<int>> lines;
 
-    static SheetEdit deleteRows(int first, int count = 1) { return {Axis::Rows, first, count, false}; }
-    static SheetEdit insertRows(int before, int count = 1) { return {Axis::Rows, before, count, true}; }
-    static SheetEdit deleteColumns(int first, int count = 1) { return {Axis::Columns, first, count, false}; }
-    static SheetEdit insertColumns(int before, int count = 1) { return {Axis::Columns, before, count, true}; }
+    static SheetEdit deleteRows(int first, int count = 1) { return {Axis::Rows, first, count, false, {}}; }
+    static SheetEdit insertRows(int before, int count = 1) { return {Axis::Rows, before, count, true, {}}; }
+    static SheetEdit deleteColumns(int first, int count = 1)
+    {
+        return {Axis::Columns, first, count, false, {}};
+    }
+    static SheetEdit insertColumns(int before, int count = 1)
+    {
+        return {Axis::Columns, before, count, true, {}};
+    }
+    // `deleted` ascending and distinct, not empty.
+    static SheetEdit deleteLines(Axis axis, std::vector<int> deleted);
 
-    int last() const { return first + count - 1; }
+    int last() const { return lines ? lines->back() : first + count - 1; }
+    // How many of the deleted lines lie before `index`.
+    int deletedBefore(int index) const;
     // Number of rows or columns along the edited axis.
     int limit() const { return axis == Axis::Rows ? kMaxRows : kMaxColumns; }
 };
@@ -39,6 +55,9 @@ struct SheetEdit
 // Where a 1-based row (for row edits) or column (for column edits) ends up; nothing when the
 // edit deletes it or pushes it off the sheet.
 std::optional<int> shiftIndex(int index, const SheetEdit& edit);
+// Where a deleted line's neighbours close up: the place the first line after the deleted ones
+// takes (for a line the edit keeps, where it goes).
+int closedIndex(int index, const SheetEdit& edit);
 
 // Adjusts the span [first, last] along the edit's axis. A range loses deleted rows and shrinks,
 // grows when rows are inserted strictly inside it (between its first and last row), and keeps

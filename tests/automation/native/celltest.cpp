@@ -330,6 +330,28 @@ TEST_F(EngineCells, SharedStringCountsFollowTheCells)
         std::string::npos);
 }
 
+TEST_F(EngineCells, SharedStringsInEveryShapeOfTextAreReadAndEditedWhole)
+{
+    // Text before a CDATA section, white space around an entry's only <t>, runs.
+    auto wb = open({{"S", "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v></c>"
+                          "<c r=\"C1\" t=\"s\"><v>2</v></c></row>"}},
+                   {{"<t>ab<![CDATA[c&d]]></t>", "\n  <t>spaced</t>\n", "<r><t>ri</t></r><r><t>ch</t></r>"}});
+    ASSERT_TRUE(wb);
+    Sheet* s = wb->sheet(1);
+    const RangeAddress all{1, 1, 1, 3};
+    EXPECT_EQ(s->find(all, {QStringLiteral("abc&d"), LookIn::Values, LookAt::Whole}), at("A1"));
+    EXPECT_EQ(s->find(all, {QStringLiteral("spaced"), LookIn::Values, LookAt::Whole}), at("B1"));
+    EXPECT_EQ(s->find(all, {QStringLiteral("rich"), LookIn::Values, LookAt::Whole}), at("C1"));
+    ASSERT_TRUE(s->replace(all, QStringLiteral("abc&d"), QStringLiteral("x<y")));
+    ASSERT_TRUE(s->replace(all, QStringLiteral("spaced"), QStringLiteral("packed")));
+    ASSERT_TRUE(wb->save());
+    const std::string sst = readEntry(m_path, "xl/sharedStrings.xml");
+    EXPECT_NE(sst.find("<si><t>x&lt;y</t></si>"), std::string::npos) << sst;
+    EXPECT_EQ(sst.find("CDATA"), std::string::npos) << sst;
+    EXPECT_NE(sst.find("packed"), std::string::npos) << sst;
+    EXPECT_NE(sst.find("<r><t>ri</t></r><r><t>ch</t></r>"), std::string::npos) << sst;
+}
+
 TEST_F(EngineCells, SheetDataInUnusualShapes)
 {
     // Rows and cells without references, a self-closing row, a comment, a row extension, and
