@@ -102,8 +102,8 @@ int main(int argc, char** argv)
             }
         }
         const qint64 replaced = clock.elapsed();
-        const qint64 replaceCpu =
-            cpuMilliseconds(office.officeProcessId()) - officeCpu + ownCpuMilliseconds() - ownCpu;
+        const qint64 replaceOfficeCpu = cpuMilliseconds(office.officeProcessId()) - officeCpu;
+        const qint64 replaceOwnCpu = ownCpuMilliseconds() - ownCpu;
         bool saved = false;
         if (matched && !listOnly) {
             saved = book->save();
@@ -115,12 +115,13 @@ int main(int argc, char** argv)
         book->close();
         const qint64 done = clock.elapsed();
         total += done;
-        std::printf("%s: open %lld ms, %s %lld ms (CPU %lld ms, office and this program), save %lld ms, "
+        std::printf("%s: open %lld ms, %s %lld ms (CPU: office %lld ms, this program %lld ms), save %lld ms, "
                     "total %lld ms (matched %d, changed %d, sheets refused %d)\n",
                     qPrintable(QFileInfo(path).fileName()), static_cast<long long>(opened),
                     listOnly ? "find" : "find+replace", static_cast<long long>(replaced - opened),
-                    static_cast<long long>(replaceCpu), static_cast<long long>(done - replaced),
-                    static_cast<long long>(done), matched, changed, refusals);
+                    static_cast<long long>(replaceOfficeCpu), static_cast<long long>(replaceOwnCpu),
+                    static_cast<long long>(done - replaced), static_cast<long long>(done), matched, changed,
+                    refusals);
         std::fflush(stdout);
     }
     office.quit();
