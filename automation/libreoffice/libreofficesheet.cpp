@@ -580,9 +580,9 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
                 for (int column = a.StartColumn + 1; column <= a.EndColumn + 1; ++column)
                     cells.insert({row, column});
         };
-        // Each call to the office costs a round trip, which is what a large workbook's replace
-        // spends its time on: the found cells come as one list, and the texts among them are
-        // read in blocks. Formulas still need a call each, for the text Calc shows for them.
+        // Each call to the office is a round trip between two processes, so the found cells
+        // come as one list and the texts among them are read in blocks. A formula still takes
+        // calls of its own: only the cell gives the text Calc shows for it.
         std::unordered_map<qint64, QString> texts;
         std::unordered_set<qint64> passOver; // texts and formulas Calc sees nothing to change in
         const Reference<css::sheet::XSheetCellRanges> found(all, UNO_QUERY);
