@@ -22,8 +22,10 @@
 #include <com/sun/star/lang/XServiceInfo.hpp>
 #include <com/sun/star/sheet/CellFlags.hpp>
 #include <com/sun/star/sheet/FormulaResult.hpp>
+#include <com/sun/star/sheet/XCalculatable.hpp>
 #include <com/sun/star/sheet/XCellAddressable.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XCellRangeFormula.hpp>
 #include <com/sun/star/sheet/XCellRangesQuery.hpp>
 #include <com/sun/star/sheet/XDataPilotDescriptor.hpp>
 #include <com/sun/star/sheet/XDataPilotTable.hpp>
@@ -44,7 +46,10 @@
 #include <com/sun/star/util/XSearchable.hpp>
 
 #include <algorithm>
+#include <limits>
+#include <memory>
 #include <set>
+#include <unordered_set>
 
 using css::uno::Any;
 using css::uno::Reference;
@@ -135,11 +140,12 @@ constexpr sal_Int16 kSearchValues = 1;
 // FormulaResultType2 of a formula cell.
 constexpr sal_Int32 kResultString = 2;
 
+// `regex` as made by wildcardToRegex().
 Reference<css::util::XSearchDescriptor> descriptorFor(const Reference<css::util::XSearchable>& searchable,
-                                                      const QString& what, sal_Int16 type, bool whole)
+                                                      const QString& regex, sal_Int16 type, bool whole)
 {
     Reference<css::util::XSearchDescriptor> desc = searchable->createSearchDescriptor();
-    desc->setSearchString(toOUString(wildcardToRegex(what)));
+    desc->setSearchString(toOUString(regex));
     Reference<css::beans::XPropertySet> props(desc, UNO_QUERY_THROW);
     props->setPropertyValue("SearchByRow", Any(true));
     props->setPropertyValue("SearchBackwards", Any(false));
@@ -154,6 +160,77 @@ bool rowMajorLess(const CellAddress& a, const CellAddress& b)
 {
     return a.row != b.row ? a.row < b.row : a.column < b.column;
 }
+
+// What Calc is to look for to find, among the texts and formulas a replace finds, those it
+// may change; empty when that is all of them. A find text of letters and digits replaced by a
+// text as long (a change of letter case, say) leaves a cell alone in which each match already
+// is the replacement, letter for letter, and such cells need not be read one at a time only
+// to be passed over. The text Calc searches in a text or formula cell differs from the one
+// shown here only in characters that are neither letters nor digits (a sheet reference's
+// "$Sheet." against "Sheet!"), and the letters and digits of a match never straddle those. A
+// number's text may differ in its letters and digits (a date, say), so numbers are not sifted.
+QString changingCellsRegex(const QString& what, const QString& replacement)
+{
+    const bool plainWord =
+        std::all_of(what.begin(), what.end(), [](QChar c) { return c.isLetterOrNumber(); });
+    if (!plainWord || replacement.size() != what.size())
+        return {};
+    QString literal;
+    for (const QChar c : replacement) {
+        if (!c.isLetterOrNumber())
+            literal += QLatin1Char('\\');
+        literal += c;
+    }
+    return QStringLiteral("(?!(?-i:") + literal + QStringLiteral("))") + wildcardToRegex(what);
+}
+
+// A cell's place as one number, for finding what a block read returned for it.
+qint64 cellKey(int row, int column)
+{
+    return (static_cast<qint64>(row) << 24) | column;
+}
+
+// Calls `f` with the 1-based row and column of every cell of `ranges`.
+template <typename F> void forEachCell(const css::uno::Sequence<css::table::CellRangeAddress>& ranges, F f)
+{
+    for (const css::table::CellRangeAddress& a : ranges)
+        for (sal_Int32 row = a.StartRow; row <= a.EndRow; ++row)
+            for (sal_Int32 column = a.StartColumn; column <= a.EndColumn; ++column)
+                f(row + 1, column + 1);
+}
+
+// The most cells one block read asks for.
+constexpr int kBlockCells = 65536;
+
+// Holds off Calc's recalculation of the formulas that depend on a cell while many cells are
+// written, so that they are computed once at the end instead of after every write. A workbook
+// set to calculate by hand is left so.
+class CalculationPause
+{
+public:
+    explicit CalculationPause(const Reference<css::uno::XInterface>& document)
+        : m_calculatable(document, UNO_QUERY)
+    {
+        if (m_calculatable.is() && m_calculatable->isAutomaticCalculationEnabled())
+            m_calculatable->enableAutomaticCalculation(false);
+        else
+            m_calculatable.clear();
+    }
+    ~CalculationPause()
+    {
+        try {
+            if (m_calculatable.is())
+                m_calculatable->enableAutomaticCalculation(true);
+        } catch (const css::uno::Exception&) {
+            // The office went away; there is nothing left to recalculate.
+        }
+    }
+    CalculationPause(const CalculationPause&) = delete;
+    CalculationPause& operator=(const CalculationPause&) = delete;
+
+private:
+    Reference<css::sheet::XCalculatable> m_calculatable;
+};
 
 CellAddress topLeftOf(const Reference<css::uno::XInterface>& range)
 {
@@ -323,11 +400,19 @@ sal_Int16 LibreOfficeSheet::sheetIndex()
     return addressable->getRangeAddress().Sheet;
 }
 
-bool LibreOfficeSheet::locked(const Reference<css::table::XCell>& cell)
+bool LibreOfficeSheet::sheetProtected()
 {
     const Reference<css::util::XProtectable> protectable(m_sheet, UNO_QUERY);
-    if (!protectable.is() || !protectable->isProtected())
-        return false;
+    return protectable.is() && protectable->isProtected();
+}
+
+bool LibreOfficeSheet::locked(const Reference<css::table::XCell>& cell)
+{
+    return sheetProtected() && cellLocked(cell);
+}
+
+bool LibreOfficeSheet::cellLocked(const Reference<css::table::XCell>& cell)
+{
     const Reference<css::beans::XPropertySet> props(cell, UNO_QUERY_THROW);
     css::util::CellProtection protection;
     return !(props->getPropertyValue("CellProtection") >>= protection) || protection.IsLocked;
@@ -405,8 +490,8 @@ std::optional<CellAddress> LibreOfficeSheet::find(const RangeAddress& in, const 
         const Reference<css::table::XCellRange> range = rangeAt(*r);
         const Reference<css::util::XSearchable> searchable(range, UNO_QUERY_THROW);
         const Reference<css::util::XSearchDescriptor> desc = descriptorFor(
-            searchable, query.what, query.lookIn == LookIn::Values ? kSearchValues : kSearchFormulas,
-            query.lookAt == LookAt::Whole);
+            searchable, wildcardToRegex(query.what),
+            query.lookIn == LookIn::Values ? kSearchValues : kSearchFormulas, query.lookAt == LookAt::Whole);
         // Calc's findNext neither wraps nor returns its start cell: search after the start,
         // then from the top, which examines the start cell last as Excel does.
         const Reference<css::uno::XInterface> startCell(
@@ -480,7 +565,7 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
             return false;
         const Reference<css::util::XSearchable> searchable(rangeAt(*r), UNO_QUERY_THROW);
         const Reference<css::container::XIndexAccess> all =
-            searchable->findAll(descriptorFor(searchable, what, kSearchFormulas, false));
+            searchable->findAll(descriptorFor(searchable, wildcardToRegex(what), kSearchFormulas, false));
         if (!all.is())
             return false;
 
@@ -490,28 +575,87 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
             return a.row != b.row ? a.row < b.row : a.column < b.column;
         };
         std::set<CellAddress, decltype(rowMajor)> cells(rowMajor);
-        for (sal_Int32 i = 0; i < all->getCount(); ++i) {
-            const Reference<css::sheet::XCellRangeAddressable> found(all->getByIndex(i), UNO_QUERY_THROW);
-            const css::table::CellRangeAddress a = found->getRangeAddress();
+        auto addCells = [&cells](const css::table::CellRangeAddress& a) {
             for (int row = a.StartRow + 1; row <= a.EndRow + 1; ++row)
                 for (int column = a.StartColumn + 1; column <= a.EndColumn + 1; ++column)
                     cells.insert({row, column});
+        };
+        // Each call to the office is a round trip between two processes, so the found cells
+        // come as one list and the texts among them are read in blocks. A formula still takes
+        // calls of its own: only the cell gives the text Calc shows for it.
+        std::unordered_map<qint64, QString> texts;
+        std::unordered_set<qint64> passOver; // texts and formulas Calc sees nothing to change in
+        const Reference<css::sheet::XSheetCellRanges> found(all, UNO_QUERY);
+        const Reference<css::sheet::XCellRangesQuery> kinds(all, UNO_QUERY);
+        if (found.is() && kinds.is()) {
+            for (const css::table::CellRangeAddress& a : found->getRangeAddresses())
+                addCells(a);
+            const Reference<css::sheet::XSheetCellRanges> textCells =
+                kinds->queryContentCells(css::sheet::CellFlags::STRING);
+            if (textCells.is())
+                texts = inputStrings(textCells->getRangeAddresses());
+            const QString changing = changingCellsRegex(what, replacement);
+            if (!changing.isEmpty()) {
+                const Reference<css::sheet::XSheetCellRanges> formulaCells =
+                    kinds->queryContentCells(css::sheet::CellFlags::FORMULA);
+                const Reference<css::sheet::XSheetCellRanges> changingCells(
+                    searchable->findAll(descriptorFor(searchable, changing, kSearchFormulas, false)),
+                    UNO_QUERY);
+                std::unordered_set<qint64> mayChange;
+                if (changingCells.is())
+                    forEachCell(changingCells->getRangeAddresses(), [&mayChange](int row, int column) {
+                        mayChange.insert(cellKey(row, column));
+                    });
+                for (const auto& text : texts)
+                    if (mayChange.count(text.first) == 0)
+                        passOver.insert(text.first);
+                if (formulaCells.is())
+                    forEachCell(formulaCells->getRangeAddresses(), [&](int row, int column) {
+                        if (mayChange.count(cellKey(row, column)) == 0)
+                            passOver.insert(cellKey(row, column));
+                    });
+            }
+        } else {
+            for (sal_Int32 i = 0; i < all->getCount(); ++i) {
+                const Reference<css::sheet::XCellRangeAddressable> range(all->getByIndex(i), UNO_QUERY_THROW);
+                addCells(range->getRangeAddress());
+            }
         }
         for (const CellAddress& extra : extraMatches(rangeAt(*r), {what, LookIn::Formulas, LookAt::Part}))
             cells.insert(extra);
 
+        const QRegularExpression pattern = wildcardExpression(what, false);
+        const bool guarded = sheetProtected();
+        std::unique_ptr<CalculationPause> pause;
         bool changed = false;
         QString failures;
         QString lockedCells;
         for (const CellAddress& address : cells) {
-            const Reference<css::table::XCell> cell = cellAt(address);
-            const QString before = cellFormula(cell);
-            const QString after = replaceWildcard(before, what, replacement);
-            if (after == before)
+            if (passOver.count(cellKey(address.row, address.column)) != 0)
                 continue;
-            if (locked(cell))
+            Reference<css::table::XCell> cell;
+            Content before;
+            const auto text = texts.find(cellKey(address.row, address.column));
+            if (text != texts.end()) {
+                before.type = css::table::CellContentType_TEXT;
+                before.text = text->second.startsWith(QLatin1Char('\'')) ? text->second.mid(1) : text->second;
+            } else {
+                cell = cellAt(address);
+                before = content(cell);
+            }
+            const QString after = replaceMatches(before.text, pattern, replacement);
+            if (after == before.text)
+                continue;
+            if (!cell.is())
+                cell = cellAt(address);
+            if (guarded && cellLocked(cell)) {
                 lockedCells = cellName(address);
-            else if (enter(cell, after))
+                continue;
+            }
+            // Formulas that depend on the rewritten cells are computed once, after the last.
+            if (!pause)
+                pause = std::make_unique<CalculationPause>(m_workbook->document());
+            if (enter(cell, after, &before))
                 changed = true;
             else
                 failures = cellName(address);
@@ -536,6 +680,45 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
     }
 }
 
+std::unordered_map<qint64, QString>
+LibreOfficeSheet::inputStrings(const css::uno::Sequence<css::table::CellRangeAddress>& ranges)
+{
+    std::unordered_map<qint64, QString> strings;
+    std::vector<std::pair<int, int>> cells; // 0-based row and column
+    int left = std::numeric_limits<int>::max();
+    int right = -1;
+    for (const css::table::CellRangeAddress& a : ranges) {
+        for (sal_Int32 row = a.StartRow; row <= a.EndRow; ++row)
+            for (sal_Int32 column = a.StartColumn; column <= a.EndColumn; ++column)
+                cells.emplace_back(row, column);
+        left = std::min(left, static_cast<int>(a.StartColumn));
+        right = std::max(right, static_cast<int>(a.EndColumn));
+    }
+    if (cells.empty())
+        return strings;
+    std::sort(cells.begin(), cells.end());
+    // Rows of the columns that hold the cells, as many at a time as keep a block small enough
+    // for one message; rows in between that hold none of them are read along.
+    const int bandRows = std::max(1, kBlockCells / (right - left + 1));
+    size_t i = 0;
+    while (i < cells.size()) {
+        const int top = cells[i].first;
+        size_t j = i;
+        while (j < cells.size() && cells[j].first < top + bandRows)
+            ++j;
+        const int bottom = cells[j - 1].first;
+        const Reference<css::sheet::XCellRangeFormula> block(
+            m_sheet->getCellRangeByPosition(left, top, right, bottom), UNO_QUERY_THROW);
+        const css::uno::Sequence<css::uno::Sequence<rtl::OUString>> rows = block->getFormulaArray();
+        for (; i < j; ++i) {
+            const auto [row, column] = cells[i];
+            if (row - top < rows.getLength() && column - left < rows[row - top].getLength())
+                strings.emplace(cellKey(row + 1, column + 1), toQString(rows[row - top][column - left]));
+        }
+    }
+    return strings;
+}
+
 QString LibreOfficeSheet::textContent(const Reference<css::table::XCell>& cell)
 {
     // The cell's string shows through its number format ("Item: "@ puts a prefix in front);
@@ -549,35 +732,52 @@ QString LibreOfficeSheet::textContent(const Reference<css::table::XCell>& cell)
 
 QString LibreOfficeSheet::cellFormula(const Reference<css::table::XCell>& cell)
 {
-    switch (cell->getType()) {
-    case css::table::CellContentType_EMPTY:
-        return {};
-    case css::table::CellContentType_TEXT:
-        return textContent(cell);
-    case css::table::CellContentType_FORMULA: {
-        const Reference<css::beans::XPropertySet> props(cell, UNO_QUERY_THROW);
-        rtl::OUString formula;
-        props->getPropertyValue("FormulaLocal") >>= formula;
-        const QString text = excelSheetReferences(toQString(formula));
-        const QString boolean = booleanConstant(text);
-        return boolean.isEmpty() ? text : boolean;
-    }
-    case css::table::CellContentType_VALUE: {
-        const Reference<css::beans::XPropertySet> props(cell, UNO_QUERY_THROW);
-        sal_Int32 format = 0;
-        props->getPropertyValue("NumberFormat") >>= format;
-        if (m_workbook->isBooleanFormat(format))
-            return cell->getValue() != 0 ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
-        return CellValue::fromNumber(cell->getValue()).toText();
-    }
-    default:
-        return {};
-    }
+    return content(cell).text;
 }
 
-bool LibreOfficeSheet::enter(const Reference<css::table::XCell>& cell, const QString& text)
+LibreOfficeSheet::Content LibreOfficeSheet::content(const Reference<css::table::XCell>& cell)
 {
-    const Reference<css::beans::XPropertySet> props(cell, UNO_QUERY_THROW);
+    Content c;
+    c.type = cell->getType();
+    switch (c.type) {
+    case css::table::CellContentType_TEXT:
+        c.text = textContent(cell);
+        break;
+    case css::table::CellContentType_FORMULA: {
+        c.props.set(cell, UNO_QUERY_THROW);
+        rtl::OUString formula;
+        c.props->getPropertyValue("FormulaLocal") >>= formula;
+        const QString text = excelSheetReferences(toQString(formula));
+        const QString boolean = booleanConstant(text);
+        c.text = boolean.isEmpty() ? text : boolean;
+        break;
+    }
+    case css::table::CellContentType_VALUE: {
+        c.props.set(cell, UNO_QUERY_THROW);
+        sal_Int32 format = 0;
+        c.props->getPropertyValue("NumberFormat") >>= format;
+        if (m_workbook->isBooleanFormat(format))
+            c.text = cell->getValue() != 0 ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+        else
+            c.text = CellValue::fromNumber(cell->getValue()).toText();
+        break;
+    }
+    default:
+        break;
+    }
+    return c;
+}
+
+bool LibreOfficeSheet::enter(const Reference<css::table::XCell>& cell, const QString& text,
+                             const Content* before)
+{
+    Reference<css::beans::XPropertySet> knownProps =
+        before ? before->props : Reference<css::beans::XPropertySet>();
+    auto props = [&]() -> const Reference<css::beans::XPropertySet>& {
+        if (!knownProps.is())
+            knownProps.set(cell, UNO_QUERY_THROW);
+        return knownProps;
+    };
     const TypedInput input = parseTypedInput(text);
     switch (input.kind) {
     case TypedInput::Kind::Formula: {
@@ -585,19 +785,18 @@ bool LibreOfficeSheet::enter(const Reference<css::table::XCell>& cell, const QSt
             m_lastError = QStringLiteral("\"%1\" is not a valid formula").arg(text);
             return false;
         }
-        const css::table::CellContentType oldType = cell->getType();
-        const QString oldFormula = cellFormula(cell);
-        const double oldValue = cell->getValue();
-        props->setPropertyValue("FormulaLocal", Any(toOUString(input.text)));
+        const Content old = before ? *before : content(cell);
+        const double oldValue = old.type == css::table::CellContentType_VALUE ? cell->getValue() : 0.0;
+        props()->setPropertyValue("FormulaLocal", Any(toOUString(input.text)));
         if (!isSyntaxError(cell->getError()))
             return true;
         // Put back exactly what was there.
-        if (oldType == css::table::CellContentType_VALUE)
+        if (old.type == css::table::CellContentType_VALUE)
             cell->setValue(oldValue);
-        else if (oldType == css::table::CellContentType_TEXT)
-            Reference<css::text::XTextRange>(cell, UNO_QUERY_THROW)->setString(toOUString(oldFormula));
-        else if (oldType == css::table::CellContentType_FORMULA)
-            props->setPropertyValue("FormulaLocal", Any(toOUString(oldFormula)));
+        else if (old.type == css::table::CellContentType_TEXT)
+            Reference<css::text::XTextRange>(cell, UNO_QUERY_THROW)->setString(toOUString(old.text));
+        else if (old.type == css::table::CellContentType_FORMULA)
+            props()->setPropertyValue("FormulaLocal", Any(toOUString(old.text)));
         else
             cell->setFormula(rtl::OUString());
         m_lastError = QStringLiteral("\"%1\" is not a valid formula").arg(text);
@@ -605,20 +804,20 @@ bool LibreOfficeSheet::enter(const Reference<css::table::XCell>& cell, const QSt
     }
     case TypedInput::Kind::Number: {
         sal_Int32 format = 0;
-        props->getPropertyValue("NumberFormat") >>= format;
+        props()->getPropertyValue("NumberFormat") >>= format;
         cell->setValue(input.number);
         if (input.percent)
-            props->setPropertyValue("NumberFormat",
-                                    Any(m_workbook->standardFormat(css::util::NumberFormat::PERCENT)));
+            props()->setPropertyValue("NumberFormat",
+                                      Any(m_workbook->standardFormat(css::util::NumberFormat::PERCENT)));
         else if (m_workbook->isBooleanFormat(format))
-            props->setPropertyValue("NumberFormat",
-                                    Any(m_workbook->standardFormat(css::util::NumberFormat::NUMBER)));
+            props()->setPropertyValue("NumberFormat",
+                                      Any(m_workbook->standardFormat(css::util::NumberFormat::NUMBER)));
         return true;
     }
     case TypedInput::Kind::Boolean:
         cell->setValue(input.boolean ? 1.0 : 0.0);
-        props->setPropertyValue("NumberFormat",
-                                Any(m_workbook->standardFormat(css::util::NumberFormat::LOGICAL)));
+        props()->setPropertyValue("NumberFormat",
+                                  Any(m_workbook->standardFormat(css::util::NumberFormat::LOGICAL)));
         return true;
     case TypedInput::Kind::Text:
         if (input.text.isEmpty())

@@ -7,12 +7,16 @@
 #include "unoutil.h"
 
 #include <com/sun/star/awt/Point.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/drawing/XShape.hpp>
 #include <com/sun/star/drawing/XShapes.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
+#include <com/sun/star/table/CellContentType.hpp>
+#include <com/sun/star/table/CellRangeAddress.hpp>
 #include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/table/XCellRange.hpp>
 
+#include <unordered_map>
 #include <vector>
 
 namespace corvane::automation::libreoffice {
@@ -60,7 +64,20 @@ private:
     // Matches Calc's own search misses (see the definition).
     std::vector<CellAddress> extraMatches(const css::uno::Reference<css::table::XCellRange>& range,
                                           const FindQuery& query);
+    // What a cell holds as the formula bar shows it, with the kind of content and, where it
+    // was needed for reading, the cell's properties.
+    struct Content
+    {
+        css::table::CellContentType type = css::table::CellContentType_EMPTY;
+        QString text;
+        css::uno::Reference<css::beans::XPropertySet> props;
+    };
+    Content content(const css::uno::Reference<css::table::XCell>& cell);
     QString cellFormula(const css::uno::Reference<css::table::XCell>& cell);
+    // The input strings (as XCell::getFormula gives them) of the cells in `ranges`, read a
+    // block of rows at a time, by cellKey().
+    std::unordered_map<qint64, QString>
+    inputStrings(const css::uno::Sequence<css::table::CellRangeAddress>& ranges);
     // What a text cell holds, not what its number format makes of it.
     QString textContent(const css::uno::Reference<css::table::XCell>& cell);
     // The cell position in 1/100 mm, Calc's unit for the drawing layer.
@@ -80,8 +97,12 @@ private:
     sal_Int16 sheetIndex();
     // Whether the sheet is protected and the cell locked: Excel lets nobody write there.
     bool locked(const css::uno::Reference<css::table::XCell>& cell);
+    bool sheetProtected();
+    bool cellLocked(const css::uno::Reference<css::table::XCell>& cell);
     // Writes `text` as typed input; restores the old content when a formula does not parse.
-    bool enter(const css::uno::Reference<css::table::XCell>& cell, const QString& text);
+    // `before` is what the cell holds, when the caller has read it already.
+    bool enter(const css::uno::Reference<css::table::XCell>& cell, const QString& text,
+               const Content* before = nullptr);
 
     LibreOfficeWorkbook* m_workbook;
     css::uno::Reference<css::sheet::XSpreadsheet> m_sheet;

@@ -48,7 +48,11 @@ QString replaceWildcard(const QString& text, const QString& pattern, const QStri
 {
     if (pattern.isEmpty())
         return text;
-    const QRegularExpression re = wildcardExpression(pattern, false);
+    return replaceMatches(text, wildcardExpression(pattern, false), replacement);
+}
+
+QString replaceMatches(const QString& text, const QRegularExpression& re, const QString& replacement)
+{
     QString result;
     int copied = 0;
     auto it = re.globalMatch(text);

@@ -16,5 +16,7 @@ QRegularExpression wildcardExpression(const QString& pattern, bool whole);
 
 // `text` with every match of `pattern` replaced by `replacement`, taken literally.
 QString replaceWildcard(const QString& text, const QString& pattern, const QString& replacement);
+// The same with the expression of a non-empty pattern made once, for many texts.
+QString replaceMatches(const QString& text, const QRegularExpression& re, const QString& replacement);
 
 } // namespace corvane::automation::libreoffice

@@ -580,6 +580,70 @@ TEST(LibreOfficeServerDisguised, WebAndTextExportsNamedXlsOpenAndKeepTheirFormat
     }
 }
 
+// A replace over many cells, checked after the save by openpyxl: texts as Calc stores them (an
+// apostrophe before a number-like one), formulas, long and multi-line texts, a merged cell, a
+// replacement that only changes letter case, locked cells it need not change, and the formulas
+// that depend on replaced cells, whose saved results must be current.
+TEST(LibreOfficeServerReplace, ManyCellsComeOutAsIfReplacedOneByOne)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("many.xlsx"));
+    ASSERT_FALSE(corvane::testing::runPython(QStringLiteral(R"PY(
+import sys, openpyxl
+from openpyxl.styles import Protection
+wb = openpyxl.Workbook()
+ws = wb.active
+ws.title = "Cells"
+ws["A1"] = "EeE"
+ws["B1"] = '=A1&"!"'
+ws["A2"] = "007"
+ws["A3"] = '=LEN("Ee")+1'
+ws["B3"] = "line e\nsecond line"
+ws["A4"] = "x" * 20000 + "e"
+ws["A5"] = "merged e"
+ws.merge_cells("A5:C5")
+for r in range(10, 210):
+    ws.cell(r, 1, "row e %d" % r)
+    ws.cell(r, 2, "=A%d" % r)
+g = wb.create_sheet("Guarded")
+g["A1"] = "EVE"
+g["A2"] = "eve"
+g["A2"].protection = Protection(locked=False)
+g.protection.sheet = True
+wb.save(sys.argv[1])
+)PY"),
+                                             {path})
+                     .isNull());
+    auto book = sharedOffice().open(path);
+    ASSERT_TRUE(book) << sharedOffice().lastError().toStdString();
+    Sheet* cells = book->sheet(1);
+    Sheet* guarded = book->sheet(2);
+    ASSERT_TRUE(cells->replace(*cells->usedRange(), QStringLiteral("e"), QStringLiteral("E")));
+    // The text "007" becomes "008", which reads as a number when typed.
+    ASSERT_TRUE(cells->replace(area("A2"), QStringLiteral("7"), QStringLiteral("8")));
+    EXPECT_EQ(cells->value(at("A2")).kind, CellValue::Kind::Number);
+    EXPECT_EQ(cells->value(at("B1")).text, QStringLiteral("EEE!"));
+    // The locked "EVE" already reads as replaced: nothing to refuse.
+    ASSERT_TRUE(guarded->replace(*guarded->usedRange(), QStringLiteral("e"), QStringLiteral("E")));
+    EXPECT_EQ(guarded->replaceRefusal(), QString());
+    ASSERT_TRUE(book->save()) << book->lastError().toStdString();
+    book->close();
+    EXPECT_EQ(
+        corvane::testing::runPython(QStringLiteral(R"PY(
+import sys, openpyxl
+f, v = openpyxl.load_workbook(sys.argv[1]), openpyxl.load_workbook(sys.argv[1], data_only=True)
+c, cv, g = f["Cells"], v["Cells"], f["Guarded"]
+print(c["A1"].value, cv["B1"].value, c["A2"].value, c["A3"].value, cv["A3"].value, repr(c["B3"].value),
+      len(c["A4"].value), c["A4"].value[-2:], c["A5"].value, [str(m) for m in c.merged_cells.ranges],
+      sum(c.cell(r, 1).value == "row E %d" % r and cv.cell(r, 2).value == "row E %d" % r
+          for r in range(10, 210)),
+      g["A1"].value, g["A2"].value, g.protection.sheet, sep="|")
+)PY"),
+                                    {path})
+            .toStdString(),
+        "EEE|EEE!|8|=LEN(\"EE\")+1|3|'linE E\\nsEcond linE'|20001|xE|mErgEd E|['A5:C5']|200|EVE|EvE|True\n");
+}
+
 TEST(LibreOfficeServerLifetime, MissingLibreOfficeIsReportedByName)
 {
     LibreOfficeServer server(QStringLiteral("/nonexistent/soffice"));
