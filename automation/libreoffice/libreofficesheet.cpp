@@ -469,7 +469,8 @@ std::vector<CellAddress> LibreOfficeSheet::extraMatches(const Reference<css::tab
     return found;
 }
 
-bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, const QString& replacement)
+bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, const QString& replacement,
+                               const CellChanged& changed)
 {
     m_replaceRefusal.clear();
     if (what.isEmpty())
@@ -500,7 +501,7 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
         for (const CellAddress& extra : extraMatches(rangeAt(*r), {what, LookIn::Formulas, LookAt::Part}))
             cells.insert(extra);
 
-        bool changed = false;
+        bool any = false;
         QString failures;
         QString lockedCells;
         for (const CellAddress& address : cells) {
@@ -511,9 +512,15 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
                 continue;
             if (locked(cell))
                 lockedCells = cellName(address);
-            else if (enter(cell, after))
-                changed = true;
-            else
+            else if (enter(cell, after)) {
+                any = true;
+                if (changed) {
+                    // Read back: what the cell now holds, not what was typed into it.
+                    const QString now = cellFormula(cell);
+                    if (now != before)
+                        changed(address, before, now);
+                }
+            } else
                 failures = cellName(address);
         }
         if (!failures.isEmpty())
@@ -529,7 +536,7 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
             m_replaceRefusal =
                 QStringLiteral("could not replace in cell %1: the cell is locked on a protected sheet")
                     .arg(lockedCells);
-        return changed;
+        return any;
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);
         return false;
