@@ -127,7 +127,7 @@ std::optional<CellAddress> MemorySheet::find(const RangeAddress& in, const FindQ
 }
 
 bool MemorySheet::replace(const RangeAddress& in, const QString& what, const QString& replacement,
-                          const CellChanged& changed)
+                          const automation::CellChanged& changed)
 {
     if (m_chart || what.isEmpty())
         return false;
