@@ -73,6 +73,9 @@ public:
     // The new empty row or column goes before `row` or `column`, which moves down or right.
     virtual bool insertRow(int row) = 0;
     virtual bool insertColumn(int column) = 0;
+    // How many formulas (cell formulas of any sheet) the last of these four edits adjusted;
+    // -1 when the server cannot tell.
+    virtual int lastAdjustedFormulas() const { return -1; }
 
     // The drawing layer, as the picture insertion uses it. Positions and sizes are in points,
     // measured from the top-left corner of the sheet (the top-left corner of A1).

@@ -46,6 +46,7 @@ public:
     bool deleteShape(int index) override;
     bool addPicture(const QString& file, double left, double top, double width, double height) override;
     QString lastError() const override { return m_lastError; }
+    int lastAdjustedFormulas() const override { return m_adjustedFormulas; }
     QString replaceRefusal() const override { return m_replaceRefusal; }
 
     bool hasGrid() const { return m_hasGrid; }
@@ -75,6 +76,7 @@ private:
     Worksheet* m_worksheet = nullptr;
     QString m_lastError;
     QString m_replaceRefusal;
+    int m_adjustedFormulas = -1;
     // The column and row whose edges were asked for last: a picture placed on those edges is
     // anchored there, even in a hidden column or row that shares its edge with its neighbours.
     int m_edgeColumn = 0;

@@ -8,6 +8,7 @@
    every cell whose content changed has a record and every record names a changed cell.
 3. The same preview and real run with LibreOffice on a small sample (.xls and .xlsx).
 4. Both formats of one run hold the same records; the CSV starts with a byte-order mark.
+5. A row deletion with the engine counts the formulas it adjusted on every sheet, and only those.
 
 Usage: report_oracle.py CORVANE_CLI   (corpus from CORVANE_CORPUS_DIR)
 """
@@ -181,6 +182,32 @@ def both_formats(cli, corpus_dir, names, tmp):
     check(status == 2, f"formats: a report named .txt gave exit status {status}: {err}")
 
 
+def adjusted_formulas(cli, tmp):
+    folder = os.path.join(tmp, "adjusted") + "/"
+    os.makedirs(folder)
+    book = openpyxl.Workbook()
+    one = book.active
+    one.title = "One"
+    for row in range(1, 6):
+        one.cell(row, 1, f"v{row}")
+    one["A3"] = "delete me"
+    one["B1"] = "=A5"           # moves up with A5
+    one["B2"] = "=SUM(A1:A5)"   # shrinks
+    one["B4"] = "=1+1"          # refers to nothing that moves
+    one["C3"] = "=A5"           # goes with its row, so it is not counted
+    two = book.create_sheet("Two")
+    two["A1"] = "=One!A4"       # points into the moved cells from elsewhere
+    two["A2"] = "=One!A1"       # above the deleted row
+    book.save(folder + "book.xlsx")
+    report = os.path.join(tmp, "adjusted.jsonl")
+    status, _, err = run(cli, "cells", "--mode", "delete-row", "--find", "delete me", "--folder", folder,
+                         "--server", "native", "--report", report)
+    check(status == 0, f"adjusted: exit status {status}: {err}")
+    rows = [r for r in records(report) if r["record"] == "change"]
+    check([(r["sheet"], r["cell"], r["change"], r["detail"]) for r in rows] ==
+          [("One", "3:3", "row-deleted", "3 formulas adjusted")], f"adjusted: {rows}")
+
+
 def main():
     cli = sys.argv[1]
     corpus_dir = os.environ.get("CORVANE_CORPUS_DIR", "")
@@ -204,6 +231,7 @@ def main():
             preview_then_real(cli, corpus_dir, xlsx, tmp, label, [*args, "--server", "native"])
         report_against_openpyxl(cli, corpus_dir, xlsx, tmp)
         both_formats(cli, corpus_dir, xlsx[:6], tmp)
+        adjusted_formulas(cli, tmp)
         office = sample(corpus_dir, (".xls",), 7, 2) + xlsx[:1]
         preview_then_real(cli, corpus_dir, office, tmp, "libreoffice",
                           ["replace", "--find", "a", "--replace", "甲", "--server", "libreoffice"])
