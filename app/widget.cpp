@@ -480,6 +480,12 @@ void Widget::fitTextsIntoTheForm()
     server->setMinimumWidth(
         server->style()->sizeFromContents(QStyle::CT_ComboBox, &serverOption, serverText, server).width());
 
+    // The folder row holds ten controls; with the default gaps between them it would need a
+    // wider window than the form's other rows. Tighter gaps keep the window at its size.
+    if (QLayout* folderRow = ui->widget_6->layout())
+        folderRow->setSpacing(qMax(
+            2, style()->layoutSpacing(QSizePolicy::PushButton, QSizePolicy::LineEdit, Qt::Horizontal) / 2));
+
     // The 功能二 group is kept from growing with its long title, but not below what its rows
     // need: narrower, their right-hand controls would be cut off instead of scrolled to.
     new GroupTitleFit(ui->groupBox_2);
