@@ -2,6 +2,7 @@
 
 #include "app/elidedstatus.h"
 #include "app/grouptitlefit.h"
+#include "app/resultswindow.h"
 #include "app/settingsstore.h"
 #include "app/startup.h"
 #include "app/systemtray.h"
@@ -347,9 +348,10 @@ void Widget::startJob(RequestSignal request, WorkerSlot slot)
         SetSetting("server", automation::serverChoiceName(options.server).toLatin1());
         SaveSettings(SaveMode::UpdateExisting);
     }
-    // The same for the backup: the line appears once the box was ticked.
+    // The same for the backup: the line appears once the box was ticked. A preview saves
+    // nothing, so it makes no backup folder either.
     const bool backup = backupBox->isChecked();
-    options.backupFolder = backup ? jobs::newBackupFolder() : QString();
+    options.backupFolder = backup && !options.dryRun ? jobs::newBackupFolder() : QString();
     if (backup || !GetSetting("backup").isEmpty()) {
         SetSetting("backup", backup ? "1" : "0");
         SaveSettings(SaveMode::UpdateExisting);
@@ -368,11 +370,50 @@ void Widget::startJob(RequestSignal request, WorkerSlot slot)
             Qt::UniqueConnection);
     connect(worker->monitor(), &jobs::RunMonitor::progressed, this, &Widget::showProgress,
             Qt::UniqueConnection);
+    connect(worker->monitor(), &jobs::RunMonitor::reportWritten, this, &Widget::showResults,
+            Qt::UniqueConnection);
+    launchedReport = options.reportPath;
+    launchedPreview = options.dryRun;
     running = true;
     quitWhenRunEnds = false;
     stopButton->setEnabled(true);
     undoButton->setEnabled(false);
     emit(this->*request)();
+}
+
+void Widget::readRunKind(jobs::JobOptions& options, QPushButton* startedBy)
+{
+    options.dryRun = !realRunAsked && ui->cBox_Preview->isChecked();
+    options.reportPath = reportFolder.isValid()
+                             ? reportFolder.filePath(QStringLiteral("report-%1.jsonl").arg(++reportsMade))
+                             : QString();
+    lastStartButton = startedBy;
+}
+
+void Widget::showResults(const QString& reportPath)
+{
+    // A report that a later launch has overtaken is not shown over that launch's.
+    if (reportPath != launchedReport)
+        return;
+    if (!results) {
+        results = new ResultsWindow(this);
+        connect(results, &ResultsWindow::runForRealRequested, this, &Widget::runForReal);
+    }
+    results->showRun(reportPath, launchedPreview, lastStatus);
+    if (!shownReport.isEmpty() && shownReport != reportPath)
+        QFile::remove(shownReport);
+    shownReport = reportPath;
+    results->show();
+    results->raise();
+}
+
+void Widget::runForReal()
+{
+    if (running || !lastStartButton)
+        return;
+    realRunAsked = true;
+    lastStartButton->click();
+    realRunAsked = false;
 }
 
 void Widget::showProgress(int done, int total)
@@ -439,6 +480,12 @@ void Widget::fitTextsIntoTheForm()
     server->setMinimumWidth(
         server->style()->sizeFromContents(QStyle::CT_ComboBox, &serverOption, serverText, server).width());
 
+    // The folder row holds ten controls; with the default gaps between them it would need a
+    // wider window than the form's other rows. Tighter gaps keep the window at its size.
+    if (QLayout* folderRow = ui->widget_6->layout())
+        folderRow->setSpacing(qMax(
+            2, style()->layoutSpacing(QSizePolicy::PushButton, QSizePolicy::LineEdit, Qt::Horizontal) / 2));
+
     // The 功能二 group is kept from growing with its long title, but not below what its rows
     // need: narrower, their right-hand controls would be cut off instead of scrolled to.
     new GroupTitleFit(ui->groupBox_2);
@@ -484,6 +531,7 @@ void Widget::on_pBtn_ReplaceExcelText_clicked()
     // A launch that is refused must not leave the last run's bar behind its message.
     resetProgress();
     jobs::JobOptions& options = jobs::jobOptions();
+    readRunKind(options, ui->pBtn_ReplaceExcelText);
     options.justShow = ui->cBox_JustShow->checkState() == Qt::Checked;
     options.sourcePath = ui->lEdt_SourcePath->text();
     options.findText = ui->lEdt_FindText->text();
@@ -506,6 +554,7 @@ void Widget::on_pBtn_ReplaceExcelText_clicked()
 
 void Widget::on_ShowDisposingFile(QString filePath)
 {
+    lastStatus = filePath;
     statusLine->setText(filePath);
 }
 
@@ -544,6 +593,7 @@ void Widget::launchCellJob(QPushButton* startedBy)
         return;
 
     jobs::JobOptions& options = jobs::jobOptions();
+    readRunKind(options, startedBy);
     options.sourcePath = ui->lEdt_SourcePath->text();
     readSheetChoice(options);
     options.openLists = true;
@@ -675,6 +725,7 @@ void Widget::on_pBtn_PicInsert_clicked()
         return;
 
     jobs::JobOptions& options = jobs::jobOptions();
+    readRunKind(options, ui->pBtn_PicInsert);
     options.sourcePath = ui->lEdt_SourcePath->text();
     readSheetChoice(options);
     options.openLists = true;
@@ -792,6 +843,7 @@ void Widget::on_pBtn_RemoveSheet_clicked()
                     QStringLiteral("该功能将删除勾选的指定Sheet,操作不可逆,建议先备份,是否继续？")))
         return;
     jobs::JobOptions& options = jobs::jobOptions();
+    readRunKind(options, ui->pBtn_RemoveSheet);
     options.sourcePath = ui->lEdt_SourcePath->text();
     readSheetChoice(options);
     options.openLists = true;

@@ -8,6 +8,7 @@
 
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QWidget>
 
 #include <memory>
@@ -24,6 +25,7 @@ class Widget;
 namespace corvane::app {
 
 class ElidedStatus;
+class ResultsWindow;
 class SystemTray;
 
 // What the folder field shows for a folder chosen in the dialog: the path with a final
@@ -51,6 +53,9 @@ public:
 
     // Whether a job runs (from its launch until its end signal).
     bool isRunning() const { return running; }
+
+    // The window that shows the last run's outcomes and changes; null before the first run.
+    ResultsWindow* resultsWindow() const { return results; }
 
 signals:
     void pBtn_ReplaceExcelText_HasClicked();
@@ -106,8 +111,17 @@ private:
     void launchCellJob(QPushButton* startedBy);
     // What each cell button does first: clear the eight mode flags, then set its own.
     static void setCellMode(bool jobs::JobOptions::*mode);
+    // The first step of every launch: whether it is a preview (the box, unless the results
+    // window asked for the real run) and where its report goes. `startedBy` is the button the
+    // real run clicks again.
+    void readRunKind(jobs::JobOptions& options, QPushButton* startedBy);
     // Replaces the worker pair, connects it and sends the request: the last steps of a launch.
     void startJob(RequestSignal request, WorkerSlot slot);
+    // Opens (or refreshes) the results window with the report a run has finished.
+    void showResults(const QString& reportPath);
+    // The results window's "run for real": the last launch once more, with the preview box
+    // ignored, through all its questions and refusals.
+    void runForReal();
     void showProgress(int done, int total);
     // The remembered size, grown where the form needs more.
     QSize wantedSize() const;
@@ -143,6 +157,15 @@ private:
     QPushButton* undoButton = nullptr;
     bool running = false;
     bool quitWhenRunEnds = false;
+    ResultsWindow* results = nullptr;
+    QTemporaryDir reportFolder;
+    int reportsMade = 0;
+    QString launchedReport; // the report of the last launch
+    bool launchedPreview = false;
+    QString shownReport; // the report the results window reads
+    QString lastStatus;
+    QPointer<QPushButton> lastStartButton;
+    bool realRunAsked = false;
 };
 
 } // namespace corvane::app

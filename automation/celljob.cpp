@@ -88,6 +88,13 @@ void CellJobOperation::countCell()
     m_changed = true;
 }
 
+void CellJobOperation::recordChange(ChangeRecord record)
+{
+    record.workbook = m_workbookPath;
+    if (m_sink)
+        m_sink->change(record);
+}
+
 void CellJobOperation::reportRefusal(Sheet& sheet, const QString& what, const QString& reason)
 {
     m_refused = true;

@@ -51,6 +51,9 @@ protected:
 
     // One more located cell done; the workbook will be saved.
     void countCell();
+    // A change made to the workbook in hand, for the report; its workbook is filled in here.
+    void recordChange(ChangeRecord record);
+    const QString& workbookPath() const { return m_workbookPath; }
     // A write or edit the server refused on `sheet`: reported with the server's reason, once per
     // sheet and reason (a protected sheet refuses every match alike). A workbook in which every
     // operation was refused is not saved and goes to the open-failed list.

@@ -60,6 +60,7 @@ bool CellRewriteOperation::rewrite(Sheet& sheet, const CellAddress& source, cons
     const std::optional<CellAddress> cell = sheet.cell(target.row, target.column);
     if (!cell)
         return true;
+    const QString before = sheet.formula(*cell);
     bool written = false;
     switch (m_mode) {
     case CellRewriteMode::FillText:
@@ -81,6 +82,8 @@ bool CellRewriteOperation::rewrite(Sheet& sheet, const CellAddress& source, cons
     if (!written)
         reportRefusal(sheet, QStringLiteral("could not write cell %1").arg(cellName(*cell)),
                       sheet.lastError());
+    else if (const QString after = sheet.formula(*cell); after != before)
+        recordChange(cellChange({}, sheet.name(), *cell, before, after));
     return written;
 }
 

@@ -43,7 +43,11 @@ Operation::AfterSheet FindReplaceOperation::workOnSheet(Sheet& sheet, RunSink& s
     // Sheets before the first match are replaced too; whether that is kept depends on the
     // workbook matching at all, since only matched workbooks are saved.
     if (!m_options.justShow) {
-        if (sheet.replace(*used, m_options.findText, m_options.replaceText))
+        const QString sheetName = sheet.name();
+        const CellChanged report = [&](const CellAddress& cell, const QString& before, const QString& after) {
+            sink.change(cellChange(m_workbookPath, sheetName, cell, before, after));
+        };
+        if (sheet.replace(*used, m_options.findText, m_options.replaceText, report))
             m_changed = true;
         const QString refusal = sheet.replaceRefusal();
         if (!refusal.isEmpty()) {

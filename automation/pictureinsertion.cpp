@@ -10,6 +10,17 @@
 
 namespace corvane::automation {
 
+QString PictureInsertionOperation::pictureDetail(double left, double top) const
+{
+    const auto size = [](int points) {
+        return points < 1 ? QStringLiteral("own") : QString::number(points) + QStringLiteral("pt");
+    };
+    return QStringLiteral("left %1pt, top %2pt, width %3, height %4")
+        .arg(left)
+        .arg(top)
+        .arg(size(m_options.picWidth), size(m_options.picHeight));
+}
+
 PictureInsertionOperation::PictureInsertionOperation(PictureInsertionOptions options)
     : m_options(std::move(options))
 {
@@ -107,8 +118,15 @@ void PictureInsertionOperation::processAnchor(Sheet& sheet, const CellAddress& t
         // The objects whose top-left cell is the cell just above the target, in the same column.
         for (int i = sheet.shapeCount(); i >= 1; --i) {
             const std::optional<CellAddress> topLeft = sheet.shapeTopLeftCell(i);
-            if (topLeft && topLeft->row + 1 == cell->row && topLeft->column == cell->column)
-                sheet.deleteShape(i);
+            if (topLeft && topLeft->row + 1 == cell->row && topLeft->column == cell->column &&
+                sheet.deleteShape(i))
+                sink.change(ChangeRecord{m_workbookPath,
+                                         sheet.name(),
+                                         cellName(*topLeft),
+                                         ChangeKind::ShapeDeleted,
+                                         {},
+                                         {},
+                                         QStringLiteral("object %1").arg(i)});
         }
     }
 
@@ -116,11 +134,13 @@ void PictureInsertionOperation::processAnchor(Sheet& sheet, const CellAddress& t
         const std::optional<double> top = sheet.cellTop(*cell);
         const std::optional<double> left = sheet.cellLeft(*cell);
         bool inserted = false;
+        double x = 0;
+        double y = 0;
         if (top && left) {
             // From the exact edges: rounded to whole points, a row edge at 38.25 would put the
             // picture in the row above.
-            const double x = *left + m_options.picRight - m_options.picLeft;
-            const double y = *top + m_options.picDown - m_options.picUp;
+            x = *left + m_options.picRight - m_options.picLeft;
+            y = *top + m_options.picDown - m_options.picUp;
             inserted = sheet.addPicture(QDir::toNativeSeparators(m_options.picPath), x, y, m_options.picWidth,
                                         m_options.picHeight);
         }
@@ -132,6 +152,13 @@ void PictureInsertionOperation::processAnchor(Sheet& sheet, const CellAddress& t
                                     .arg(sheet.name(), cellName(*cell), sheet.lastError()));
             return;
         }
+        sink.change(ChangeRecord{m_workbookPath,
+                                 sheet.name(),
+                                 cellName(*cell),
+                                 ChangeKind::PictureInserted,
+                                 {},
+                                 QDir::toNativeSeparators(m_options.picPath),
+                                 pictureDetail(x, y)});
     }
     ++m_cells;
     m_modified = true;

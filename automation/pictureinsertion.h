@@ -48,6 +48,8 @@ private:
     // Deletes the objects above the target and inserts the picture; counts the anchor unless
     // an insertion was tried and failed.
     void processAnchor(Sheet& sheet, const CellAddress& target, RunSink& sink);
+    // Where an inserted picture went, for the report.
+    QString pictureDetail(double left, double top) const;
 
     PictureInsertionOptions m_options;
     QString m_workbookPath;

@@ -79,7 +79,20 @@ bool RowColumnOperation::edit(Sheet& sheet, int index)
         done = sheet.insertColumn(index);
         break;
     }
-    if (!done) {
+    if (done) {
+        static constexpr ChangeKind kinds[] = {ChangeKind::RowDeleted, ChangeKind::ColumnDeleted,
+                                               ChangeKind::RowInserted, ChangeKind::ColumnInserted};
+        const QString line = rows() ? QString::number(index) : columnName(index);
+        const int adjusted = sheet.lastAdjustedFormulas();
+        recordChange(
+            ChangeRecord{{},
+                         sheet.name(),
+                         line + QLatin1Char(':') + line,
+                         kinds[int(m_mode)],
+                         {},
+                         {},
+                         adjusted >= 0 ? QStringLiteral("%1 formulas adjusted").arg(adjusted) : QString()});
+    } else {
         const QString what = rows() ? QStringLiteral("row") : QStringLiteral("column");
         const QString verb = inserts() ? QStringLiteral("could not insert a %1 at %2")
                                        : QStringLiteral("could not delete %1 %2");

@@ -1,6 +1,8 @@
 // Where a run reports to: the window through the worker's signals, or the command line.
 #pragma once
 
+#include "changerecord.h"
+
 #include <QString>
 
 namespace corvane::automation {
@@ -29,6 +31,11 @@ public:
     virtual void serverFailed(const QString& reason) = 0;
     // Writes a non-empty result list (entries end in "\n") and shows it to the user.
     virtual void writeList(ResultList list, const QString& text) = 0;
+    // One change the run made to the workbook in hand (or, in a preview, would have made),
+    // sent as it is made.
+    virtual void change(const ChangeRecord& record) { (void)record; }
+    // How a workbook came out, once per workbook the walk found, after its changes.
+    virtual void workbookOutcome(const WorkbookRecord& record) { (void)record; }
 };
 
 } // namespace corvane::automation

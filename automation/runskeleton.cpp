@@ -64,13 +64,60 @@ bool guardedSave(Workbook& workbook, const QString& path, const RunControl& cont
     return saved;
 }
 
-// The end of a run whose summaries carry a note: first that the run was stopped before its
-// end, last what the save guard has to say (where the originals were kept).
+// Passes everything on, and keeps what the outcome record of the workbook in hand needs: the
+// changes sent for it and the reasons the operation gave for what it could not do.
+class WorkbookSink : public RunSink
+{
+public:
+    explicit WorkbookSink(RunSink& inner) : m_inner(inner) {}
+
+    void status(const QString& text) override { m_inner.status(text); }
+    void runEnded() override { m_inner.runEnded(); }
+    void progress(int done, int total) override { m_inner.progress(done, total); }
+    void workbookFailed(const QString& path, const QString& reason) override
+    {
+        if (!m_reasons.isEmpty())
+            m_reasons += QStringLiteral("; ");
+        m_reasons += reason;
+        m_inner.workbookFailed(path, reason);
+    }
+    void serverFailed(const QString& reason) override { m_inner.serverFailed(reason); }
+    void writeList(ResultList list, const QString& text) override { m_inner.writeList(list, text); }
+    void change(const ChangeRecord& record) override
+    {
+        ++m_changes;
+        m_inner.change(record);
+    }
+    void workbookOutcome(const WorkbookRecord& record) override { m_inner.workbookOutcome(record); }
+
+    void begin()
+    {
+        m_changes = 0;
+        m_reasons.clear();
+    }
+    int changes() const { return m_changes; }
+    const QString& reasons() const { return m_reasons; }
+
+private:
+    RunSink& m_inner;
+    int m_changes = 0;
+    QString m_reasons;
+};
+
+void sendOutcome(RunSink& sink, const QString& path, WorkbookRecord::Outcome outcome, const QString& reason,
+                 int changes = 0)
+{
+    sink.workbookOutcome({path, outcome, reason, changes});
+}
+
+// The end of a run whose summaries carry a note: first that the run was a preview or was
+// stopped before its end, last what the save guard has to say (where the originals were kept).
+// A preview writes no list, so that the lists of the last real run stay.
 class NotedSink : public RunSink
 {
 public:
-    NotedSink(RunSink& inner, QString before, QString after)
-        : m_inner(inner), m_before(std::move(before)), m_after(std::move(after))
+    NotedSink(RunSink& inner, QString before, QString after, bool listsKept)
+        : m_inner(inner), m_before(std::move(before)), m_after(std::move(after)), m_listsKept(listsKept)
     {
     }
 
@@ -82,12 +129,19 @@ public:
         m_inner.workbookFailed(path, reason);
     }
     void serverFailed(const QString& reason) override { m_inner.serverFailed(reason); }
-    void writeList(ResultList list, const QString& text) override { m_inner.writeList(list, text); }
+    void writeList(ResultList list, const QString& text) override
+    {
+        if (!m_listsKept)
+            m_inner.writeList(list, text);
+    }
+    void change(const ChangeRecord& record) override { m_inner.change(record); }
+    void workbookOutcome(const WorkbookRecord& record) override { m_inner.workbookOutcome(record); }
 
 private:
     RunSink& m_inner;
     QString m_before;
     QString m_after;
+    bool m_listsKept;
 };
 
 } // namespace
@@ -95,6 +149,11 @@ private:
 QString stoppedNote(int done, int total)
 {
     return QStringLiteral("已停止运行,共%1个Excel文件,处理了%2个。").arg(total).arg(done);
+}
+
+QString previewNote()
+{
+    return QStringLiteral("预览,未保存任何文件。");
 }
 
 QString serverMissingMessage()
@@ -131,7 +190,8 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
     for (const QString& entry : entries) {
         // What a killed run's save left behind; removed as the walk passes it.
         if (platform::isSaveTempName(entry)) {
-            platform::removeStaleSaveFile(entry);
+            if (!settings.dryRun)
+                platform::removeStaleSaveFile(entry);
             continue;
         }
         const QString path = workbookPath(entry);
@@ -140,6 +200,7 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
     }
 
     RunTotals totals;
+    WorkbookSink bookSink(sink);
     const int total = int(workbooks.size());
     sink.progress(0, total);
     int stoppedAfter = -1;
@@ -156,6 +217,7 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
         if (!lock.acquire(path, kLockWaitMs)) {
             append(totals.openFailedList, path);
             sink.workbookFailed(path, platform::inUseByAnotherRunReason());
+            sendOutcome(sink, path, WorkbookRecord::Outcome::Failed, platform::inUseByAnotherRunReason());
             sink.progress(done + 1, total);
             continue;
         }
@@ -163,6 +225,7 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
         if (!workbook) {
             append(totals.openFailedList, path);
             sink.workbookFailed(path, server->lastError());
+            sendOutcome(sink, path, WorkbookRecord::Outcome::Failed, server->lastError());
             sink.progress(done + 1, total);
             continue;
         }
@@ -170,21 +233,27 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
 
         operation.takeUpWorkbook(path);
         operation.beginWorkbook();
+        bookSink.begin();
         const int toVisit = operation.picksOwnSheets() ? 0
                             : settings.onlyFirstSheet  ? 1
                                                        : workbook->sheetCount();
         if (operation.picksOwnSheets())
             operation.workOnWorkbook(
                 *workbook, {settings.onlyFirstSheet, settings.appointedSheet, settings.appointedSheetName},
-                sink);
+                bookSink);
         for (int i = 1; i <= toVisit; ++i) {
             Sheet* sheet = workbook->sheet(i);
             if (!sheet)
                 continue;
             if (settings.appointedSheet && sheet->name() != settings.appointedSheetName)
                 continue;
-            const Operation::AfterSheet next = operation.workOnSheet(*sheet, sink);
+            const Operation::AfterSheet next = operation.workOnSheet(*sheet, bookSink);
             if (next == Operation::AfterSheet::EndRun) {
+                sendOutcome(
+                    sink, path, WorkbookRecord::Outcome::Refused,
+                    QStringLiteral("the run was cut short on sheet \"%1\"; the workbook was not saved")
+                        .arg(sheet->name()),
+                    bookSink.changes());
                 sink.runEnded();
                 workbook->close();
                 workbook.reset();
@@ -197,28 +266,47 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
 
         const Operation::WorkbookOutcome outcome = operation.endWorkbook();
         const QString damage = workbook->damage();
+        const int changes = bookSink.changes();
         if (!damage.isEmpty() && outcome.list != ResultList::OpenFailed) {
             // Some of it could not be read, so it was not worked on as asked: saving the rest
             // would pass a partial change off as done.
             operation.dropWorkbook();
             append(totals.openFailedList, path);
             sink.workbookFailed(path, damage);
-        } else if (QString reason; outcome.save && !guardedSave(*workbook, path, control, &reason)) {
+            sendOutcome(sink, path, WorkbookRecord::Outcome::Failed, damage, changes);
+        } else if (QString reason;
+                   outcome.save && !settings.dryRun && !guardedSave(*workbook, path, control, &reason)) {
             // Changed in memory only: reporting it as modified would be a lie.
             operation.dropWorkbook();
             append(totals.openFailedList, path);
             sink.workbookFailed(path, reason);
-        } else if (outcome.list) {
-            append(listText(totals, *outcome.list), path);
-            if (*outcome.list == ResultList::Matched)
-                ++totals.matched;
+            sendOutcome(sink, path, WorkbookRecord::Outcome::Failed, QStringLiteral("save failed: ") + reason,
+                        changes);
+        } else {
+            if (outcome.list) {
+                append(listText(totals, *outcome.list), path);
+                if (*outcome.list == ResultList::Matched)
+                    ++totals.matched;
+            }
+            WorkbookRecord::Outcome result = WorkbookRecord::Outcome::Unchanged;
+            if (outcome.list == ResultList::OpenFailed)
+                result = WorkbookRecord::Outcome::Refused;
+            else if (outcome.save && changes > 0)
+                result = WorkbookRecord::Outcome::Changed;
+            QString reasons = bookSink.reasons();
+            if (reasons.isEmpty() && outcome.list == ResultList::Matched && !outcome.save)
+                reasons = QStringLiteral("holds the text");
+            sendOutcome(sink, path, result, reasons, changes);
         }
         workbook->close();
         sink.progress(done + 1, total);
     }
 
-    NotedSink endSink(sink, stoppedAfter >= 0 ? stoppedNote(stoppedAfter, total) : QString(),
-                      control.saveGuard ? control.saveGuard->summaryNote() : QString());
+    QString before = settings.dryRun ? previewNote() : QString();
+    if (stoppedAfter >= 0)
+        before += stoppedNote(stoppedAfter, total);
+    NotedSink endSink(sink, before, control.saveGuard ? control.saveGuard->summaryNote() : QString(),
+                      settings.dryRun);
     if (operation.quitsBeforeSummary()) {
         quitServer(server);
         totals.seconds = QDateTime::currentSecsSinceEpoch() - start;

@@ -17,6 +17,9 @@ struct RunSettings
     bool onlyFirstSheet = false;
     bool appointedSheet = false;
     QString appointedSheetName; // read only while appointedSheet is set
+    // A preview: the same work through the same server calls, but no workbook is saved, no
+    // result list written and nothing in the folder touched; the summaries say so.
+    bool dryRun = false;
 };
 
 enum class RunEnd
@@ -32,6 +35,8 @@ QString serverMissingMessage();
 
 // Put before each summary of a stopped run: `done` workbooks of `total` were taken up.
 QString stoppedNote(int done, int total);
+// Put before each summary of a preview.
+QString previewNote();
 
 RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer, Operation& operation,
                     RunSink& sink, const RunControl& control = {});

@@ -7,9 +7,13 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace corvane::automation {
+
+// Told of each cell a replace changed, with its formula bar text before and after.
+using CellChanged = std::function<void(const CellAddress& cell, const QString& before, const QString& after)>;
 
 class Sheet
 {
@@ -36,8 +40,10 @@ public:
                                             std::optional<CellAddress> after = std::nullopt) = 0;
 
     // Replaces every occurrence of `what` (part of cell, letter case ignored, wildcards) by
-    // `replacement` in the constants and formula texts of `in`. True when a cell changed.
-    virtual bool replace(const RangeAddress& in, const QString& what, const QString& replacement) = 0;
+    // `replacement` in the constants and formula texts of `in`. True when a cell changed;
+    // `changed`, when given, is told of every cell that did.
+    virtual bool replace(const RangeAddress& in, const QString& what, const QString& replacement,
+                         const CellChanged& changed = {}) = 0;
     // Why the last replace() left a cell it should have changed as it was (a locked cell of a
     // protected sheet, a text too long for a cell); empty when it refused none.
     virtual QString replaceRefusal() const { return {}; }
@@ -67,6 +73,9 @@ public:
     // The new empty row or column goes before `row` or `column`, which moves down or right.
     virtual bool insertRow(int row) = 0;
     virtual bool insertColumn(int column) = 0;
+    // How many formulas (cell formulas of any sheet) the last of these four edits adjusted;
+    // -1 when the server cannot tell.
+    virtual int lastAdjustedFormulas() const { return -1; }
 
     // The drawing layer, as the picture insertion uses it. Positions and sizes are in points,
     // measured from the top-left corner of the sheet (the top-left corner of A1).

@@ -42,8 +42,10 @@ void SheetRemovalOperation::workOnWorkbook(Workbook& workbook, const SheetChoice
     const int picked = pickSheet(workbook, choice);
     if (picked == 0)
         return;
+    const QString name = workbook.sheet(picked)->name();
     if (workbook.deleteSheet(picked)) {
         m_result = Result::Deleted;
+        sink.change(ChangeRecord{m_path, name, {}, ChangeKind::SheetDeleted, {}, {}, {}});
         return;
     }
     // Counting a refused deletion, or saving after it, would report a change that never happened.

@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "jobs/changereport.h"
+
 #include "automation/routingserver.h"
 
 #include <QCoreApplication>
@@ -41,6 +43,14 @@ std::vector<OptionSpec> commonJobOptions()
         {QStringLiteral("backup"), QStringLiteral("DIR"), false,
          QStringLiteral("copy each workbook into DIR (a new folder outside --folder) before the run "
                         "saves it; 'corvane-cli undo DIR' puts the originals back")},
+        {QStringLiteral("report"), QStringLiteral("FILE"), false,
+         QStringLiteral("write every change and each workbook's outcome to FILE as the run goes: "
+                        "FILE.csv (UTF-8, for spreadsheet applications) or FILE.jsonl (JSON Lines)")},
+        {QStringLiteral("dry-run"),
+         {},
+         false,
+         QStringLiteral("do all the work but save no workbook and write no result list (a preview; "
+                        "with --report, the report tells what a real run would change)")},
         {QStringLiteral("server"), QStringLiteral("auto|native|libreoffice"), false,
          QStringLiteral("what opens the workbooks: auto (default: .xlsx/.xlsm the built-in engine, "
                         ".xls and other kinds LibreOffice), native (the engine only) or libreoffice "
@@ -167,6 +177,11 @@ const CommandSpec* parseCommandLine(const QStringList& arguments, const std::vec
         !automation::parseServerChoice(options.value(QStringLiteral("server")))) {
         error = QStringLiteral("unknown server '%1' (auto, native or libreoffice)")
                     .arg(options.value(QStringLiteral("server")));
+        return nullptr;
+    }
+    if (options.isSet(QStringLiteral("report")) &&
+        !jobs::reportFormatFor(options.value(QStringLiteral("report")))) {
+        error = QStringLiteral("option '--report' needs a file ending in .csv or .jsonl");
         return nullptr;
     }
     if (command->check)

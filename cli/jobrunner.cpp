@@ -1,6 +1,7 @@
 #include "jobrunner.h"
 
 #include "jobs/backup.h"
+#include "jobs/changereport.h"
 #include "jobs/launch.h"
 #include "jobs/runmonitor.h"
 #include "signalstop.h"
@@ -35,13 +36,29 @@ int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
     job.backupFolder.clear();
     if (options.isSet(QStringLiteral("backup")))
         job.backupFolder = QDir(options.value(QStringLiteral("backup"))).absolutePath();
+    job.dryRun = options.isSet(QStringLiteral("dry-run"));
+    job.reportPath.clear();
+    if (options.isSet(QStringLiteral("report")))
+        job.reportPath = QDir(options.value(QStringLiteral("report"))).absolutePath();
     fill(job);
     if (refused(checks.beforeLists, job))
         return ExitRefused;
-    if (!job.backupFolder.isEmpty()) {
+    if (!job.backupFolder.isEmpty() && !job.dryRun) {
         const QString problem = jobs::backupFolderProblem(job.backupFolder, job.sourcePath);
         if (!problem.isEmpty()) {
             err << problem << '\n';
+            err.flush();
+            return ExitRefused;
+        }
+    }
+
+    if (!job.reportPath.isEmpty()) {
+        // Refused before the old lists go: a run whose report cannot be written does not start.
+        jobs::ChangeReport probe;
+        QString problem;
+        if (!probe.open(job.reportPath,
+                        jobs::reportFormatFor(job.reportPath).value_or(jobs::ReportFormat::Csv), &problem)) {
+            err << QDir::toNativeSeparators(job.reportPath) << ": " << problem << '\n';
             err.flush();
             return ExitRefused;
         }
@@ -83,6 +100,13 @@ int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
                          err << path << ": " << reason << '\n';
                          err.flush();
                      });
+    bool reportFailed = false;
+    QObject::connect(worker.monitor(), &jobs::RunMonitor::reportFailed,
+                     [&](const QString& path, const QString& reason) {
+                         reportFailed = true;
+                         err << path << ": " << reason << '\n';
+                         err.flush();
+                     });
     bool cutShort = false;
     QObject::connect(worker.monitor(), &jobs::RunMonitor::runCutShort, [&cutShort] { cutShort = true; });
     bool stopped = false;
@@ -93,7 +117,7 @@ int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
         if (stopped && watcher.signal() != 0)
             return exitStatusForSignal(watcher.signal());
     }
-    return serverMissing || cutShort || listFailed ? ExitRefused : ExitCompleted;
+    return serverMissing || cutShort || listFailed || reportFailed ? ExitRefused : ExitCompleted;
 }
 
 } // namespace corvane::cli

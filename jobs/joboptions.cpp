@@ -15,6 +15,7 @@ automation::RunSettings runSettings(const JobOptions& options)
     settings.onlyFirstSheet = options.onlyFirstSheet;
     settings.appointedSheet = options.appointedSheet;
     settings.appointedSheetName = options.appointedSheetName;
+    settings.dryRun = options.dryRun;
     return settings;
 }
 

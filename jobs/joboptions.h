@@ -32,6 +32,10 @@ struct JobOptions
     automation::ServerChoice server = automation::ServerChoice::Auto;
     // Where each workbook's original goes before the run saves it; empty for no backup.
     QString backupFolder;
+    // A preview: the run does all its work but saves nothing, writes no list and deletes none.
+    bool dryRun = false;
+    // Where the run's change report goes (".csv" or ".jsonl"); empty for none.
+    QString reportPath;
 
     // Find and replace.
     bool justShow = false;

@@ -15,7 +15,9 @@ QString folderMissingMessage()
 bool prepareRun(JobOptions& options)
 {
     setListPaths(options);
-    deleteOldLists(options);
+    // A preview writes no lists, so the last real run's lists stay.
+    if (!options.dryRun)
+        deleteOldLists(options);
     return platform::FolderExists(options.sourcePath);
 }
 

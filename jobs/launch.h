@@ -17,7 +17,8 @@ namespace corvane::jobs {
 // "文件夹不存在,请选择正确路径!"
 QString folderMissingMessage();
 
-// Stores the list paths, deletes the lists of an earlier run, then tests the folder. False
+// Stores the list paths, deletes the lists of an earlier run (not for a preview), then tests
+// the folder. False
 // means the launch must stop with folderMissingMessage(); the old lists are gone by then.
 bool prepareRun(JobOptions& options);
 

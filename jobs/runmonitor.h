@@ -29,6 +29,10 @@ signals:
     void runCutShort();
     // A stop was requested and taken up: the run summed up and listed the workbooks done.
     void runStopped();
+    // The change report could not be created (the run did not start) or not written whole.
+    void reportFailed(QString path, QString reason);
+    // The run is over and its change report, at `path`, is complete.
+    void reportWritten(QString path);
 };
 
 } // namespace corvane::jobs

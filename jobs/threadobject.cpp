@@ -1,6 +1,7 @@
 #include "threadobject.h"
 
 #include "backup.h"
+#include "changereport.h"
 #include "joboptions.h"
 #include "picturejob.h"
 #include "resultlists.h"
@@ -110,14 +111,38 @@ ThreadObject::ThreadObject(QObject* parent) : QObject(parent), m_monitor(new Run
 automation::RunEnd ThreadObject::run(automation::Operation& operation, automation::RunSink& sink)
 {
     const JobOptions& options = jobOptions();
+    // Nothing is saved in a preview, so there is nothing to back up.
     std::optional<WorkbookBackup> backup;
-    if (!options.backupFolder.isEmpty())
+    if (!options.backupFolder.isEmpty() && !options.dryRun)
         backup.emplace(options.sourcePath, options.backupFolder);
     automation::RunControl control;
     control.stop = &m_stop;
     control.saveGuard = backup ? &*backup : nullptr;
+
+    ChangeReport report;
+    const QString reportPath = options.reportPath;
+    if (!reportPath.isEmpty()) {
+        QString error;
+        if (!report.open(reportPath, reportFormatFor(reportPath).value_or(ReportFormat::JsonLines), &error)) {
+            // Changing workbooks without the record that was asked for is not what the user wanted.
+            emit m_monitor->reportFailed(QDir::toNativeSeparators(reportPath), error);
+            sink.status(reportNotWrittenMessage(QDir::toNativeSeparators(reportPath)));
+            sink.runEnded();
+            emit m_monitor->runCutShort();
+            return automation::RunEnd::CutShort;
+        }
+    }
+    ReportSink reportSink(sink, report);
     const automation::RunEnd end = automation::runOperation(
-        runSettings(jobOptions()), installedServerFactory(), operation, sink, control);
+        runSettings(jobOptions()), installedServerFactory(), operation,
+        reportPath.isEmpty() ? sink : static_cast<automation::RunSink&>(reportSink), control);
+    if (!reportPath.isEmpty()) {
+        QString error;
+        if (report.close(&error))
+            emit m_monitor->reportWritten(reportPath);
+        else
+            emit m_monitor->reportFailed(QDir::toNativeSeparators(reportPath), error);
+    }
     if (end == automation::RunEnd::CutShort)
         emit m_monitor->runCutShort();
     else if (end == automation::RunEnd::Stopped)

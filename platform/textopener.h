@@ -1,4 +1,5 @@
-// Shows a text file (a result list) to the user in the desktop's editor, without waiting.
+// Shows a text file (a result list) or a folder to the user with the desktop's handler, without
+// waiting.
 #pragma once
 
 #include <QString>
@@ -12,5 +13,7 @@ inline constexpr char kTextOpenerVariable[] = "CORVANE_TEXT_OPENER";
 // Starts the viewer detached and does not check whether it started: notepad.exe on Windows,
 // the desktop's default handler for text files (xdg-open) elsewhere.
 void openTextFile(const QString& path);
+// Shows a folder to the user in the desktop's file manager, the same way.
+void openFolder(const QString& path);
 
 } // namespace corvane::platform

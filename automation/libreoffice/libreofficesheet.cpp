@@ -554,7 +554,8 @@ std::vector<CellAddress> LibreOfficeSheet::extraMatches(const Reference<css::tab
     return found;
 }
 
-bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, const QString& replacement)
+bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, const QString& replacement,
+                               const CellChanged& changed)
 {
     m_replaceRefusal.clear();
     if (what.isEmpty())
@@ -627,7 +628,7 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
         const QRegularExpression pattern = wildcardExpression(what, false);
         const bool guarded = sheetProtected();
         std::unique_ptr<CalculationPause> pause;
-        bool changed = false;
+        bool any = false;
         QString failures;
         QString lockedCells;
         for (const CellAddress& address : cells) {
@@ -655,9 +656,15 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
             // Formulas that depend on the rewritten cells are computed once, after the last.
             if (!pause)
                 pause = std::make_unique<CalculationPause>(m_workbook->document());
-            if (enter(cell, after, &before))
-                changed = true;
-            else
+            if (enter(cell, after, &before)) {
+                any = true;
+                if (changed) {
+                    // Read back: what the cell now holds, not what was typed into it.
+                    const QString now = cellFormula(cell);
+                    if (now != before.text)
+                        changed(address, before.text, now);
+                }
+            } else
                 failures = cellName(address);
         }
         if (!failures.isEmpty())
@@ -673,7 +680,7 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
             m_replaceRefusal =
                 QStringLiteral("could not replace in cell %1: the cell is locked on a protected sheet")
                     .arg(lockedCells);
-        return changed;
+        return any;
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);
         return false;

@@ -7,6 +7,7 @@
 #include "sharedstrings.h"
 #include "worksheet.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -207,7 +208,8 @@ bool NativeSheet::mayHold(const QString& what)
     return !worksheet() || may;
 }
 
-bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QString& replacement)
+bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QString& replacement,
+                          const CellChanged& changed)
 {
     Worksheet* ws = worksheet();
     if (!ws)
@@ -220,6 +222,7 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
     {
         CellAddress cell;
         QString text;
+        QString before;
     };
     std::vector<Change> changes;
     m_replaceRefusal.clear();
@@ -237,9 +240,9 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
             const QString text = ws->formulaBarText(c, it->row);
             if (!pattern.matches(text))
                 continue;
-            const QString changed = pattern.replaceAll(text, replacement);
-            if (changed != text)
-                changes.push_back({{it->row, c.column}, changed});
+            const QString after = pattern.replaceAll(text, replacement);
+            if (after != text)
+                changes.push_back({{it->row, c.column}, after, text});
         }
     }
     // A shared string whose every cell takes the same new text is changed in place, and the
@@ -280,6 +283,7 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
         }
     }
     bool any = false;
+    std::vector<std::size_t> applied;
     for (const auto& [index, change] : inPlace) {
         strings->setText(index, change.first);
         any = true;
@@ -288,8 +292,10 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
         m_workbook.sharedStringEdited();
     for (size_t i = 0; i < changes.size(); ++i) {
         const Change& ch = changes[i];
-        if (stringOf[i] >= 0 && inPlace.count(stringOf[i]))
+        if (stringOf[i] >= 0 && inPlace.count(stringOf[i])) {
+            applied.push_back(i);
             continue;
+        }
         if (!writable(*ws, ch.cell)) {
             m_replaceRefusal =
                 QStringLiteral("could not replace in cell %1: %2").arg(cellName(ch.cell), m_lastError);
@@ -310,10 +316,22 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
         } else if (!ws->write(ch.cell.row, ch.cell.column, input)) {
             continue;
         }
+        applied.push_back(i);
         any = true;
     }
     if (any)
         m_workbook.contentsChanged();
+    if (changed) {
+        // Read back: what the cell now holds, not what was typed into it.
+        std::sort(applied.begin(), applied.end());
+        for (const std::size_t i : applied) {
+            const Change& ch = changes[i];
+            const GridCell* c = ws->grid().find(ch.cell.row, ch.cell.column);
+            const QString now = c ? ws->formulaBarText(*c, ch.cell.row) : QString();
+            if (now != ch.before)
+                changed(ch.cell, ch.before, now);
+        }
+    }
     return any;
 }
 

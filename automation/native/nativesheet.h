@@ -29,7 +29,8 @@ public:
     std::optional<CellAddress> cell(int row, int column) override;
     std::optional<CellAddress> find(const RangeAddress& in, const FindQuery& query,
                                     std::optional<CellAddress> after = std::nullopt) override;
-    bool replace(const RangeAddress& in, const QString& what, const QString& replacement) override;
+    bool replace(const RangeAddress& in, const QString& what, const QString& replacement,
+                 const CellChanged& changed = {}) override;
     bool mayHold(const QString& what) override;
     CellValue value(const CellAddress& cell) override;
     QString formula(const CellAddress& cell) override;
@@ -49,6 +50,7 @@ public:
     bool deleteShape(int index) override;
     bool addPicture(const QString& file, double left, double top, double width, double height) override;
     QString lastError() const override { return m_lastError; }
+    int lastAdjustedFormulas() const override { return m_adjustedFormulas; }
     QString replaceRefusal() const override { return m_replaceRefusal; }
 
     bool hasGrid() const { return m_hasGrid; }
@@ -95,6 +97,7 @@ private:
     Worksheet* m_worksheet = nullptr;
     QString m_lastError;
     QString m_replaceRefusal;
+    int m_adjustedFormulas = -1;
     // The column and row whose edges were asked for last: a picture placed on those edges is
     // anchored there, even in a hidden column or row that shares its edge with its neighbours.
     int m_edgeColumn = 0;

@@ -544,6 +544,8 @@ void RowColumnEdit::adjustSharedGroups(WorksheetWork& work)
                 anyChange = true;
             int r = 0, col = 0;
             survives[i] = newPlace(m->row, m->column, r, col);
+            if (survives[i] && memberTexts[i] != own)
+                ++m_adjustedFormulas;
             if (!survives[i] || r - masterRow != dr || col - masterColumn != dc ||
                 formula::translateFormula(adjustedMaster, dr, dc) != memberTexts[i])
                 uniform = false;
@@ -586,6 +588,9 @@ void RowColumnEdit::adjustFormulas(WorksheetWork& work)
         if (adjustRaw(f.child_value(), work.home, out)) {
             setText(f, out);
             work.changed = true;
+            const bool rows = m_edit.axis == SheetEdit::Axis::Rows;
+            if (!work.edited || formula::shiftIndex(rows ? c.row : c.column, m_edit))
+                ++m_adjustedFormulas;
         }
         if (work.edited && f.attribute("ref")) {
             const auto ref = formula::adjustRangeAddress(f.attribute("ref").value(), m_edit);
@@ -1294,6 +1299,7 @@ bool NativeSheet::editLines(const SheetEdit& edit)
         sheets.push_back(s);
     }
     RowColumnEdit work(m_workbook.package(), std::move(parts), edited, edit);
+    m_adjustedFormulas = -1;
     if (!work.prepare()) {
         m_lastError = work.error();
         return false;
@@ -1311,6 +1317,7 @@ bool NativeSheet::editLines(const SheetEdit& edit)
         m_lastError = work.error();
         return false;
     }
+    m_adjustedFormulas = work.adjustedFormulas();
     return true;
 }
 

@@ -48,6 +48,9 @@ public:
     // parse again (a fault of this code); parts put in before stay.
     bool apply();
 
+    // Cell formulas of the surviving cells, on every sheet, whose text the edit changed (a
+    // shared formula counts once per cell); known after prepare().
+    int adjustedFormulas() const { return m_adjustedFormulas; }
     // Worksheet parts that apply() replaced: their part objects were renewed.
     const std::vector<std::string>& replacedWorksheets() const { return m_replacedWorksheets; }
     const QString& error() const { return m_error; }
@@ -98,6 +101,7 @@ private:
     std::vector<std::pair<std::size_t, std::string>> m_names; // defined name position, raw text
     std::vector<std::string> m_replacedWorksheets;
     QString m_error;
+    int m_adjustedFormulas = 0;
 };
 
 } // namespace corvane::automation::native

@@ -333,7 +333,7 @@ private slots:
         QCOMPARE(rowOrder("widget_6"),
                  (QStringList{"pBtn_SourcePath", "lEdt_SourcePath", "cBox_OnlyFirstSheet",
                               "cBox_AppointedSheet", "lEdt_AppointedSheetName", "pBtn_MustRead",
-                              "pBtn_RemoveSheet", "lb_Server", "comboBox_Server"}));
+                              "pBtn_RemoveSheet", "lb_Server", "comboBox_Server", "cBox_Preview"}));
         QCOMPARE(rowOrder("widget_4"),
                  (QStringList{"label_2", "lEdt_CellFindText", "label_3", "sBox_CellRight", "label_4",
                               "sBox_CellLeft", "label_9", "sBox_CellDown", "label_10", "sBox_CellUp",

@@ -126,12 +126,13 @@ std::optional<CellAddress> MemorySheet::find(const RangeAddress& in, const FindQ
     return first;
 }
 
-bool MemorySheet::replace(const RangeAddress& in, const QString& what, const QString& replacement)
+bool MemorySheet::replace(const RangeAddress& in, const QString& what, const QString& replacement,
+                          const automation::CellChanged& changed)
 {
     if (m_chart || what.isEmpty())
         return false;
     const QRegularExpression rx = wildcardPattern(what, false);
-    bool changed = false;
+    bool any = false;
     for (auto& [key, text] : m_cells) {
         if (!inside(in, key.first, key.second))
             continue;
@@ -150,11 +151,13 @@ bool MemorySheet::replace(const RangeAddress& in, const QString& what, const QSt
             continue;
         out += text.mid(from);
         if (out != text) {
+            if (changed)
+                changed({key.first, key.second}, text, out);
             text = out;
-            changed = true;
+            any = true;
         }
     }
-    return changed;
+    return any;
 }
 
 CellValue MemorySheet::value(const CellAddress& cell)

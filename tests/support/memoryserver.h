@@ -64,8 +64,8 @@ public:
     std::optional<automation::CellAddress> find(const automation::RangeAddress& in,
                                                 const automation::FindQuery& query,
                                                 std::optional<automation::CellAddress> after) override;
-    bool replace(const automation::RangeAddress& in, const QString& what,
-                 const QString& replacement) override;
+    bool replace(const automation::RangeAddress& in, const QString& what, const QString& replacement,
+                 const automation::CellChanged& changed = {}) override;
     automation::CellValue value(const automation::CellAddress& cell) override;
     QString formula(const automation::CellAddress& cell) override;
     bool setValue(const automation::CellAddress& cell, const QString& text) override;
