@@ -1,6 +1,8 @@
 // An open workbook. It owns its sheets; they live until the workbook is closed.
 #pragma once
 
+#include "replaceplaces.h"
+
 #include <QString>
 
 namespace corvane::automation {
@@ -22,6 +24,24 @@ public:
     // lastError) when refused, for example when it is the last visible sheet; the workbook is
     // then unchanged.
     virtual bool deleteSheet(int index) = 0;
+
+    // Renames the sheet at 1-based `index` to `name`; every reference to the sheet in the
+    // workbook follows (formulas, defined names, charts, validations, conditional formats,
+    // hyperlink locations, document properties). False (with lastError) when refused (an
+    // invalid, too long or duplicate name); the workbook is then unchanged.
+    virtual bool renameSheet(int index, const QString& name)
+    {
+        (void)index;
+        (void)name;
+        return false;
+    }
+
+    // The workbook-wide side of Sheet::replaceInPlaces: the external links' targets, for Links.
+    virtual PlaceOutcome replaceInPlaces(const PlaceEdit& edit)
+    {
+        (void)edit;
+        return {};
+    }
 
     // Writes the workbook back to its file. False (with lastError) when it could not be
     // saved; the file on disk is then unchanged.
