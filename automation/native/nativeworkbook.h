@@ -35,6 +35,8 @@ public:
     Sheet* sheet(int index) override;
     // Takes the sheet out with everything only it used (sheetdeletion.cpp).
     bool deleteSheet(int index) override;
+    // The external links' targets (sheetplaces.cpp).
+    PlaceOutcome replaceInPlaces(const PlaceEdit& edit) override;
     bool save() override;
     void close() override;
     QString lastError() const override { return m_lastError; }
