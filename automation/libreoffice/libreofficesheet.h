@@ -46,6 +46,8 @@ public:
     std::optional<CellAddress> shapeTopLeftCell(int index) override;
     bool deleteShape(int index) override;
     bool addPicture(const QString& file, double left, double top, double width, double height) override;
+    // Reports the places it cannot reach (libreofficeplaces.cpp).
+    PlaceOutcome replaceInPlaces(const PlaceEdit& edit) override;
     QString lastError() const override { return m_lastError; }
 
 private:

@@ -28,6 +28,8 @@ public:
     int sheetCount() override;
     Sheet* sheet(int index) override;
     bool deleteSheet(int index) override;
+    // Reports the external links as out of reach (libreofficeplaces.cpp).
+    PlaceOutcome replaceInPlaces(const PlaceEdit& edit) override;
     bool save() override;
     void close() override;
     QString lastError() const override { return m_lastError; }
