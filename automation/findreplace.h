@@ -7,10 +7,18 @@
 
 #include <QString>
 
+#include <utility>
+
 namespace corvane::automation {
 
 struct ReplaceOptions
 {
+    ReplaceOptions() = default;
+    ReplaceOptions(QString find, QString replace, bool listOnly = false, ReplacePlaces also = {})
+        : findText(std::move(find)), replaceText(std::move(replace)), justShow(listOnly), places(also)
+    {
+    }
+
     QString findText; // passed to the server as typed, even when empty
     QString replaceText;
     bool justShow = false; // find only: no replace, no save
