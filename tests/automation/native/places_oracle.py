@@ -12,7 +12,10 @@ nowhere else in the package (no cell shows it, no other part holds it). Then:
    (a threaded comment's person and id, each note's author, every header code), keeps every cell,
    and leaves every part outside the place's own parts byte-identical. On a sheet whose objects
    are protected, comments and shapes are refused: the workbook is listed as failed, unchanged.
-3. A sample of the changed workbooks is loaded by LibreOffice, which must find the new texts in
+3. Mentions in threaded comments (a corpus workbook's threaded comments rewritten to hold them):
+   a mention after a hit moves with the text, one before it stays, and a hit inside a mention is
+   refused and reported, leaving that comment and its note as they were.
+4. A sample of the changed workbooks is loaded by LibreOffice, which must find the new texts in
    the notes and in the headers and footers (skipped without python3-uno).
 
 Prints each place's coverage: workbooks that have it, replaced, verified.
@@ -234,6 +237,49 @@ def office_texts(samples, work):
     return texts
 
 
+TC = "{http://schemas.microsoft.com/office/spreadsheetml/2018/threadedcomments}"
+PERSON = "{7305E7A7-E410-8C4C-A5C1-67489F9B7D76}"
+
+
+def threaded(ref, text, start, length, n):
+    return ('<threadedComment ref="%s" dT="2020-09-21T17:32:33.59" personId="%s" id="{00000000-0000-0000-0000-00000000000%d}">'
+            '<text>%s</text><mentions><mention mentionpersonId="%s" mentionId="{10000000-0000-0000-0000-00000000000%d}" '
+            'startIndex="%d" length="%d"/></mentions></threadedComment>' % (ref, PERSON, n, text, PERSON, n, start, length))
+
+
+def mentions_check(cli, corpus, work):
+    source = os.path.join(corpus, "poi__64759.xlsx")
+    if not os.path.exists(source):
+        return
+    folder = os.path.join(work, "mentions") + os.sep
+    os.makedirs(folder)
+    copy = folder + "mentions.xlsx"
+    part = "xl/threadedComments/threadedComment1.xml"
+    # C2 keeps its note, whose text also holds "testing".
+    body = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<ThreadedComments xmlns="%s">%s%s%s'
+            '</ThreadedComments>' % (TC[1:-1], threaded("C2", "@testing team, look", 0, 13, 1),
+                                     threaded("D5", "@Bob see testing", 0, 4, 2),
+                                     threaded("E6", "testing by @Bob", 11, 4, 3)))
+    with zipfile.ZipFile(source) as z, zipfile.ZipFile(copy, "w", zipfile.ZIP_DEFLATED) as out:
+        for info in z.infolist():
+            out.writestr(info.filename, body.encode() if info.filename == part else z.read(info.filename))
+    note_before = entries(copy)["xl/comments1.xml"]
+    r = run(cli, folder, ["--find", "TESTING", "--replace", "checked-longer", "--also", "comments"])
+    check(r.returncode == 0 and listed(folder, "mentions.xlsx", MATCHED) and "C2" in r.stderr and
+          "mention" in r.stderr, "mentions: the refusal at C2 is not reported: %s %s" % (r.stdout, r.stderr))
+    root = ET.fromstring(entries(copy)[part])
+    got = {}
+    for tc in root.iter(TC + "threadedComment"):
+        m = tc.find(TC + "mentions/" + TC + "mention")
+        got[tc.get("ref")] = (tc.find(TC + "text").text, int(m.get("startIndex")), int(m.get("length")),
+                              tc.get("personId"))
+    want = {"C2": ("@testing team, look", 0, 13, PERSON), "D5": ("@Bob see checked-longer", 0, 4, PERSON),
+            "E6": ("checked-longer by @Bob", 18, 4, PERSON)}
+    check(got == want, "mentions: %s, not %s" % (got, want))
+    check(entries(copy)["xl/comments1.xml"] == note_before, "mentions: the note of the refused comment changed")
+    openpyxl.load_workbook(copy)
+
+
 def main():
     cli = sys.argv[1]
     # openpyxl on a hostile workbook must fail here, not take the machine's memory.
@@ -310,6 +356,7 @@ def main():
                         samples.append((place, copy, word))
             coverage.append((place, having, replaced, refused, verified))
 
+        mentions_check(cli, corpus, work)
         unlimited()
         office = office_texts([s[1] for s in samples], work)
         if office is not None:
