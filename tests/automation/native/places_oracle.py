@@ -141,6 +141,9 @@ PLACES = [
 ]
 
 
+PLACE_READERS = {place: reader for place, _, reader, _ in PLACES}
+
+
 def may_have(path, allowed, marker):
     """Whether one of the place's parts holds the marker: a cheap look before openpyxl reads it."""
     try:
@@ -280,6 +283,33 @@ def mentions_check(cli, corpus, work):
     openpyxl.load_workbook(copy)
 
 
+def libreoffice_server_check(cli, work, lo_samples):
+    """The same replace with --server libreoffice on one workbook per place: every hit replaced
+    (LibreOffice writes the whole package anew, so only the texts are compared); links are
+    reported as out of its reach."""
+    if shutil.which(os.environ.get("CORVANE_SOFFICE") or "soffice") is None:
+        print("LibreOffice server check skipped: no soffice")
+        return
+    for place, (source, word, before) in sorted(lo_samples.items()):
+        folder = os.path.join(work, "lo-" + place) + os.sep
+        os.makedirs(folder)
+        name = os.path.basename(source)
+        copy = folder + name
+        shutil.copyfile(source, copy)
+        os.chmod(copy, 0o644)
+        r = subprocess.run([cli, "replace", "--folder", folder, "--server", "libreoffice", "--find", word,
+                            "--replace", REPLACEMENT, "--also", place + ",links"],
+                           capture_output=True, text=True, timeout=600)
+        check(r.returncode == 0 and listed(folder, name, MATCHED) and "cannot search or replace in links" in r.stderr,
+              "LibreOffice %s %s: %s %s" % (place, name, r.stdout, r.stderr))
+        pattern = re.compile(re.escape(word), re.IGNORECASE)
+        hits = sum(len(pattern.findall(t[4])) for t in before)
+        after = [t[4] for t in PLACE_READERS[place](copy)]
+        check(not any(pattern.search(t) for t in after) and sum(t.count(REPLACEMENT) for t in after) == hits,
+              "LibreOffice %s %s: %d hit(s) of %r, after: %s" % (place, name, hits, word, after[:5]))
+    print("LibreOffice server replaced in: %s" % ", ".join(sorted(lo_samples)))
+
+
 def main():
     cli = sys.argv[1]
     # openpyxl on a hostile workbook must fail here, not take the machine's memory.
@@ -293,6 +323,7 @@ def main():
     work = tempfile.mkdtemp(prefix="corvane-places-")
     coverage = []
     samples = []  # (place, changed copy, new word)
+    lo_samples = {}  # place: (source, word, texts before), for the LibreOffice server
     try:
         for place, allowed, reader, marker in PLACES:
             having = replaced = refused = verified = 0
@@ -351,12 +382,16 @@ def main():
                 ok = parts_kept and got == want and cells_kept
                 if ok:
                     verified += 1
+                    if place != "links" and place not in lo_samples and not any(t[0] == "thread" for t in before):
+                        lo_samples[place] = (source, word, before)
                     if place in ("comments", "headers") and sum(1 for s in samples if s[0] == place) < 2 and \
                             any(t[0] in ("note", "header") for t in before if pattern.search(t[4])):
                         samples.append((place, copy, word))
             coverage.append((place, having, replaced, refused, verified))
 
         mentions_check(cli, corpus, work)
+        unlimited()
+        libreoffice_server_check(cli, work, lo_samples)
         unlimited()
         office = office_texts([s[1] for s in samples], work)
         if office is not None:
