@@ -175,7 +175,8 @@ std::set<QString> threadedComments(PlaceWork& work, const std::string& partName,
         if (!isNamed(c, "threadedComment"))
             continue;
         pugi::xml_node textNode = firstNamed(c, "text");
-        const QString text = decodeCellText(rawText(textNode));
+        // Plain XML text: no _xHHHH_ escapes here, unlike the notes' texts.
+        const QString text = decodeXml(rawText(textNode));
         const auto hits = work.pattern().occurrences(text);
         if (hits.empty())
             continue;
@@ -213,7 +214,7 @@ std::set<QString> threadedComments(PlaceWork& work, const std::string& partName,
         }
         QString changed = text;
         work.replaceText(changed);
-        setRawText(textNode, encodeCellText(changed));
+        setRawText(textNode, encodeXml(changed));
         for (auto& [attr, start] : moved)
             attr.set_value(std::to_string(start).c_str());
         part->setDirty();
