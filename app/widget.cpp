@@ -168,6 +168,8 @@ Widget::Widget(QWidget* parent)
         ui->comboBox_Server->setCurrentIndex(
             ui->comboBox_Server->findData(automation::serverChoiceName(*server)));
 
+    setUpAlsoReplace();
+
     fitTextsIntoTheForm();
     placeOnScreen(pos());
 
@@ -195,6 +197,44 @@ Widget::Widget(QWidget* parent)
     statusArea->addWidget(progressBar);
 
     addRunControls();
+}
+
+std::vector<std::pair<QCheckBox*, automation::ReplacePlace>> Widget::alsoReplaceBoxes() const
+{
+    return {{ui->cBox_AlsoComments, automation::ReplacePlace::Comments},
+            {ui->cBox_AlsoShapes, automation::ReplacePlace::Shapes},
+            {ui->cBox_AlsoHeaders, automation::ReplacePlace::Headers},
+            {ui->cBox_AlsoLinks, automation::ReplacePlace::Links},
+            {ui->cBox_AlsoSheetNames, automation::ReplacePlace::SheetNames}};
+}
+
+automation::ReplacePlaces Widget::alsoReplacePlaces() const
+{
+    automation::ReplacePlaces places;
+    for (const auto& [box, place] : alsoReplaceBoxes())
+        places.set(place, box->isChecked());
+    return places;
+}
+
+void Widget::setUpAlsoReplace()
+{
+    // A file without the line means no place beside the cells, so it gains one only once the
+    // user has changed a box; an unknown name in it is passed over.
+    automation::ReplacePlaces remembered;
+    for (const QString& name : QString::fromLatin1(GetSetting("alsoReplace")).split(QLatin1Char(','))) {
+        automation::ReplacePlaces one;
+        if (automation::ReplacePlaces::parse(name, one))
+            for (automation::ReplacePlace place : automation::ReplacePlaces::all())
+                if (one.has(place))
+                    remembered.set(place);
+    }
+    for (const auto& [box, place] : alsoReplaceBoxes()) {
+        box->setChecked(remembered.has(place));
+        connect(box, &QCheckBox::clicked, this, [this]() {
+            SetSetting("alsoReplace", alsoReplacePlaces().names().toLatin1());
+            SaveSettings(SaveMode::UpdateExisting);
+        });
+    }
 }
 
 void Widget::addRunControls()
@@ -536,6 +576,7 @@ void Widget::on_pBtn_ReplaceExcelText_clicked()
     options.sourcePath = ui->lEdt_SourcePath->text();
     options.findText = ui->lEdt_FindText->text();
     options.replaceText = ui->lEdt_ReplaceExcelText->text();
+    options.alsoReplace = alsoReplacePlaces();
     readSheetChoice(options);
     options.openLists = true;
 

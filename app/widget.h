@@ -12,6 +12,8 @@
 #include <QWidget>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QProgressBar;
@@ -102,6 +104,11 @@ private:
     using WorkerSlot = void (jobs::ThreadObject::*)();
 
     void readSheetChoice(jobs::JobOptions& options) const;
+    // The row "同时替换：" under the find and replace row: one box per place, ticked as the
+    // settings file remembers them; a click writes the choice there.
+    std::vector<std::pair<QCheckBox*, automation::ReplacePlace>> alsoReplaceBoxes() const;
+    automation::ReplacePlaces alsoReplacePlaces() const;
+    void setUpAlsoReplace();
     // The search or the appointed cells, as the cell and picture launches take them.
     void readCellLocating(jobs::JobOptions& options) const;
     // `startedBy` gets the focus back when the run ends.

@@ -2,7 +2,9 @@
 
 #include "runsink.h"
 #include "sheet.h"
+#include "workbook.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace corvane::automation {
@@ -27,10 +29,35 @@ void FindReplaceOperation::beginWorkbook()
     m_matched = false;
     m_changed = false;
     m_refused = false;
+    m_toldUnsupported = false;
+}
+
+PlaceEdit FindReplaceOperation::placeEdit() const
+{
+    return {m_options.places, m_options.findText, m_options.replaceText, m_options.justShow};
+}
+
+void FindReplaceOperation::takePlaceOutcome(const PlaceOutcome& outcome, const QString& where, RunSink& sink)
+{
+    m_matched = m_matched || outcome.found;
+    m_changed = m_changed || outcome.changed;
+    if (!outcome.refusal.isEmpty()) {
+        m_refused = true;
+        sink.workbookFailed(m_workbookPath, where + outcome.refusal);
+    }
+    if (!outcome.unsupported.isEmpty() && !m_toldUnsupported) {
+        m_toldUnsupported = true;
+        sink.workbookFailed(m_workbookPath, outcome.unsupported);
+    }
 }
 
 Operation::AfterSheet FindReplaceOperation::workOnSheet(Sheet& sheet, RunSink& sink)
 {
+    // The places lie outside the cells, so the look at the cells below does not cover them;
+    // listing only needs the first hit.
+    if (m_options.places.any() && !(m_options.justShow && m_matched))
+        takePlaceOutcome(sheet.replaceInPlaces(placeEdit()),
+                         QStringLiteral("sheet \"%1\": ").arg(sheet.name()), sink);
     if (!sheet.mayHold(m_options.findText))
         return AfterSheet::NextSheet;
     // A sheet without a cell grid (a chart sheet) holds nothing to find.
@@ -56,6 +83,45 @@ Operation::AfterSheet FindReplaceOperation::workOnSheet(Sheet& sheet, RunSink& s
         }
     }
     return AfterSheet::NextSheet;
+}
+
+void FindReplaceOperation::afterSheets(Workbook& workbook, const SheetChoice& choice, RunSink& sink)
+{
+    if (m_options.places.has(ReplacePlace::Links) && !(m_options.justShow && m_matched))
+        takePlaceOutcome(workbook.replaceInPlaces(placeEdit()), QString(), sink);
+    // Last, so that the sheets were found by the names they had when the run began.
+    if (m_options.places.has(ReplacePlace::SheetNames))
+        renameSheets(workbook, choice, sink);
+}
+
+void FindReplaceOperation::renameSheets(Workbook& workbook, const SheetChoice& choice, RunSink& sink)
+{
+    const int count = choice.onlyFirstSheet ? std::min(1, workbook.sheetCount()) : workbook.sheetCount();
+    for (int i = 1; i <= count; ++i) {
+        Sheet* sheet = workbook.sheet(i);
+        if (!sheet)
+            continue;
+        const QString name = sheet->name();
+        if (choice.appointedSheet && name != choice.appointedSheetName)
+            continue;
+        bool hit = false;
+        const QString renamed = replaceWildcardText(name, m_options.findText, m_options.replaceText, &hit);
+        if (!hit)
+            continue;
+        m_matched = true;
+        if (m_options.justShow || renamed == name)
+            continue;
+        if (workbook.renameSheet(i, renamed)) {
+            m_changed = true;
+        } else {
+            m_refused = true;
+            const QString reason = workbook.lastError();
+            sink.workbookFailed(
+                m_workbookPath,
+                QStringLiteral("sheet \"%1\": ").arg(name) +
+                    (reason.isEmpty() ? QStringLiteral("the server cannot rename sheets") : reason));
+        }
+    }
 }
 
 Operation::WorkbookOutcome FindReplaceOperation::endWorkbook()

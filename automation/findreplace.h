@@ -3,16 +3,26 @@
 #pragma once
 
 #include "operation.h"
+#include "replaceplaces.h"
 
 #include <QString>
+
+#include <utility>
 
 namespace corvane::automation {
 
 struct ReplaceOptions
 {
+    ReplaceOptions() = default;
+    ReplaceOptions(QString find, QString replace, bool listOnly = false, ReplacePlaces also = {})
+        : findText(std::move(find)), replaceText(std::move(replace)), justShow(listOnly), places(also)
+    {
+    }
+
     QString findText; // passed to the server as typed, even when empty
     QString replaceText;
     bool justShow = false; // find only: no replace, no save
+    ReplacePlaces places;  // where else than in cells the text is found and replaced
 };
 
 // "查找修改2个Excel文件,耗时15秒。"
@@ -29,15 +39,21 @@ public:
     void takeUpWorkbook(const QString& path) override { m_workbookPath = path; }
     void beginWorkbook() override;
     AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) override;
+    void afterSheets(Workbook& workbook, const SheetChoice& choice, RunSink& sink) override;
     WorkbookOutcome endWorkbook() override;
     void finishRun(const RunTotals& totals, RunSink& sink) override;
 
 private:
+    PlaceEdit placeEdit() const;
+    void takePlaceOutcome(const PlaceOutcome& outcome, const QString& where, RunSink& sink);
+    void renameSheets(Workbook& workbook, const SheetChoice& choice, RunSink& sink);
+
     ReplaceOptions m_options;
     QString m_workbookPath;
-    bool m_matched = false; // the workbook's first find has succeeded; no further find is made
-    bool m_changed = false; // a replacement changed a cell of the workbook
-    bool m_refused = false; // the server refused a replacement in the workbook
+    bool m_matched = false;         // the workbook's first find has succeeded; no further find is made
+    bool m_changed = false;         // a replacement changed a cell of the workbook
+    bool m_refused = false;         // the server refused a replacement in the workbook
+    bool m_toldUnsupported = false; // the workbook's unreachable places were reported
 };
 
 } // namespace corvane::automation

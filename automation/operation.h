@@ -78,6 +78,14 @@ public:
         (void)sink;
     }
     virtual AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) = 0;
+    // After the selected sheets of a workbook were worked on (not after an EndRun): the
+    // workbook-wide part of the operation, which may rename sheets.
+    virtual void afterSheets(Workbook& workbook, const SheetChoice& choice, RunSink& sink)
+    {
+        (void)workbook;
+        (void)choice;
+        (void)sink;
+    }
     virtual WorkbookOutcome endWorkbook() = 0;
     // The workbook just ended was not saved after all (its save failed, or a part of it could
     // not be read): what the operation counted in it must not count.

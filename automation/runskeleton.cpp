@@ -264,6 +264,8 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
                 break;
         }
 
+        operation.afterSheets(
+            *workbook, {settings.onlyFirstSheet, settings.appointedSheet, settings.appointedSheetName}, sink);
         const Operation::WorkbookOutcome outcome = operation.endWorkbook();
         const QString damage = workbook->damage();
         const int changes = bookSink.changes();

@@ -4,6 +4,7 @@
 #include "celladdress.h"
 #include "cellvalue.h"
 #include "findquery.h"
+#include "replaceplaces.h"
 
 #include <QString>
 
@@ -54,6 +55,16 @@ public:
     {
         (void)what;
         return true;
+    }
+
+    // Replaces (or with findOnly, only looks for) `edit.what` in the sheet's texts outside its
+    // cells that `edit.places` names: comments, shapes, headers and footers, hyperlinks. Sheet
+    // names and the workbook's own places are not the sheet's. A place the server cannot reach
+    // is left alone and named in the outcome's `unsupported`.
+    virtual PlaceOutcome replaceInPlaces(const PlaceEdit& edit)
+    {
+        (void)edit;
+        return {};
     }
 
     virtual CellValue value(const CellAddress& cell) = 0;

@@ -1,6 +1,8 @@
 // An open workbook. It owns its sheets; they live until the workbook is closed.
 #pragma once
 
+#include "replaceplaces.h"
+
 #include <QString>
 
 namespace corvane::automation {
@@ -32,6 +34,13 @@ public:
         (void)index;
         (void)name;
         return false;
+    }
+
+    // The workbook-wide side of Sheet::replaceInPlaces: the external links' targets, for Links.
+    virtual PlaceOutcome replaceInPlaces(const PlaceEdit& edit)
+    {
+        (void)edit;
+        return {};
     }
 
     // Writes the workbook back to its file. False (with lastError) when it could not be

@@ -6,6 +6,7 @@
 #include "jobs/launch.h"
 #include "jobs/picturejob.h"
 
+#include <QStringList>
 #include <QTextStream>
 
 #include <utility>
@@ -13,6 +14,14 @@
 namespace corvane::cli {
 
 namespace {
+
+QString alsoPlaceNames()
+{
+    QStringList names;
+    for (automation::ReplacePlace place : automation::ReplacePlaces::all())
+        names << automation::ReplacePlaces::name(place);
+    return names.join(QLatin1Char(','));
+}
 
 CommandSpec replaceCommand()
 {
@@ -29,9 +38,17 @@ CommandSpec replaceCommand()
                          {},
                          false,
                          QStringLiteral("change nothing; only list the workbooks that hold the text")});
+    c.options.push_back(
+        {QStringLiteral("also"), QStringLiteral("PLACES"), false,
+         QStringLiteral("also find and replace in these places, joined by commas: ") + alsoPlaceNames()});
     c.check = [](const ParsedOptions& o) {
         if (!o.isSet(QStringLiteral("replace")) && !o.isSet(QStringLiteral("list-only")))
             return QStringLiteral("missing option '--replace' (or give --list-only)");
+        automation::ReplacePlaces places;
+        QString unknown;
+        if (o.isSet(QStringLiteral("also")) &&
+            !automation::ReplacePlaces::parse(o.value(QStringLiteral("also")), places, &unknown))
+            return QStringLiteral("unknown place '%1' in --also (known: %2)").arg(unknown, alsoPlaceNames());
         return QString();
     };
     c.run = [](const ParsedOptions& o, QTextStream& out, QTextStream& err) {
@@ -41,6 +58,9 @@ CommandSpec replaceCommand()
                 job.justShow = o.isSet(QStringLiteral("list-only"));
                 job.findText = o.value(QStringLiteral("find"));
                 job.replaceText = o.value(QStringLiteral("replace"));
+                automation::ReplacePlaces places;
+                automation::ReplacePlaces::parse(o.value(QStringLiteral("also")), places);
+                job.alsoReplace = places;
             },
             &jobs::ThreadObject::ReplaceExcelText);
     };

@@ -21,7 +21,7 @@ automation::RunSettings runSettings(const JobOptions& options)
 
 automation::ReplaceOptions replaceOptions(const JobOptions& options)
 {
-    return {options.findText, options.replaceText, options.justShow};
+    return {options.findText, options.replaceText, options.justShow, options.alsoReplace};
 }
 
 automation::CellLocating cellLocating(const JobOptions& options)

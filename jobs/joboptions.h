@@ -41,6 +41,7 @@ struct JobOptions
     bool justShow = false;
     QString findText;
     QString replaceText;
+    automation::ReplacePlaces alsoReplace; // places beside the cells
 
     // Cell locating: cell rewrite, row and column operations, pictures.
     QString cellFindText;

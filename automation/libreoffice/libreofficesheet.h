@@ -51,6 +51,8 @@ public:
     std::optional<CellAddress> shapeTopLeftCell(int index) override;
     bool deleteShape(int index) override;
     bool addPicture(const QString& file, double left, double top, double width, double height) override;
+    // Comments, shapes and headers through their text portions (libreofficeplaces.cpp).
+    PlaceOutcome replaceInPlaces(const PlaceEdit& edit) override;
     QString lastError() const override { return m_lastError; }
 
 private:

@@ -30,6 +30,8 @@ public:
     bool deleteSheet(int index) override;
     // Calc renames the sheet and follows the references to it; links into it are followed here.
     bool renameSheet(int index, const QString& name) override;
+    // Reports the external links as out of reach (libreofficeplaces.cpp).
+    PlaceOutcome replaceInPlaces(const PlaceEdit& edit) override;
     bool save() override;
     void close() override;
     QString lastError() const override { return m_lastError; }

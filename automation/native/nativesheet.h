@@ -49,6 +49,8 @@ public:
     std::optional<CellAddress> shapeTopLeftCell(int index) override;
     bool deleteShape(int index) override;
     bool addPicture(const QString& file, double left, double top, double width, double height) override;
+    // Comments, shapes, headers and footers, hyperlinks (sheetplaces.cpp).
+    PlaceOutcome replaceInPlaces(const PlaceEdit& edit) override;
     QString lastError() const override { return m_lastError; }
     int lastAdjustedFormulas() const override { return m_adjustedFormulas; }
     QString replaceRefusal() const override { return m_replaceRefusal; }

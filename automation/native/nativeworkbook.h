@@ -37,6 +37,8 @@ public:
     bool deleteSheet(int index) override;
     // Renames the sheet and every reference to it (sheetrename.cpp).
     bool renameSheet(int index, const QString& name) override;
+    // The external links' targets (sheetplaces.cpp).
+    PlaceOutcome replaceInPlaces(const PlaceEdit& edit) override;
     bool save() override;
     void close() override;
     QString lastError() const override { return m_lastError; }

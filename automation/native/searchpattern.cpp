@@ -228,4 +228,29 @@ QString SearchPattern::replaceAll(const QString& text, const QString& replacemen
     return out;
 }
 
+std::vector<std::pair<int, int>> SearchPattern::occurrences(const QString& text) const
+{
+    std::vector<std::pair<int, int>> out;
+    if (m_empty || text.isEmpty())
+        return out;
+    if (m_literal) {
+        if (m_whole) {
+            if (text.compare(m_plain, Qt::CaseInsensitive) == 0)
+                out.emplace_back(0, int(text.size()));
+            return out;
+        }
+        for (int from = int(text.indexOf(m_plain, 0, Qt::CaseInsensitive)); from >= 0;
+             from = int(text.indexOf(m_plain, from + m_plain.size(), Qt::CaseInsensitive)))
+            out.emplace_back(from, int(m_plain.size()));
+        return out;
+    }
+    auto it = m_regex.globalMatch(text);
+    while (it.hasNext()) {
+        const auto m = it.next();
+        if (m.capturedLength() > 0)
+            out.emplace_back(int(m.capturedStart()), int(m.capturedLength()));
+    }
+    return out;
+}
+
 } // namespace corvane::automation::native

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace corvane::automation::native {
@@ -22,6 +23,8 @@ public:
     // Replaces every non-overlapping occurrence, left to right; the inserted text is not
     // searched again. Returns the text unchanged when nothing matched.
     QString replaceAll(const QString& text, const QString& replacement) const;
+    // Where replaceAll would replace: each occurrence's start and length, left to right.
+    std::vector<std::pair<int, int>> occurrences(const QString& text) const;
 
     // Whether some text a number shows (General format: digits, ".", "E", "+", "-", or "#NUM!")
     // could match. When not, number cells need not be turned into text to be searched.

@@ -581,6 +581,54 @@ private slots:
         QCOMPARE(corvane::app::GetSetting("other"), QByteArray("1"));
     }
 
+    void alsoReplaceBoxesAreRememberedOnceChanged()
+    {
+        const char* boxes[] = {"cBox_AlsoComments", "cBox_AlsoShapes", "cBox_AlsoHeaders", "cBox_AlsoLinks",
+                               "cBox_AlsoSheetNames"};
+        const QStringList texts{"批注", "文本框", "页眉页脚", "超链接", "工作表名"};
+        const auto ticked = [&](QWidget& window) {
+            QStringList out;
+            for (const char* name : boxes)
+                if (control<QCheckBox>(window, name)->isChecked())
+                    out << QString::fromLatin1(name);
+            return out;
+        };
+        const auto fileText = [&]() {
+            QFile settings(m_dir.filePath(QStringLiteral("Corvane.qrt")));
+            return settings.open(QIODevice::ReadOnly) ? settings.readAll() : QByteArray();
+        };
+        corvane::jobs::installServerFactory([] { return std::make_unique<AbsentServer>(); });
+        QTemporaryDir folder;
+
+        // No line, no box ticked, and a launch does not add the line.
+        writeSettings("sourcePath=/x/\r\n");
+        {
+            auto window = makeWindow();
+            QCOMPARE(control<QLabel>(*window, "lb_AlsoReplaceExplain")->text(), QStringLiteral("同时替换："));
+            for (int i = 0; i < texts.size(); ++i)
+                QCOMPARE(control<QCheckBox>(*window, boxes[i])->text(), texts[i]);
+            QVERIFY(ticked(*window).isEmpty());
+            control<QLineEdit>(*window, "lEdt_SourcePath")->setText(folder.path() + QLatin1Char('/'));
+            QVERIFY(QMetaObject::invokeMethod(window.get(), "on_pBtn_ReplaceExcelText_clicked"));
+            QTRY_VERIFY_WITH_TIMEOUT(control<QPushButton>(*window, "pBtn_ReplaceExcelText")->isEnabled(),
+                                     10000);
+            QVERIFY2(!fileText().contains("alsoReplace"), fileText().constData());
+        }
+
+        // The remembered boxes are ticked (an unknown name passed over); a click writes the row at
+        // once and the launch takes it along.
+        writeSettings("sourcePath=/x/\r\nalsoReplace=links,bogus,headers\r\n");
+        auto window = makeWindow();
+        QCOMPARE(ticked(*window), (QStringList{"cBox_AlsoHeaders", "cBox_AlsoLinks"}));
+        QTest::mouseClick(control<QCheckBox>(*window, "cBox_AlsoComments"), Qt::LeftButton);
+        QVERIFY2(fileText().contains("alsoReplace=comments,headers,links\r\n"), fileText().constData());
+        control<QLineEdit>(*window, "lEdt_SourcePath")->setText(folder.path() + QLatin1Char('/'));
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "on_pBtn_ReplaceExcelText_clicked"));
+        QCOMPARE(corvane::jobs::jobOptions().alsoReplace.names(), QStringLiteral("comments,headers,links"));
+        QTRY_VERIFY_WITH_TIMEOUT(control<QPushButton>(*window, "pBtn_ReplaceExcelText")->isEnabled(), 10000);
+        QVERIFY2(fileText().contains("alsoReplace=comments,headers,links\r\n"), fileText().constData());
+    }
+
     void serverChoiceIsOfferedAndRemembered()
     {
         {

@@ -145,6 +145,9 @@ TEST(Cli, UsageErrorsExitWithTwo)
         {"replace", "--find", "a", "--replace", "b"},
         {"replace", "--folder", dir, "--find", "a", "--list-only=yes"},
         {"replace", "--folder", dir, "--find", "a", "--replace", "b", "stray"},
+        {"replace", "--folder", dir, "--find", "a", "--replace", "b", "--also", "comments,notes"},
+        {"replace", "--folder", dir, "--find", "a", "--replace", "b", "--also", "comments,,links"},
+        {"replace", "--folder", dir, "--find", "a", "--replace", "b", "--also", "Headers"},
     };
     for (const QStringList& args : wrong) {
         Cli run(args);

@@ -1,0 +1,420 @@
+#include "sheetplaces.h"
+
+#include "package.h"
+#include "placetext.h"
+#include "relationships.h"
+#include "searchpattern.h"
+#include "xmlpart.h"
+#include "xmltext.h"
+
+#include <cstring>
+#include <set>
+#include <vector>
+
+namespace corvane::automation::native {
+
+namespace {
+
+constexpr const char* kRelationshipsNs =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+
+bool isNamed(pugi::xml_node node, const char* local)
+{
+    const char* name = node.name();
+    const char* colon = std::strchr(name, ':');
+    return std::strcmp(colon ? colon + 1 : name, local) == 0;
+}
+
+pugi::xml_node firstNamed(pugi::xml_node parent, const char* local)
+{
+    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element && isNamed(c, local))
+            return c;
+    return {};
+}
+
+std::string rawText(pugi::xml_node element)
+{
+    std::string raw;
+    for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_pcdata)
+            raw += c.value();
+        else if (c.type() == pugi::node_cdata)
+            raw += encodeXml(QString::fromUtf8(c.value()));
+    return raw;
+}
+
+void setRawText(pugi::xml_node element, const std::string& raw)
+{
+    while (element.first_child())
+        element.remove_child(element.first_child());
+    if (!raw.empty())
+        element.append_child(pugi::node_pcdata).set_value(raw.c_str());
+}
+
+// A spreadsheet text element (<t>): blanks at its ends are kept only when it says so.
+void setCellText(pugi::xml_node t, const QString& text)
+{
+    setRawText(t, encodeCellText(text));
+    const bool blankEnds = !text.isEmpty() && (text.front().isSpace() || text.back().isSpace());
+    if (blankEnds && !t.attribute("xml:space"))
+        t.append_attribute("xml:space").set_value("preserve");
+}
+
+bool endsWithType(const std::string& type, const char* suffix)
+{
+    const std::string tail = std::string("/") + suffix;
+    return type.size() >= tail.size() && type.compare(type.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+class PlaceWork
+{
+public:
+    PlaceWork(Package& package, const PlaceEdit& edit)
+        : m_package(package), m_edit(edit), m_pattern(edit.what, false)
+    {
+    }
+
+    PlaceOutcome outcome;
+    QString damage;
+
+    // The part parsed, null (with the damage noted) when it cannot be read.
+    XmlPart* part(const std::string& name)
+    {
+        XmlPart* p = m_package.part<XmlPart>(name);
+        if (!p && damage.isEmpty())
+            damage = m_package.error();
+        return p;
+    }
+
+    Relationships* relsOf(const std::string& source)
+    {
+        const std::string name = Relationships::relsPartFor(source);
+        if (!m_package.contains(name))
+            return nullptr;
+        Relationships* rels = m_package.part<Relationships>(name);
+        if (!rels) {
+            if (damage.isEmpty())
+                damage = m_package.error();
+            return nullptr;
+        }
+        rels->setSource(source);
+        return rels;
+    }
+
+    std::vector<std::string> related(Relationships* rels, const char* typeSuffix) const
+    {
+        std::vector<std::string> out;
+        if (!rels)
+            return out;
+        for (const Relationship& r : rels->all())
+            if (!r.external && endsWithType(r.type, typeSuffix) && m_package.contains(r.target))
+                out.push_back(r.target);
+        return out;
+    }
+
+    bool empty() const { return m_pattern.isEmpty(); }
+    bool findOnly() const { return m_edit.findOnly; }
+
+    void refuse(const QString& why)
+    {
+        if (!outcome.refusal.isEmpty())
+            outcome.refusal += QStringLiteral("; ");
+        outcome.refusal += why;
+    }
+
+    // Replaces in the text of an attribute; true when it matched.
+    bool attribute(pugi::xml_attribute attr, bool asTarget, XmlPart& owner)
+    {
+        if (!attr)
+            return false;
+        QString text = attributeText(attr.value());
+        const bool hit =
+            asTarget ? replaceInLinkTarget(m_pattern, m_edit.replacement, text) : replaceText(text);
+        if (!hit)
+            return false;
+        outcome.found = true;
+        if (!m_edit.findOnly) {
+            attr.set_value(encodeXml(text, true).c_str());
+            owner.setDirty();
+            outcome.changed = true;
+        }
+        return true;
+    }
+
+    bool replaceText(QString& text) const
+    {
+        if (m_pattern.occurrences(text).empty())
+            return false;
+        text = m_pattern.replaceAll(text, m_edit.replacement);
+        return true;
+    }
+
+    const SearchPattern& pattern() const { return m_pattern; }
+    const QString& replacement() const { return m_edit.replacement; }
+
+private:
+    Package& m_package;
+    const PlaceEdit& m_edit;
+    SearchPattern m_pattern;
+};
+
+QString cellRef(pugi::xml_node node)
+{
+    return attributeText(node.attribute("ref").value());
+}
+
+// Threaded comments first: one whose change is refused keeps its note too (returned by cell).
+std::set<QString> threadedComments(PlaceWork& work, const std::string& partName, bool protectsObjects)
+{
+    std::set<QString> kept;
+    XmlPart* part = work.part(partName);
+    if (!part)
+        return kept;
+    for (pugi::xml_node c = part->root().first_child(); c; c = c.next_sibling()) {
+        if (!isNamed(c, "threadedComment"))
+            continue;
+        pugi::xml_node textNode = firstNamed(c, "text");
+        // Plain XML text: no _xHHHH_ escapes here, unlike the notes' texts.
+        const QString text = decodeXml(rawText(textNode));
+        const auto hits = work.pattern().occurrences(text);
+        if (hits.empty())
+            continue;
+        work.outcome.found = true;
+        if (work.findOnly())
+            continue;
+        if (protectsObjects) {
+            kept.insert(cellRef(c));
+            work.refuse(QStringLiteral("the comment at %1 is protected").arg(cellRef(c)));
+            continue;
+        }
+        // A mention names a stretch of the text by position: it moves with the text before it,
+        // and a hit inside it would cut the person's name apart.
+        std::vector<std::pair<pugi::xml_attribute, int>> moved;
+        bool split = false;
+        for (pugi::xml_node m = firstNamed(c, "mentions").first_child(); m; m = m.next_sibling()) {
+            if (!isNamed(m, "mention"))
+                continue;
+            pugi::xml_attribute startAttr = m.attribute("startIndex");
+            const int start = boundedInt(startAttr.value(), 0, 1 << 30, 0);
+            const int length = boundedInt(m.attribute("length").value(), 0, 1 << 30, 0);
+            int shift = 0;
+            for (const auto& [at, len] : hits) {
+                if (at + len <= start)
+                    shift += int(work.replacement().size()) - len;
+                else if (at < start + length)
+                    split = true;
+            }
+            moved.emplace_back(startAttr, start + shift);
+        }
+        if (split) {
+            kept.insert(cellRef(c));
+            work.refuse(QStringLiteral("the comment at %1 holds the text inside a mention").arg(cellRef(c)));
+            continue;
+        }
+        QString changed = text;
+        work.replaceText(changed);
+        setRawText(textNode, encodeXml(changed));
+        for (auto& [attr, start] : moved)
+            attr.set_value(std::to_string(start).c_str());
+        part->setDirty();
+        work.outcome.changed = true;
+    }
+    return kept;
+}
+
+void legacyComments(PlaceWork& work, const std::string& partName, bool protectsObjects,
+                    const std::set<QString>& kept)
+{
+    XmlPart* part = work.part(partName);
+    if (!part)
+        return;
+    pugi::xml_node list = firstNamed(part->root(), "commentList");
+    for (pugi::xml_node c = list.first_child(); c; c = c.next_sibling()) {
+        if (!isNamed(c, "comment"))
+            continue;
+        std::vector<pugi::xml_node> nodes;
+        std::vector<QString> runs;
+        for (pugi::xml_node piece = firstNamed(c, "text").first_child(); piece;
+             piece = piece.next_sibling()) {
+            pugi::xml_node t = isNamed(piece, "t")   ? piece
+                               : isNamed(piece, "r") ? firstNamed(piece, "t")
+                                                     : pugi::xml_node();
+            if (!t)
+                continue;
+            nodes.push_back(t);
+            runs.push_back(decodeCellText(rawText(t)));
+        }
+        const std::vector<QString> before = runs;
+        if (!replaceInRuns(work.pattern(), work.replacement(), runs))
+            continue;
+        work.outcome.found = true;
+        if (work.findOnly() || kept.count(cellRef(c)))
+            continue;
+        if (protectsObjects) {
+            work.refuse(QStringLiteral("the comment at %1 is protected").arg(cellRef(c)));
+            continue;
+        }
+        for (size_t i = 0; i < nodes.size(); ++i)
+            if (runs[i] != before[i])
+                setCellText(nodes[i], runs[i]);
+        part->setDirty();
+        work.outcome.changed = true;
+    }
+}
+
+// The runs of each paragraph of a shape's text, a field or line break ending a stretch.
+void shapeText(PlaceWork& work, XmlPart& part, pugi::xml_node body, bool protectsObjects)
+{
+    for (pugi::xml_node p = body.first_child(); p; p = p.next_sibling()) {
+        if (!isNamed(p, "p"))
+            continue;
+        std::vector<pugi::xml_node> nodes;
+        std::vector<QString> runs;
+        const auto flush = [&]() {
+            const std::vector<QString> before = runs;
+            if (!runs.empty() && replaceInRuns(work.pattern(), work.replacement(), runs)) {
+                work.outcome.found = true;
+                if (protectsObjects && !work.findOnly()) {
+                    work.refuse(QStringLiteral("the sheet's shapes are protected"));
+                } else if (!work.findOnly()) {
+                    for (size_t i = 0; i < nodes.size(); ++i)
+                        if (runs[i] != before[i])
+                            setRawText(nodes[i], encodeXml(runs[i]));
+                    part.setDirty();
+                    work.outcome.changed = true;
+                }
+            }
+            nodes.clear();
+            runs.clear();
+        };
+        for (pugi::xml_node r = p.first_child(); r; r = r.next_sibling()) {
+            if (isNamed(r, "r")) {
+                if (pugi::xml_node t = firstNamed(r, "t")) {
+                    nodes.push_back(t);
+                    runs.push_back(decodeXml(rawText(t)));
+                }
+            } else if (isNamed(r, "br") || isNamed(r, "fld")) {
+                flush();
+            }
+        }
+        flush();
+    }
+}
+
+void shapes(PlaceWork& work, const std::string& drawingPart, bool protectsObjects)
+{
+    XmlPart* part = work.part(drawingPart);
+    if (!part)
+        return;
+    struct Walker : pugi::xml_tree_walker
+    {
+        std::vector<pugi::xml_node> bodies;
+        bool for_each(pugi::xml_node& node) override
+        {
+            if (node.type() == pugi::node_element && isNamed(node, "txBody"))
+                bodies.push_back(node);
+            return true;
+        }
+    } walker;
+    part->root().traverse(walker);
+    for (pugi::xml_node body : walker.bodies)
+        shapeText(work, *part, body, protectsObjects);
+}
+
+void headers(PlaceWork& work, XmlPart& sheet)
+{
+    pugi::xml_node hf = firstNamed(sheet.root(), "headerFooter");
+    for (pugi::xml_node h = hf.first_child(); h; h = h.next_sibling()) {
+        if (h.type() != pugi::node_element)
+            continue;
+        QString text = decodeCellText(rawText(h));
+        if (!replaceInHeaderText(work.pattern(), work.replacement(), text))
+            continue;
+        work.outcome.found = true;
+        if (work.findOnly())
+            continue;
+        setCellText(h, text);
+        sheet.setDirty();
+        work.outcome.changed = true;
+    }
+}
+
+// The external target of relationship `id`; empty when it has none.
+pugi::xml_attribute externalTarget(Relationships& rels, const std::string& id)
+{
+    for (pugi::xml_node r = rels.root().first_child(); r; r = r.next_sibling()) {
+        if (!isNamed(r, "Relationship") || id != r.attribute("Id").value())
+            continue;
+        if (std::strcmp(r.attribute("TargetMode").value(), "External") != 0)
+            return {};
+        return r.attribute("Target");
+    }
+    return {};
+}
+
+void hyperlinks(PlaceWork& work, XmlPart& sheet, Relationships* rels)
+{
+    std::set<std::string> done;
+    pugi::xml_node list = firstNamed(sheet.root(), "hyperlinks");
+    for (pugi::xml_node h = list.first_child(); h; h = h.next_sibling()) {
+        if (!isNamed(h, "hyperlink"))
+            continue;
+        work.attribute(h.attribute("display"), false, sheet);
+        const std::string id = sheet.nsAttribute(h, kRelationshipsNs, "id").value();
+        if (id.empty() || !rels || !done.insert(id).second)
+            continue;
+        work.attribute(externalTarget(*rels, id), true, *rels);
+    }
+}
+
+} // namespace
+
+PlaceOutcome replaceInSheetPlaces(Package& package, const std::string& sheetPart, XmlPart& sheet,
+                                  bool protectsObjects, const PlaceEdit& edit, QString& damage)
+{
+    PlaceWork work(package, edit);
+    if (work.empty())
+        return {};
+    Relationships* rels = work.relsOf(sheetPart);
+    if (edit.places.has(ReplacePlace::Comments)) {
+        std::set<QString> kept;
+        for (const std::string& part : work.related(rels, "threadedComment"))
+            for (const QString& ref : threadedComments(work, part, protectsObjects))
+                kept.insert(ref);
+        for (const std::string& part : work.related(rels, "comments"))
+            legacyComments(work, part, protectsObjects, kept);
+    }
+    if (edit.places.has(ReplacePlace::Shapes))
+        for (const std::string& part : work.related(rels, "drawing"))
+            shapes(work, part, protectsObjects);
+    if (edit.places.has(ReplacePlace::Headers))
+        headers(work, sheet);
+    if (edit.places.has(ReplacePlace::Links))
+        hyperlinks(work, sheet, rels);
+    damage = work.damage;
+    return work.outcome;
+}
+
+PlaceOutcome replaceInExternalLinks(Package& package, const std::string& workbookPart, const PlaceEdit& edit,
+                                    QString& damage)
+{
+    PlaceWork work(package, edit);
+    if (work.empty() || !edit.places.has(ReplacePlace::Links))
+        return {};
+    for (const std::string& link : work.related(work.relsOf(workbookPart), "externalLink")) {
+        if (Relationships* rels = work.relsOf(link)) {
+            for (pugi::xml_node r = rels->root().first_child(); r; r = r.next_sibling())
+                if (isNamed(r, "Relationship") &&
+                    std::strcmp(r.attribute("TargetMode").value(), "External") == 0)
+                    work.attribute(r.attribute("Target"), true, *rels);
+        }
+        if (XmlPart* part = work.part(link))
+            for (pugi::xml_node dde = firstNamed(part->root(), "ddeLink"); dde; dde = pugi::xml_node())
+                work.attribute(dde.attribute("ddeTopic"), false, *part);
+    }
+    damage = work.damage;
+    return work.outcome;
+}
+
+} // namespace corvane::automation::native
