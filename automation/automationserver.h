@@ -14,13 +14,14 @@ class Workbook;
 // hands the rest on before anything is changed.
 enum class WorkKind
 {
-    Other,        // anything not named below: a server doing only part of the work refuses it
-    FindReplace,  // find and replace, or find only: constants and formula texts are searched
-    CellText,     // values written over located cells (a located cell's value may be read)
-    CellFormula,  // formulas written over located cells
-    RowColumn,    // rows or columns deleted or inserted
-    Pictures,     // pictures inserted and deleted
-    SheetRemoval, // a sheet deleted
+    Other,                  // anything not named below: a server doing only part of the work refuses it
+    FindReplace,            // find and replace, or find only: constants and formula texts are searched
+    FindReplaceBeyondCells, // as FindReplace, and also in comments, shapes, headers, links or sheet names
+    CellText,               // values written over located cells (a located cell's value may be read)
+    CellFormula,            // formulas written over located cells
+    RowColumn,              // rows or columns deleted or inserted
+    Pictures,               // pictures inserted and deleted
+    SheetRemoval,           // a sheet deleted
 };
 
 class AutomationServer

@@ -35,7 +35,10 @@ class FindReplaceOperation : public Operation
 public:
     explicit FindReplaceOperation(ReplaceOptions options);
 
-    WorkKind workKind() const override { return WorkKind::FindReplace; }
+    WorkKind workKind() const override
+    {
+        return m_options.places.any() ? WorkKind::FindReplaceBeyondCells : WorkKind::FindReplace;
+    }
     void takeUpWorkbook(const QString& path) override { m_workbookPath = path; }
     void beginWorkbook() override;
     AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) override;

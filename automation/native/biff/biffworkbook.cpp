@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 namespace corvane::automation::native::biff {
 
@@ -265,6 +266,9 @@ bool BiffWorkbook::open(const QString& path, WorkKind work, FormulaTextSource* f
     switch (work) {
     case WorkKind::FindReplace:
     case WorkKind::CellText:
+        break;
+    case WorkKind::FindReplaceBeyondCells:
+        notDone = QStringLiteral("replacing outside cells");
         break;
     case WorkKind::CellFormula:
         notDone = QStringLiteral("writing formulas");
@@ -627,7 +631,8 @@ std::optional<CellAddress> BiffSheet::find(const RangeAddress& in, const FindQue
     return std::nullopt;
 }
 
-bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QString& replacement)
+bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QString& replacement,
+                        const CellChanged& changed)
 {
     m_replaceRefusal.clear();
     if (!m_hasGrid)
@@ -636,7 +641,7 @@ bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QStri
     const SearchPattern pattern(what, false);
     if (pattern.isEmpty())
         return false;
-    std::vector<std::pair<CellAddress, QString>> changes;
+    std::vector<std::tuple<CellAddress, QString, QString>> changes; // cell, before, after
     for (auto it = m_cells.lower_bound({in.firstRow, 0}); it != m_cells.end(); ++it) {
         const CellAddress at{it->first.first, it->first.second};
         if (at.row > in.lastRow)
@@ -651,18 +656,24 @@ bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QStri
         }
         if (!pattern.matches(*text))
             continue;
-        const QString changed = pattern.replaceAll(*text, replacement);
-        if (changed != *text)
-            changes.emplace_back(at, changed);
+        const QString after = pattern.replaceAll(*text, replacement);
+        if (after != *text)
+            changes.emplace_back(at, *text, after);
     }
     bool any = false;
-    for (const auto& [at, text] : changes) {
+    for (const auto& [at, before, text] : changes) {
         CellInput input;
         if (!parseTypedInput(text, input))
             continue; // the replacement would break the formula: the cell keeps it
-        if (store(at, text))
+        if (store(at, text)) {
             any = true;
-        else
+            if (changed) {
+                // What the cell now holds, which typed input may have made a number of.
+                const QString now = formula(at);
+                if (now != before)
+                    changed(at, before, now);
+            }
+        } else
             m_replaceRefusal =
                 QStringLiteral("could not replace in cell %1: %2").arg(cellName(at), m_lastError);
     }
