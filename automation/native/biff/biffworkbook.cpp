@@ -1,5 +1,6 @@
 #include "biffworkbook.h"
 
+#include "biffformulas.h"
 #include "formulasource.h"
 
 #include "automation/native/celltext.h"
@@ -168,6 +169,10 @@ BiffWorkbook::~BiffWorkbook() = default;
 bool BiffWorkbook::open(const QString& path, WorkKind work, FormulaTextSource* formulas)
 {
     m_path = path;
+    if (!formulas) {
+        m_ownFormulas = std::make_unique<RecordFormulas>();
+        formulas = m_ownFormulas.get();
+    }
     m_formulas = formulas;
     m_handOver = false;
     QString error;
@@ -282,14 +287,14 @@ bool BiffWorkbook::open(const QString& path, WorkKind work, FormulaTextSource* f
         notDone = QStringLiteral("this operation");
         break;
     }
-    // A search in formulas needs their text: without the decompiler a workbook holding formulas
-    // cannot be searched as asked, and is left to a server that can.
-    if (notDone.isEmpty() && work == WorkKind::FindReplace && !m_formulas) {
+    // A search in formulas needs their text, and a replacement inside one needs it written back:
+    // a workbook with a formula the engine can do neither for is left to a server that can,
+    // before anything is changed.
+    if (notDone.isEmpty() && work == WorkKind::FindReplace) {
         for (const auto& sheet : m_sheets) {
-            if (sheet->holdsFormulas()) {
-                notDone = QStringLiteral("searching formulas (the workbook holds formulas)");
+            notDone = sheet->formulaRefusal();
+            if (!notDone.isEmpty())
                 break;
-            }
         }
     }
     if (!notDone.isEmpty()) {
@@ -299,6 +304,22 @@ bool BiffWorkbook::open(const QString& path, WorkKind work, FormulaTextSource* f
     }
     m_lastError.clear();
     return true;
+}
+
+std::vector<QString> BiffWorkbook::sheetNames() const
+{
+    std::vector<QString> names;
+    for (const auto& sheet : m_sheets)
+        names.push_back(sheet->m_name);
+    return names;
+}
+
+std::pair<std::size_t, std::size_t> BiffWorkbook::sheetRecords(int position) const
+{
+    if (position < 0 || std::size_t(position) >= m_sheets.size())
+        return {0, 0};
+    const BiffSheet& sheet = *m_sheets[std::size_t(position)];
+    return {sheet.m_bof, sheet.m_eof};
 }
 
 Sheet* BiffWorkbook::sheet(int index)
@@ -413,6 +434,37 @@ void BiffSheet::index()
             m_cells[{row, le16(r.data, 2) + 1}] = {i, Placed::Read};
         }
     }
+}
+
+QString BiffSheet::formulaRefusal()
+{
+    if (!m_hasGrid || !holdsFormulas())
+        return {};
+    FormulaTextSource* source = m_workbook.formulas();
+    if (!source)
+        return QStringLiteral("searching formulas (the workbook holds formulas)");
+    for (const auto& [at, ref] : m_cells) {
+        const CellAddress cell{at.first, at.second};
+        const Record* r = current(cell, ref);
+        if (!r || r->type != rt::kFormula)
+            continue;
+        const std::optional<QString> text = source->formulaText(m_workbook, m_position, r->data);
+        if (!text)
+            return QStringLiteral("reading the formula of cell %1 on sheet \"%2\"")
+                .arg(cellName(cell), m_name);
+        // Only a cell with tokens of its own, or a member of a shared formula, is ever written
+        // back; its text must compile again.
+        const FormulaShape shape = source->shape(m_workbook, m_position, r->data);
+        if (shape != FormulaShape::Own && shape != FormulaShape::Shared)
+            continue;
+        int tokenSize = 0;
+        QString reason;
+        if (!source->formulaTokens(m_workbook, m_position, cell.row - 1, cell.column - 1, *text, &tokenSize,
+                                   &reason))
+            return QStringLiteral("the formula of cell %1 on sheet \"%2\" (%3)")
+                .arg(cellName(cell), m_name, reason);
+    }
+    return {};
 }
 
 bool BiffSheet::holdsFormulas()
@@ -721,8 +773,6 @@ bool BiffSheet::store(const CellAddress& cell, const QString& text)
         m_lastError = QStringLiteral("\"%1\" is not a valid formula").arg(text.left(100));
         return false;
     }
-    if (input.kind == CellInput::Kind::Formula)
-        return unsupported(QStringLiteral("writing formulas"));
     if (input.kind == CellInput::Kind::Text && input.text.size() > kMaxText) {
         m_lastError = QStringLiteral("the text is longer than the 32767 characters a cell can hold");
         return false;
@@ -773,8 +823,29 @@ bool BiffSheet::store(const CellAddress& cell, const QString& text)
     case CellInput::Kind::Empty:
         record = cellHead(rt::kBlank, cell.row, cell.column, style);
         break;
-    case CellInput::Kind::Formula:
+    case CellInput::Kind::Formula: {
+        FormulaTextSource* source = m_workbook.formulas();
+        int tokenSize = 0;
+        QString reason = QStringLiteral("writing formulas");
+        const std::optional<QByteArray> tokens =
+            source ? source->formulaTokens(m_workbook, m_position, cell.row - 1, cell.column - 1, input.text,
+                                           &tokenSize, &reason)
+                   : std::nullopt;
+        if (!tokens)
+            return unsupported(reason);
+        if (tokenSize > 0xFFFF || 22 + tokens->size() > kMaxRecordData)
+            return unsupported(QStringLiteral("a formula longer than a record holds"));
+        record = cellHead(rt::kFormula, cell.row, cell.column, style);
+        // No result is known until the formula is calculated: an empty text stands in, and the
+        // cell asks to be calculated whenever the workbook is, opening included.
+        const char pending[8] = {3, 0, 0, 0, 0, 0, char(0xFF), char(0xFF)};
+        record.data.append(pending, 8);
+        append16(record.data, 0x0001); // fAlwaysCalc
+        append32(record.data, 0);
+        append16(record.data, std::uint32_t(tokenSize));
+        record.data.append(*tokens);
         break;
+    }
     }
     return writeRecord(cell, std::move(record), references);
 }

@@ -19,6 +19,7 @@ namespace corvane::automation::native::biff {
 
 class BiffSheet;
 class FormulaTextSource;
+class RecordFormulas;
 
 // The start of every reason the engine gives for leaving a binary workbook to another server.
 QString unsupportedOnXls(const QString& what);
@@ -43,6 +44,11 @@ public:
     QString lastError() const override { return m_lastError; }
     QString damage() const override { return m_damage; }
 
+    // The sheet names in the order of their BOUNDSHEET records, and the records [bof, eof] of a
+    // sheet by its 0-based position.
+    std::vector<QString> sheetNames() const;
+    std::pair<std::size_t, std::size_t> sheetRecords(int position) const;
+
     // The workbook stream with every change in place, as save() writes it.
     bool streamBytes(QByteArray* out, QString* error) const;
     // Whether a cell was changed since the workbook was opened.
@@ -50,6 +56,7 @@ public:
 
     // For the sheets.
     WorkbookStream& stream() { return m_stream; }
+    const WorkbookStream& stream() const { return m_stream; }
     SharedStringTable* strings() { return m_sst ? m_sst.get() : nullptr; }
     bool styleLocked(int xf) const;
     FormulaTextSource* formulas() const { return m_formulas; }
@@ -69,6 +76,7 @@ private:
     std::vector<bool> m_xfLocked;
     std::vector<std::unique_ptr<BiffSheet>> m_sheets;
     FormulaTextSource* m_formulas = nullptr;
+    std::unique_ptr<RecordFormulas> m_ownFormulas;
     bool m_handOver = false;
     bool m_changed = false;
     QString m_lastError;
@@ -109,6 +117,8 @@ public:
 
     // Whether the sheet holds any FORMULA record.
     bool holdsFormulas();
+    // Why a formula of the sheet could not be searched or written back; empty when each can.
+    QString formulaRefusal();
     // The text a search in values compares with.
     QString text(const CellAddress& cell);
 
