@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <set>
 
 namespace corvane::automation::native::biff {
 
@@ -436,6 +437,70 @@ void BiffSheet::index()
     }
 }
 
+std::optional<std::pair<int, int>> BiffSheet::sharedAnchorOf(const CellAddress& cell,
+                                                             const CellRef& ref) const
+{
+    const Record* r = current(cell, ref);
+    if (!r || r->type != rt::kFormula || r->data.size() < 27 || le16(r->data, 20) != 5 || r->data[22] != 0x01)
+        return std::nullopt;
+    return std::make_pair(le16(r->data, 23) + 1, le16(r->data, 25) + 1);
+}
+
+void BiffSheet::dissolveSharedFormulas(std::vector<std::pair<CellAddress, QString>>& changes)
+{
+    // The cell after which a shared formula's record is stored cannot take other tokens alone:
+    // the record would no longer follow a cell that uses it. When it changes, every cell of the
+    // shared formula gets tokens of its own, and the shared record goes.
+    const std::vector<Record>& records = m_workbook.stream().records();
+    std::set<std::pair<int, int>> anchors;
+    for (const auto& change : changes) {
+        const CellAddress& at = change.first;
+        const auto it = m_cells.find({at.row, at.column});
+        if (it == m_cells.end() || it->second.placed != Placed::Read)
+            continue;
+        const std::size_t next = it->second.record + 1;
+        if (next < records.size() && records[next].type == rt::kShrFmla && sharedAnchorOf(at, it->second))
+            anchors.insert({at.row, at.column});
+    }
+    if (anchors.empty())
+        return;
+    std::set<std::pair<int, int>> listed;
+    for (const auto& change : changes)
+        listed.insert({change.first.row, change.first.column});
+    for (const auto& [at, ref] : m_cells) {
+        const CellAddress cell{at.first, at.second};
+        const auto anchor = sharedAnchorOf(cell, ref);
+        if (!anchor || !anchors.count(*anchor) || listed.count(at))
+            continue;
+        const std::optional<QString> text = barText(cell, ref);
+        if (text)
+            changes.emplace_back(cell, *text);
+    }
+    for (const auto& anchor : anchors)
+        m_dissolved.insert(m_cells[anchor].record);
+    // The anchor is written last: should a member be refused, the shared formula stays whole.
+    std::stable_partition(changes.begin(), changes.end(), [&](const auto& change) {
+        return !anchors.count({change.first.row, change.first.column});
+    });
+}
+
+bool BiffSheet::sharedFormulaFree(const CellAddress& anchor)
+{
+    const auto self = m_cells.find({anchor.row, anchor.column});
+    if (self == m_cells.end() || self->second.placed != Placed::Read ||
+        !m_dissolved.count(self->second.record))
+        return true;
+    for (const auto& [at, ref] : m_cells) {
+        if (at == self->first)
+            continue;
+        if (sharedAnchorOf({at.first, at.second}, ref) == self->first) {
+            m_dissolved.erase(self->second.record);
+            return false;
+        }
+    }
+    return true;
+}
+
 QString BiffSheet::formulaRefusal()
 {
     if (!m_hasGrid || !holdsFormulas())
@@ -707,11 +772,20 @@ bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QStri
         if (changed != *text)
             changes.emplace_back(at, changed);
     }
+    dissolveSharedFormulas(changes);
     bool any = false;
     for (const auto& [at, text] : changes) {
         CellInput input;
         if (!parseTypedInput(text, input))
             continue; // the replacement would break the formula: the cell keeps it
+        if (!sharedFormulaFree(at)) {
+            m_replaceRefusal =
+                QStringLiteral("could not replace in cell %1: %2")
+                    .arg(cellName(at),
+                         unsupportedOnXls(QStringLiteral("overwriting a cell that heads a shared formula "
+                                                         "whose other cells keep it")));
+            continue;
+        }
         if (store(at, text))
             any = true;
         else
@@ -862,7 +936,10 @@ bool BiffSheet::writeRecord(const CellAddress& cell, Record record, int referenc
             // A formula that heads a shared or array formula, or belongs to an array or table,
             // cannot be overwritten alone.
             const std::size_t next = ref.record + 1;
-            if (ref.placed == Placed::Read && next < records.size() &&
+            const bool dissolved = ref.placed == Placed::Read && m_dissolved.count(ref.record) &&
+                                   next < records.size() && records[next].type == rt::kShrFmla &&
+                                   record.type == rt::kFormula;
+            if (ref.placed == Placed::Read && next < records.size() && !dissolved &&
                 (records[next].type == rt::kShrFmla || records[next].type == rt::kArray ||
                  records[next].type == rt::kTable))
                 return unsupported(QStringLiteral("overwriting a cell that heads a shared or array formula"));
@@ -980,10 +1057,14 @@ void BiffSheet::commit(WorkbookStream& stream) const
             continue;
         }
         stream.replace(index, {cells.begin()->second});
-        // A formula's cached text result goes with it.
-        if (original.type == rt::kFormula && index + 1 < records.size() &&
-            records[index + 1].type == rt::kString)
-            stream.replace(index + 1, {});
+        // A formula's cached text result goes with it, and so does the shared formula it headed
+        // once all its cells have tokens of their own.
+        std::size_t next = index + 1;
+        if (original.type == rt::kFormula && m_dissolved.count(index) && next < records.size() &&
+            records[next].type == rt::kShrFmla)
+            stream.replace(next++, {});
+        if (original.type == rt::kFormula && next < records.size() && records[next].type == rt::kString)
+            stream.replace(next, {});
     }
 }
 

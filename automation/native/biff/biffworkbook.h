@@ -13,6 +13,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace corvane::automation::native::biff {
@@ -147,6 +148,11 @@ private:
     bool store(const CellAddress& cell, const QString& text);
     bool writeRecord(const CellAddress& cell, Record record, int oldStringDelta);
     bool unsupported(const QString& what);
+    // The 1-based anchor cell a shared or array formula member's ptgExp points at.
+    std::optional<std::pair<int, int>> sharedAnchorOf(const CellAddress& cell, const CellRef& ref) const;
+    void dissolveSharedFormulas(std::vector<std::pair<CellAddress, QString>>& changes);
+    // False when `anchor` heads a shared formula being written out that a cell still uses.
+    bool sharedFormulaFree(const CellAddress& anchor);
 
     BiffWorkbook& m_workbook;
     int m_position;
@@ -164,7 +170,9 @@ private:
     std::map<std::size_t, std::map<int, Record>> m_edits;
     std::map<std::size_t, Insertions> m_before;
     std::map<std::size_t, Insertions> m_after;
-    std::map<std::size_t, Record> m_patched; // ROW and DIMENSIONS records with new bounds
+    std::map<std::size_t, Record> m_patched;
+    std::set<std::size_t> m_dissolved; // FORMULA records whose shared formula is written out // ROW and
+                                       // DIMENSIONS records with new bounds
     QString m_lastError;
     QString m_replaceRefusal;
 
