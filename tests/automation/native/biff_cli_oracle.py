@@ -18,7 +18,9 @@
    damaged, byte-identical, no crash.
 4. Replacing inside the formulas of a workbook made with xlwt: found by their new text, and
    calculated by LibreOffice to the new results.
-5. LibreOffice converts a sample of the changed workbooks to CSV holding the new texts.
+5. Corpus workbooks whose SUM calls are rewritten (decompiled, replaced, compiled): LibreOffice
+   calculates every sheet to the same values as before.
+6. LibreOffice converts a sample of the changed workbooks to CSV holding the new texts.
 
 Prints the figures (files, replaced, verified). Usage: biff_cli_oracle.py CORVANE_CLI
 """
@@ -427,6 +429,52 @@ def formula_round(work):
     check(lines[:4] == ["5", "80", "xlabel", "big"], "formulas.xls as LibreOffice calculates it: %r" % lines[:5])
 
 
+# Corpus workbooks whose formulas call SUM: plain cells, cells heading shared formulas, add-in calls.
+RECOMPILED = ["poi__34775.xls", "sheetjs__formula_stress_test.xls", "poi__ConditionalFormattingSamples.xls"]
+VOLATILE = re.compile(r"NOW|RAND|TODAY", re.IGNORECASE)
+
+
+def all_sheets_csv(work, paths, name):
+    """Every sheet of each workbook as LibreOffice calculates it, by file name and sheet."""
+    out = os.path.join(work, name)
+    os.makedirs(out)
+    profile = tempfile.mkdtemp(prefix="lo-profile-")
+    try:
+        subprocess.run([SOFFICE, "-env:UserInstallation=file://" + profile, "--headless", "--convert-to",
+                        "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,-1",
+                        "--outdir", out] + paths, capture_output=True, text=True, timeout=400)
+    finally:
+        shutil.rmtree(profile, ignore_errors=True)
+    return {f: [line for line in open(os.path.join(out, f), encoding="utf-8", errors="replace").read().splitlines()
+                if not VOLATILE.search(line)] for f in sorted(os.listdir(out))}
+
+
+def recompile_round(work):
+    """Formulas rewritten through decompile, replace, compile (here only the letter case of SUM
+    changes, so every result must stay): LibreOffice calculates the same values as before."""
+    sources = [os.path.join(CORPUS, f) for f in RECOMPILED if os.path.isfile(os.path.join(CORPUS, f))]
+    if not SOFFICE or not sources:
+        print("recompile round skipped")
+        return 0
+    folder = os.path.join(work, "recompiled")
+    os.makedirs(folder)
+    for source in sources:
+        shutil.copyfile(source, os.path.join(folder, os.path.basename(source)))
+    paths = sorted(os.path.join(folder, f) for f in os.listdir(folder))
+    before = {p: digest(p) for p in paths}
+    run(folder, "replace", "--find", "sum(", "--replace", "Sum(")
+    changed = [p for p in paths if digest(p) != before[p]]
+    check(len(changed) == len(paths), "recompile: only %d of %d workbooks changed" % (len(changed), len(paths)))
+    want = all_sheets_csv(work, sources, "recompile-before")
+    got = all_sheets_csv(work, paths, "recompile-after")
+    check(set(got) == set(want), "recompile: sheets %r != %r" % (sorted(got), sorted(want)))
+    for sheet, lines in want.items():
+        diffs = [(n + 1, a, b) for n, (a, b) in enumerate(zip(got.get(sheet, []), lines)) if a != b]
+        check(not diffs and len(got.get(sheet, [])) == len(lines),
+              "recompile %s: LibreOffice calculates other values, first %r" % (sheet, diffs[:2]))
+    return len(changed)
+
+
 def libreoffice_round(work, changed):
     if not SOFFICE or not changed:
         print("LibreOffice sample skipped")
@@ -463,6 +511,7 @@ def main():
         run_round(work)
         hostile_round(work)
         formula_round(work)
+        figures["recompiled"] = recompile_round(work) if CORPUS and os.path.isdir(CORPUS) else 0
         figures["libreoffice"] = libreoffice_round(work, changed)
         print("figures:", " ".join("%s=%s" % kv for kv in figures.items()))
     finally:
