@@ -167,7 +167,8 @@ QString unsupportedOnXls(const QString& what)
 BiffWorkbook::BiffWorkbook() = default;
 BiffWorkbook::~BiffWorkbook() = default;
 
-bool BiffWorkbook::open(const QString& path, WorkKind work, FormulaTextSource* formulas)
+bool BiffWorkbook::open(const QString& path, WorkKind work, FormulaTextSource* formulas,
+                        const QString& formula)
 {
     m_path = path;
     if (!formulas) {
@@ -272,9 +273,17 @@ bool BiffWorkbook::open(const QString& path, WorkKind work, FormulaTextSource* f
     case WorkKind::FindReplace:
     case WorkKind::CellText:
         break;
-    case WorkKind::CellFormula:
-        notDone = QStringLiteral("writing formulas");
+    case WorkKind::CellFormula: {
+        // Each cell's own changed formula (change-formula) is known only once it is written, too
+        // late to leave the workbook to another server; one formula for all is checked now.
+        int tokenSize = 0;
+        QString reason;
+        if (formula.isEmpty())
+            notDone = QStringLiteral("changing formulas");
+        else if (!m_formulas->formulaTokens(*this, 0, 0, 0, formula, &tokenSize, &reason))
+            notDone = QStringLiteral("the formula %1 (%2)").arg(formula.left(100), reason);
         break;
+    }
     case WorkKind::RowColumn:
         notDone = QStringLiteral("deleting or inserting rows and columns");
         break;

@@ -34,7 +34,10 @@ public:
     // False with lastError() when the file is not a workbook the engine can work on as `work`
     // asks; handOver() then tells whether another server may take it (an older format, an
     // operation the engine does not do on these workbooks) or not (damaged, encrypted).
-    bool open(const QString& path, WorkKind work, FormulaTextSource* formulas = nullptr);
+    // `formula`: for CellFormula work, the formula every cell is written with; the workbook is
+    // refused unless it compiles here (without one, each cell's formula is unknown until written).
+    bool open(const QString& path, WorkKind work, FormulaTextSource* formulas = nullptr,
+              const QString& formula = QString());
     bool handOver() const { return m_handOver; }
 
     int sheetCount() override { return int(m_sheets.size()); }
