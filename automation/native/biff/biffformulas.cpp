@@ -123,7 +123,19 @@ public:
     {
         if (index < 1 || std::size_t(index) > m_t.names.size())
             return std::nullopt;
-        return m_t.names[std::size_t(index - 1)].text;
+        const Tables::Name& name = m_t.names[std::size_t(index - 1)];
+        // Another sheet's own name is shown with its sheet, so that compiling the text again
+        // finds that name and not a workbook name spelt the same.
+        if (name.sheet == 0 || name.sheet == m_sheet + 1 || std::size_t(name.sheet) > m_t.sheets.size())
+            return name.text;
+        QString sheet = m_t.sheets[std::size_t(name.sheet - 1)];
+        bool plain = !sheet.isEmpty() && !sheet[0].isDigit();
+        for (const QChar c : sheet)
+            plain = plain && (c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('.'));
+        if (!plain)
+            sheet = QLatin1Char('\'') + sheet.replace(QLatin1Char('\''), QStringLiteral("''")) +
+                    QLatin1Char('\'');
+        return sheet + QLatin1Char('!') + name.text;
     }
     std::optional<QString> externName(int ixti, int index) const override
     {
