@@ -57,6 +57,9 @@ public:
 
     // Told before the first open() of a run what the run will do to each workbook.
     virtual void expectWork(WorkKind work) { (void)work; }
+    // Told with expectWork() the formula every written cell gets, when the run writes one and
+    // the same formula; empty when it writes none or each cell's own.
+    virtual void expectFormula(const QString& text) { (void)text; }
 
     // The status line to show when isAvailable() is false; empty for the common message.
     virtual QString missingMessage() const { return {}; }

@@ -34,6 +34,13 @@ WorkKind CellRewriteOperation::workKind() const
                : WorkKind::CellFormula;
 }
 
+QString CellRewriteOperation::writtenFormula() const
+{
+    const bool same = m_mode == CellRewriteMode::FillFormula ||
+                      (m_mode == CellRewriteMode::FillText && m_newText.startsWith(QLatin1Char('=')));
+    return same ? m_newText : QString();
+}
+
 bool CellRewriteOperation::operateOnAppointed(Sheet& sheet, const CellAddress& cell)
 {
     return rewrite(sheet, cell, cell);

@@ -30,6 +30,7 @@ class CellRewriteOperation : public CellJobOperation
 public:
     explicit CellRewriteOperation(CellRewriteOptions options);
     WorkKind workKind() const override;
+    QString writtenFormula() const override;
 
 protected:
     bool operateOnAppointed(Sheet& sheet, const CellAddress& cell) override;

@@ -56,6 +56,8 @@ public:
     // What the operation does to a workbook, so that a server doing only part of it can leave the
     // workbook to another before anything changes.
     virtual WorkKind workKind() const { return WorkKind::Other; }
+    // The formula text every cell is written with, when that is one and the same; empty otherwise.
+    virtual QString writtenFormula() const { return {}; }
 
     // Notes sent around the server's start ("excel OK!", "WorkBooks OK!").
     virtual bool sendsStartNotes() const { return false; }

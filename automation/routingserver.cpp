@@ -75,8 +75,10 @@ AutomationServer* RoutingServer::engine()
 {
     if (!m_engine && m_makeEngine) {
         m_engine = m_makeEngine();
-        if (m_engine)
+        if (m_engine) {
             m_engine->expectWork(m_work);
+            m_engine->expectFormula(m_formula);
+        }
     }
     return m_engine.get();
 }
@@ -186,6 +188,13 @@ void RoutingServer::expectWork(WorkKind work)
         m_engine->expectWork(work);
     if (m_office)
         m_office->expectWork(work);
+}
+
+void RoutingServer::expectFormula(const QString& text)
+{
+    m_formula = text;
+    if (m_engine)
+        m_engine->expectFormula(text);
 }
 
 void RoutingServer::quit()

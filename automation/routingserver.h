@@ -50,6 +50,7 @@ public:
     QString lastError() const override { return m_lastError; }
     QString missingMessage() const override;
     void expectWork(WorkKind work) override;
+    void expectFormula(const QString& text) override;
 
     // Whether the office backend has been made during this run (for tests and diagnostics).
     bool officeMade() const { return m_office != nullptr; }
@@ -61,6 +62,7 @@ private:
 
     ServerChoice m_choice;
     WorkKind m_work = WorkKind::Other;
+    QString m_formula;
     ServerFactory m_makeEngine;
     ServerFactory m_makeOffice;
     std::unique_ptr<AutomationServer> m_engine;

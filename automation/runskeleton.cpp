@@ -168,8 +168,10 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
     const QStringList entries = ListFolderFiles(settings.sourcePath);
 
     std::unique_ptr<AutomationServer> server = makeServer ? makeServer() : nullptr;
-    if (server)
+    if (server) {
         server->expectWork(operation.workKind());
+        server->expectFormula(operation.writtenFormula());
+    }
     if (operation.sendsStartNotes())
         sink.status(QStringLiteral("excel OK!"));
     const bool available = server && server->isAvailable();

@@ -20,9 +20,11 @@ public:
     bool lastOpenWasForeign() const override { return m_lastOpenWasForeign; }
     QString refusal(const QString& path) override;
     void expectWork(WorkKind work) override { m_work = work; }
+    void expectFormula(const QString& text) override { m_formula = text; }
 
 private:
     WorkKind m_work = WorkKind::Other;
+    QString m_formula;
     QString m_lastError;
     bool m_lastOpenWasForeign = false;
 };

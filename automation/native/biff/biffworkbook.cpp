@@ -1,5 +1,6 @@
 #include "biffworkbook.h"
 
+#include "biffformulas.h"
 #include "formulasource.h"
 
 #include "automation/native/celltext.h"
@@ -8,6 +9,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <set>
 #include <tuple>
 
 namespace corvane::automation::native::biff {
@@ -166,9 +168,14 @@ QString unsupportedOnXls(const QString& what)
 BiffWorkbook::BiffWorkbook() = default;
 BiffWorkbook::~BiffWorkbook() = default;
 
-bool BiffWorkbook::open(const QString& path, WorkKind work, FormulaTextSource* formulas)
+bool BiffWorkbook::open(const QString& path, WorkKind work, FormulaTextSource* formulas,
+                        const QString& formula)
 {
     m_path = path;
+    if (!formulas) {
+        m_ownFormulas = std::make_unique<RecordFormulas>();
+        formulas = m_ownFormulas.get();
+    }
     m_formulas = formulas;
     m_handOver = false;
     QString error;
@@ -270,9 +277,17 @@ bool BiffWorkbook::open(const QString& path, WorkKind work, FormulaTextSource* f
     case WorkKind::FindReplaceBeyondCells:
         notDone = QStringLiteral("replacing outside cells");
         break;
-    case WorkKind::CellFormula:
-        notDone = QStringLiteral("writing formulas");
+    case WorkKind::CellFormula: {
+        // Each cell's own changed formula (change-formula) is known only once it is written, too
+        // late to leave the workbook to another server; one formula for all is checked now.
+        int tokenSize = 0;
+        QString reason;
+        if (formula.isEmpty())
+            notDone = QStringLiteral("changing formulas");
+        else if (!m_formulas->formulaTokens(*this, 0, 0, 0, formula, &tokenSize, &reason))
+            notDone = QStringLiteral("the formula %1 (%2)").arg(formula.left(100), reason);
         break;
+    }
     case WorkKind::RowColumn:
         notDone = QStringLiteral("deleting or inserting rows and columns");
         break;
@@ -286,14 +301,14 @@ bool BiffWorkbook::open(const QString& path, WorkKind work, FormulaTextSource* f
         notDone = QStringLiteral("this operation");
         break;
     }
-    // A search in formulas needs their text: without the decompiler a workbook holding formulas
-    // cannot be searched as asked, and is left to a server that can.
-    if (notDone.isEmpty() && work == WorkKind::FindReplace && !m_formulas) {
+    // A search in formulas needs their text, and a replacement inside one needs it written back:
+    // a workbook with a formula the engine can do neither for is left to a server that can,
+    // before anything is changed.
+    if (notDone.isEmpty() && work == WorkKind::FindReplace) {
         for (const auto& sheet : m_sheets) {
-            if (sheet->holdsFormulas()) {
-                notDone = QStringLiteral("searching formulas (the workbook holds formulas)");
+            notDone = sheet->formulaRefusal();
+            if (!notDone.isEmpty())
                 break;
-            }
         }
     }
     if (!notDone.isEmpty()) {
@@ -303,6 +318,22 @@ bool BiffWorkbook::open(const QString& path, WorkKind work, FormulaTextSource* f
     }
     m_lastError.clear();
     return true;
+}
+
+std::vector<QString> BiffWorkbook::sheetNames() const
+{
+    std::vector<QString> names;
+    for (const auto& sheet : m_sheets)
+        names.push_back(sheet->m_name);
+    return names;
+}
+
+std::pair<std::size_t, std::size_t> BiffWorkbook::sheetRecords(int position) const
+{
+    if (position < 0 || std::size_t(position) >= m_sheets.size())
+        return {0, 0};
+    const BiffSheet& sheet = *m_sheets[std::size_t(position)];
+    return {sheet.m_bof, sheet.m_eof};
 }
 
 Sheet* BiffWorkbook::sheet(int index)
@@ -417,6 +448,101 @@ void BiffSheet::index()
             m_cells[{row, le16(r.data, 2) + 1}] = {i, Placed::Read};
         }
     }
+}
+
+std::optional<std::pair<int, int>> BiffSheet::sharedAnchorOf(const CellAddress& cell,
+                                                             const CellRef& ref) const
+{
+    const Record* r = current(cell, ref);
+    if (!r || r->type != rt::kFormula || r->data.size() < 27 || le16(r->data, 20) != 5 || r->data[22] != 0x01)
+        return std::nullopt;
+    return std::make_pair(le16(r->data, 23) + 1, le16(r->data, 25) + 1);
+}
+
+void BiffSheet::dissolveSharedFormulas(std::vector<CellRewrite>& changes)
+{
+    // The cell after which a shared formula's record is stored cannot take other tokens alone:
+    // the record would no longer follow a cell that uses it. When it changes, every cell of the
+    // shared formula gets tokens of its own, and the shared record goes.
+    const std::vector<Record>& records = m_workbook.stream().records();
+    std::set<std::pair<int, int>> anchors;
+    for (const auto& change : changes) {
+        const CellAddress& at = std::get<0>(change);
+        const auto it = m_cells.find({at.row, at.column});
+        if (it == m_cells.end() || it->second.placed != Placed::Read)
+            continue;
+        const std::size_t next = it->second.record + 1;
+        if (next < records.size() && records[next].type == rt::kShrFmla && sharedAnchorOf(at, it->second))
+            anchors.insert({at.row, at.column});
+    }
+    if (anchors.empty())
+        return;
+    std::set<std::pair<int, int>> listed;
+    for (const auto& change : changes)
+        listed.insert({std::get<0>(change).row, std::get<0>(change).column});
+    for (const auto& [at, ref] : m_cells) {
+        const CellAddress cell{at.first, at.second};
+        const auto anchor = sharedAnchorOf(cell, ref);
+        if (!anchor || !anchors.count(*anchor) || listed.count(at))
+            continue;
+        const std::optional<QString> text = barText(cell, ref);
+        if (text)
+            changes.emplace_back(cell, *text, *text);
+    }
+    for (const auto& anchor : anchors)
+        m_dissolved.insert(m_cells[anchor].record);
+    // The anchor is written last: should a member be refused, the shared formula stays whole.
+    std::stable_partition(changes.begin(), changes.end(), [&](const auto& change) {
+        return !anchors.count({std::get<0>(change).row, std::get<0>(change).column});
+    });
+}
+
+bool BiffSheet::sharedFormulaFree(const CellAddress& anchor)
+{
+    const auto self = m_cells.find({anchor.row, anchor.column});
+    if (self == m_cells.end() || self->second.placed != Placed::Read ||
+        !m_dissolved.count(self->second.record))
+        return true;
+    for (const auto& [at, ref] : m_cells) {
+        if (at == self->first)
+            continue;
+        if (sharedAnchorOf({at.first, at.second}, ref) == self->first) {
+            m_dissolved.erase(self->second.record);
+            return false;
+        }
+    }
+    return true;
+}
+
+QString BiffSheet::formulaRefusal()
+{
+    if (!m_hasGrid || !holdsFormulas())
+        return {};
+    FormulaTextSource* source = m_workbook.formulas();
+    if (!source)
+        return QStringLiteral("searching formulas (the workbook holds formulas)");
+    for (const auto& [at, ref] : m_cells) {
+        const CellAddress cell{at.first, at.second};
+        const Record* r = current(cell, ref);
+        if (!r || r->type != rt::kFormula)
+            continue;
+        const std::optional<QString> text = source->formulaText(m_workbook, m_position, r->data);
+        if (!text)
+            return QStringLiteral("reading the formula of cell %1 on sheet \"%2\"")
+                .arg(cellName(cell), m_name);
+        // Only a cell with tokens of its own, or a member of a shared formula, is ever written
+        // back; its text must compile again.
+        const FormulaShape shape = source->shape(m_workbook, m_position, r->data);
+        if (shape != FormulaShape::Own && shape != FormulaShape::Shared)
+            continue;
+        int tokenSize = 0;
+        QString reason;
+        if (!source->formulaTokens(m_workbook, m_position, cell.row - 1, cell.column - 1, *text, &tokenSize,
+                                   &reason))
+            return QStringLiteral("the formula of cell %1 on sheet \"%2\" (%3)")
+                .arg(cellName(cell), m_name, reason);
+    }
+    return {};
 }
 
 bool BiffSheet::holdsFormulas()
@@ -641,7 +767,7 @@ bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QStri
     const SearchPattern pattern(what, false);
     if (pattern.isEmpty())
         return false;
-    std::vector<std::tuple<CellAddress, QString, QString>> changes; // cell, before, after
+    std::vector<CellRewrite> changes;
     for (auto it = m_cells.lower_bound({in.firstRow, 0}); it != m_cells.end(); ++it) {
         const CellAddress at{it->first.first, it->first.second};
         if (at.row > in.lastRow)
@@ -660,11 +786,20 @@ bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QStri
         if (after != *text)
             changes.emplace_back(at, *text, after);
     }
+    dissolveSharedFormulas(changes);
     bool any = false;
     for (const auto& [at, before, text] : changes) {
         CellInput input;
         if (!parseTypedInput(text, input))
             continue; // the replacement would break the formula: the cell keeps it
+        if (!sharedFormulaFree(at)) {
+            m_replaceRefusal =
+                QStringLiteral("could not replace in cell %1: %2")
+                    .arg(cellName(at),
+                         unsupportedOnXls(QStringLiteral("overwriting a cell that heads a shared formula "
+                                                         "whose other cells keep it")));
+            continue;
+        }
         if (store(at, text)) {
             any = true;
             if (changed) {
@@ -732,8 +867,6 @@ bool BiffSheet::store(const CellAddress& cell, const QString& text)
         m_lastError = QStringLiteral("\"%1\" is not a valid formula").arg(text.left(100));
         return false;
     }
-    if (input.kind == CellInput::Kind::Formula)
-        return unsupported(QStringLiteral("writing formulas"));
     if (input.kind == CellInput::Kind::Text && input.text.size() > kMaxText) {
         m_lastError = QStringLiteral("the text is longer than the 32767 characters a cell can hold");
         return false;
@@ -784,8 +917,29 @@ bool BiffSheet::store(const CellAddress& cell, const QString& text)
     case CellInput::Kind::Empty:
         record = cellHead(rt::kBlank, cell.row, cell.column, style);
         break;
-    case CellInput::Kind::Formula:
+    case CellInput::Kind::Formula: {
+        FormulaTextSource* source = m_workbook.formulas();
+        int tokenSize = 0;
+        QString reason = QStringLiteral("writing formulas");
+        const std::optional<QByteArray> tokens =
+            source ? source->formulaTokens(m_workbook, m_position, cell.row - 1, cell.column - 1, input.text,
+                                           &tokenSize, &reason)
+                   : std::nullopt;
+        if (!tokens)
+            return unsupported(reason);
+        if (tokenSize > 0xFFFF || 22 + tokens->size() > kMaxRecordData)
+            return unsupported(QStringLiteral("a formula longer than a record holds"));
+        record = cellHead(rt::kFormula, cell.row, cell.column, style);
+        // No result is known until the formula is calculated: an empty text stands in, and the
+        // cell asks to be calculated whenever the workbook is, opening included.
+        const char pending[8] = {3, 0, 0, 0, 0, 0, char(0xFF), char(0xFF)};
+        record.data.append(pending, 8);
+        append16(record.data, 0x0001); // fAlwaysCalc
+        append32(record.data, 0);
+        append16(record.data, std::uint32_t(tokenSize));
+        record.data.append(*tokens);
         break;
+    }
     }
     return writeRecord(cell, std::move(record), references);
 }
@@ -802,7 +956,10 @@ bool BiffSheet::writeRecord(const CellAddress& cell, Record record, int referenc
             // A formula that heads a shared or array formula, or belongs to an array or table,
             // cannot be overwritten alone.
             const std::size_t next = ref.record + 1;
-            if (ref.placed == Placed::Read && next < records.size() &&
+            const bool dissolved = ref.placed == Placed::Read && m_dissolved.count(ref.record) &&
+                                   next < records.size() && records[next].type == rt::kShrFmla &&
+                                   record.type == rt::kFormula;
+            if (ref.placed == Placed::Read && next < records.size() && !dissolved &&
                 (records[next].type == rt::kShrFmla || records[next].type == rt::kArray ||
                  records[next].type == rt::kTable))
                 return unsupported(QStringLiteral("overwriting a cell that heads a shared or array formula"));
@@ -920,10 +1077,14 @@ void BiffSheet::commit(WorkbookStream& stream) const
             continue;
         }
         stream.replace(index, {cells.begin()->second});
-        // A formula's cached text result goes with it.
-        if (original.type == rt::kFormula && index + 1 < records.size() &&
-            records[index + 1].type == rt::kString)
-            stream.replace(index + 1, {});
+        // A formula's cached text result goes with it, and so does the shared formula it headed
+        // once all its cells have tokens of their own.
+        std::size_t next = index + 1;
+        if (original.type == rt::kFormula && m_dissolved.count(index) && next < records.size() &&
+            records[next].type == rt::kShrFmla)
+            stream.replace(next++, {});
+        if (original.type == rt::kFormula && next < records.size() && records[next].type == rt::kString)
+            stream.replace(next, {});
     }
 }
 

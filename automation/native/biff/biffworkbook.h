@@ -13,12 +13,15 @@
 
 #include <map>
 #include <memory>
+#include <set>
+#include <tuple>
 #include <vector>
 
 namespace corvane::automation::native::biff {
 
 class BiffSheet;
 class FormulaTextSource;
+class RecordFormulas;
 
 // The start of every reason the engine gives for leaving a binary workbook to another server.
 QString unsupportedOnXls(const QString& what);
@@ -32,7 +35,10 @@ public:
     // False with lastError() when the file is not a workbook the engine can work on as `work`
     // asks; handOver() then tells whether another server may take it (an older format, an
     // operation the engine does not do on these workbooks) or not (damaged, encrypted).
-    bool open(const QString& path, WorkKind work, FormulaTextSource* formulas = nullptr);
+    // `formula`: for CellFormula work, the formula every cell is written with; the workbook is
+    // refused unless it compiles here (without one, each cell's formula is unknown until written).
+    bool open(const QString& path, WorkKind work, FormulaTextSource* formulas = nullptr,
+              const QString& formula = QString());
     bool handOver() const { return m_handOver; }
 
     int sheetCount() override { return int(m_sheets.size()); }
@@ -43,6 +49,11 @@ public:
     QString lastError() const override { return m_lastError; }
     QString damage() const override { return m_damage; }
 
+    // The sheet names in the order of their BOUNDSHEET records, and the records [bof, eof] of a
+    // sheet by its 0-based position.
+    std::vector<QString> sheetNames() const;
+    std::pair<std::size_t, std::size_t> sheetRecords(int position) const;
+
     // The workbook stream with every change in place, as save() writes it.
     bool streamBytes(QByteArray* out, QString* error) const;
     // Whether a cell was changed since the workbook was opened.
@@ -50,6 +61,7 @@ public:
 
     // For the sheets.
     WorkbookStream& stream() { return m_stream; }
+    const WorkbookStream& stream() const { return m_stream; }
     SharedStringTable* strings() { return m_sst ? m_sst.get() : nullptr; }
     bool styleLocked(int xf) const;
     FormulaTextSource* formulas() const { return m_formulas; }
@@ -69,6 +81,7 @@ private:
     std::vector<bool> m_xfLocked;
     std::vector<std::unique_ptr<BiffSheet>> m_sheets;
     FormulaTextSource* m_formulas = nullptr;
+    std::unique_ptr<RecordFormulas> m_ownFormulas;
     bool m_handOver = false;
     bool m_changed = false;
     QString m_lastError;
@@ -110,6 +123,8 @@ public:
 
     // Whether the sheet holds any FORMULA record.
     bool holdsFormulas();
+    // Why a formula of the sheet could not be searched or written back; empty when each can.
+    QString formulaRefusal();
     // The text a search in values compares with.
     QString text(const CellAddress& cell);
 
@@ -138,6 +153,13 @@ private:
     bool store(const CellAddress& cell, const QString& text);
     bool writeRecord(const CellAddress& cell, Record record, int oldStringDelta);
     bool unsupported(const QString& what);
+    // The 1-based anchor cell a shared or array formula member's ptgExp points at.
+    std::optional<std::pair<int, int>> sharedAnchorOf(const CellAddress& cell, const CellRef& ref) const;
+    // A cell to rewrite: where, its formula-bar text before, and the text to enter.
+    using CellRewrite = std::tuple<CellAddress, QString, QString>;
+    void dissolveSharedFormulas(std::vector<CellRewrite>& changes);
+    // False when `anchor` heads a shared formula being written out that a cell still uses.
+    bool sharedFormulaFree(const CellAddress& anchor);
 
     BiffWorkbook& m_workbook;
     int m_position;
@@ -155,7 +177,9 @@ private:
     std::map<std::size_t, std::map<int, Record>> m_edits;
     std::map<std::size_t, Insertions> m_before;
     std::map<std::size_t, Insertions> m_after;
-    std::map<std::size_t, Record> m_patched; // ROW and DIMENSIONS records with new bounds
+    std::map<std::size_t, Record> m_patched;
+    std::set<std::size_t> m_dissolved; // FORMULA records whose shared formula is written out // ROW and
+                                       // DIMENSIONS records with new bounds
     QString m_lastError;
     QString m_replaceRefusal;
 

@@ -1453,6 +1453,10 @@ bool Compiler::parseFunction(const Lexeme& lexeme, Node& out)
     out.function = functionByName(lexeme.text);
     if (out.function && out.function->index == kUserDefinedFunction)
         out.function = nullptr;
+    // A function the workbook already calls as an add-in (SERIESSUM of the Analysis ToolPak) is
+    // written as the workbook writes it: other readers do not know its index in the table.
+    if (out.function && m_context.externNameIndex(lexeme.text))
+        out.function = nullptr;
     if (!out.function) {
         // Functions the table lacks live in the workbook as names or add-in names.
         if (const auto name = m_context.nameIndex(QStringLiteral("_xlfn.") + lexeme.text, QString()))

@@ -2,20 +2,25 @@
 """corvane-cli --server native over Excel 97-2003 workbooks, read back with xlrd and olefile
 (both independent of the engine), and a sample through LibreOffice.
 
-1. Every corpus .xls the engine opens: a text of its own is replaced (replace; change-text where
-   the workbook holds formulas, whose text the engine leaves to LibreOffice), and then
+1. Every corpus .xls the engine opens: a text of its own is replaced, and then
    - xlrd reads every sheet with the values expected (the others' untouched, the replaced ones
-     changed as Python's case-insensitive replace changes them);
+     changed as Python's case-insensitive replace changes them; a formula cell keeps its cached
+     value or, rewritten, holds the empty text of a formula still to be calculated);
    - every stream but the workbook stream is byte-identical (olefile), and so is every record of
      the workbook stream outside the cells, the string table and the records holding stream
      positions or row and sheet bounds; those positions lead where they must;
-   - what the engine refused (encrypted, BIFF5, damaged, formulas to search) is byte-identical.
+   - what the engine refused (encrypted, BIFF5, damaged, formulas it cannot read or write back)
+     is byte-identical.
 2. A workbook made with xlwt whose shared string table spans several CONTINUE records, replaced
    so that old strings across the boundaries and many new ones (long, two bytes a character)
    are read back intact.
 3. A workbook whose workbook stream carries a record length running past its end: refused as
    damaged, byte-identical, no crash.
-4. LibreOffice converts a sample of the changed workbooks to CSV holding the new texts.
+4. Replacing inside the formulas of a workbook made with xlwt: found by their new text, and
+   calculated by LibreOffice to the new results.
+5. Corpus workbooks whose SUM calls are rewritten (decompiled, replaced, compiled): LibreOffice
+   calculates every sheet to the same values as before.
+6. LibreOffice converts a sample of the changed workbooks to CSV holding the new texts.
 
 Prints the figures (files, replaced, verified). Usage: biff_cli_oracle.py CORVANE_CLI
 """
@@ -138,17 +143,51 @@ def pick_find_text(sheets):
     return None
 
 
-def expected(sheets, find, exact_case=False):
+def formula_cells(path):
+    """(sheet name, row, column) of every FORMULA record, 0-based, from the records themselves."""
+    recs = records(path)
+    starts = {}
+    for _, kind, body in recs:
+        if kind == 0x85 and len(body) >= 8:
+            cch, flags = body[6], body[7]
+            raw = body[8:8 + (2 * cch if flags & 1 else cch)]
+            starts[struct.unpack_from("<I", body, 0)[0]] = raw.decode("utf-16-le" if flags & 1 else "latin-1")
+    out, sheet = set(), None
+    for at, kind, body in recs:
+        if kind == 0x809:
+            sheet = starts.get(at, sheet)
+        elif kind == 0x06 and len(body) >= 4 and sheet is not None:
+            out.add((sheet, struct.unpack_from("<H", body, 0)[0], struct.unpack_from("<H", body, 2)[0]))
+    return out
+
+
+def formula_faults(got, original, formulas):
+    """A formula cell keeps its cached value, or holds the empty text of a formula rewritten to be
+    calculated on opening: its value must not be made up."""
+    faults = []
+    for (name, g), (_, o) in zip(got, original):
+        for r, row in enumerate(o):
+            for c, old in enumerate(row):
+                if (name, r, c) not in formulas:
+                    continue
+                new = g[r][c] if r < len(g) and c < len(g[r]) else (xlrd.XL_CELL_EMPTY, "")
+                if new != old and new != (xlrd.XL_CELL_TEXT, ""):
+                    faults.append("%s!R%dC%d %r (was %r)" % (name, r + 1, c + 1, new, old))
+    return faults
+
+
+def expected(sheets, find, exact_case=False, formulas=frozenset()):
     """Replace finds its cells and its text regardless of case; change-text finds its cells so
     and replaces the text as written."""
     pattern = re.compile(re.escape(find), 0 if exact_case else re.IGNORECASE)
     out = []
     for name, rows in sheets:
         new_rows = []
-        for row in rows:
+        for r, row in enumerate(rows):
             new_rows.append([(kind, pattern.sub(REPLACEMENT, value))
-                             if kind == xlrd.XL_CELL_TEXT and find.lower() in value.lower() else (kind, value)
-                             for kind, value in row])
+                             if kind == xlrd.XL_CELL_TEXT and find.lower() in value.lower() and
+                             (name, r, c) not in formulas else (kind, value)
+                             for c, (kind, value) in enumerate(row)])
         out.append((name, new_rows))
     return out
 
@@ -200,10 +239,6 @@ def corpus_round(work):
             continue
         p = run(folder, "replace", "--find", find, "--replace", REPLACEMENT)
         exact_case = False
-        if "unsupported on .xls: searching formulas" in p.stderr:
-            exact_case = True
-            check(digest(path) == before, "%s: handed over yet changed" % source)
-            p = run(folder, "cells", "--mode", "change-text", "--find", find, "--text", REPLACEMENT)
         refused_sheets = set(re.findall(r'sheet "([^"]+)": could not (?:replace|write)', p.stderr))
         if digest(path) == before:
             if p.stderr.strip() and not refused_sheets:
@@ -212,9 +247,19 @@ def corpus_round(work):
         figures["engine"] += 1
         figures["change_text" if exact_case else "replaced"] += 1
         got = cells(path)
+        # Formula cells are searched in their formula text; what became of them is checked apart.
+        formulas = formula_cells(source)
+        faults = formula_faults(got, original, formulas)
+        check(not faults, "%s: formula cells with made-up values: %s" % (source, faults[:3]))
+        olds = dict(original)
+        for name, rows in got:
+            for r, row in enumerate(rows):
+                for c in range(len(row)):
+                    if (name, r, c) in formulas and r < len(olds.get(name, [])) and c < len(olds[name][r]):
+                        row[c] = olds[name][r][c]
         # A locked cell of a protected sheet is refused: such sheets are checked only for what
         # must not change (names, and the cells' count).
-        diffs = same_values(got, expected(original, find, exact_case), refused_sheets)
+        diffs = same_values(got, expected(original, find, exact_case, formulas), refused_sheets)
         check(not diffs, "%s: %d cell(s) differ, first %s" % (source, len(diffs), diffs[:3]))
         check(untouched_records(path) == untouched_records(source),
               "%s: a record outside the cells, the string table and the positions changed" % source)
@@ -326,6 +371,110 @@ def hostile_round(work):
     check(digest(path) == before, "hostile.xls: changed")
 
 
+def libreoffice_csv(work, path, name):
+    """The first sheet as LibreOffice shows it after opening (and so recalculating) the file."""
+    out = os.path.join(work, name)
+    os.makedirs(out)
+    profile = tempfile.mkdtemp(prefix="lo-profile-")
+    try:
+        p = subprocess.run([SOFFICE, "-env:UserInstallation=file://" + profile, "--headless",
+                            "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76", "--outdir", out, path],
+                           capture_output=True, text=True, timeout=180)
+    finally:
+        shutil.rmtree(profile, ignore_errors=True)
+    csvs = glob.glob(os.path.join(out, "*.csv"))
+    check(p.returncode == 0 and csvs, "%s: LibreOffice did not convert it" % path)
+    return open(csvs[0], encoding="utf-8").read().splitlines() if csvs else []
+
+
+def formula_round(work):
+    """Replacing inside formulas: the new formulas are written as tokens of their own, and a
+    spreadsheet application opening the file calculates them."""
+    folder = os.path.join(work, "formulas")
+    os.makedirs(folder)
+    path = os.path.join(folder, "formulas.xls")
+    book = xlwt.Workbook()
+    calc = book.add_sheet("Calc")
+    data = book.add_sheet("Data")
+    for r in range(5):
+        data.write(r, 0, r + 1)
+        data.write(r, 1, (r + 1) * 10)
+    data.write(0, 3, "label")
+    calc.write(0, 0, xlwt.Formula("SUM(Data!A1:A5)"))
+    calc.write(1, 0, xlwt.Formula("Data!B2*2"))
+    calc.write(2, 0, xlwt.Formula('"x"&Data!D1'))
+    calc.write(3, 0, xlwt.Formula('IF(Data!B2>25,"big","small")'))
+    calc.write(4, 0, "see Data!B2")
+    book.save(path)
+    before = streams(path)
+    p = run(folder, "replace", "--find", "SUM(", "--replace", "MAX(")
+    check(not p.stderr.strip(), "formulas.xls: %s" % p.stderr[-300:])
+    p = run(folder, "replace", "--find", "Data!B2", "--replace", "Data!B4")
+    check(not p.stderr.strip(), "formulas.xls: %s" % p.stderr[-300:])
+    got = cells(path)
+    check([n for n, _ in got] == ["Calc", "Data"], "formulas.xls: sheets %r" % [n for n, _ in got])
+    check(got[0][1][4][0] == (xlrd.XL_CELL_TEXT, "see Data!B4"), "formulas.xls: A5 %r" % (got[0][1][4][0],))
+    for name in before:
+        if name.lower() != "workbook":
+            check(streams(path).get(name) == before[name], "formulas.xls: stream %s changed" % name)
+    # A list-only search finds the new text in the formulas, and no longer the old one.
+    p = run(folder, "replace", "--find", "MAX(Data!A1:A5)", "--list-only")
+    check("包含查找内容有1个" in p.stdout, "formulas.xls: the new formula is not found: %r" % p.stdout[-300:])
+    p = run(folder, "replace", "--find", "SUM(", "--list-only")
+    check("包含查找内容有1个" not in p.stdout, "formulas.xls: the old formula is still found: %r" % p.stdout[-300:])
+    if not SOFFICE:
+        print("formula LibreOffice check skipped")
+        return
+    lines = libreoffice_csv(work, path, "formulas-csv")
+    check(lines[:4] == ["5", "80", "xlabel", "big"], "formulas.xls as LibreOffice calculates it: %r" % lines[:5])
+
+
+# Corpus workbooks whose formulas call SUM: plain cells, cells heading shared formulas, add-in calls.
+RECOMPILED = ["poi__34775.xls", "sheetjs__formula_stress_test.xls", "poi__ConditionalFormattingSamples.xls"]
+VOLATILE = re.compile(r"NOW|RAND|TODAY", re.IGNORECASE)
+
+
+def all_sheets_csv(work, paths, name):
+    """Every sheet of each workbook as LibreOffice calculates it, by file name and sheet."""
+    out = os.path.join(work, name)
+    os.makedirs(out)
+    profile = tempfile.mkdtemp(prefix="lo-profile-")
+    try:
+        subprocess.run([SOFFICE, "-env:UserInstallation=file://" + profile, "--headless", "--convert-to",
+                        "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,-1",
+                        "--outdir", out] + paths, capture_output=True, text=True, timeout=400)
+    finally:
+        shutil.rmtree(profile, ignore_errors=True)
+    return {f: [line for line in open(os.path.join(out, f), encoding="utf-8", errors="replace").read().splitlines()
+                if not VOLATILE.search(line)] for f in sorted(os.listdir(out))}
+
+
+def recompile_round(work):
+    """Formulas rewritten through decompile, replace, compile (here only the letter case of SUM
+    changes, so every result must stay): LibreOffice calculates the same values as before."""
+    sources = [os.path.join(CORPUS, f) for f in RECOMPILED if os.path.isfile(os.path.join(CORPUS, f))]
+    if not SOFFICE or not sources:
+        print("recompile round skipped")
+        return 0
+    folder = os.path.join(work, "recompiled")
+    os.makedirs(folder)
+    for source in sources:
+        shutil.copyfile(source, os.path.join(folder, os.path.basename(source)))
+    paths = sorted(os.path.join(folder, f) for f in os.listdir(folder))
+    before = {p: digest(p) for p in paths}
+    run(folder, "replace", "--find", "sum(", "--replace", "Sum(")
+    changed = [p for p in paths if digest(p) != before[p]]
+    check(len(changed) == len(paths), "recompile: only %d of %d workbooks changed" % (len(changed), len(paths)))
+    want = all_sheets_csv(work, sources, "recompile-before")
+    got = all_sheets_csv(work, paths, "recompile-after")
+    check(set(got) == set(want), "recompile: sheets %r != %r" % (sorted(got), sorted(want)))
+    for sheet, lines in want.items():
+        diffs = [(n + 1, a, b) for n, (a, b) in enumerate(zip(got.get(sheet, []), lines)) if a != b]
+        check(not diffs and len(got.get(sheet, [])) == len(lines),
+              "recompile %s: LibreOffice calculates other values, first %r" % (sheet, diffs[:2]))
+    return len(changed)
+
+
 def libreoffice_round(work, changed):
     if not SOFFICE or not changed:
         print("LibreOffice sample skipped")
@@ -361,6 +510,8 @@ def main():
         continue_round(work)
         run_round(work)
         hostile_round(work)
+        formula_round(work)
+        figures["recompiled"] = recompile_round(work) if CORPUS and os.path.isdir(CORPUS) else 0
         figures["libreoffice"] = libreoffice_round(work, changed)
         print("figures:", " ".join("%s=%s" % kv for kv in figures.items()))
     finally:

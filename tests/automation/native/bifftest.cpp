@@ -124,8 +124,8 @@ TEST(Biff, OpenHandsOnOnlyWhatAnotherServerMayTake)
         {"poi__chinese-provinces.xls", WorkKind::Pictures, false, true, "unsupported on .xls: "},
         {"poi__chinese-provinces.xls", WorkKind::SheetRemoval, false, true, "unsupported on .xls: "},
         {"poi__chinese-provinces.xls", WorkKind::CellFormula, false, true, "unsupported on .xls: "},
-        // Formulas cannot be searched without their text.
-        {"poi__shared_formulas.xls", WorkKind::FindReplace, false, true, "unsupported on .xls: "},
+        // Shared formulas are searched through the text of their SHRFMLA record.
+        {"poi__shared_formulas.xls", WorkKind::FindReplace, true, false, ""},
         {"poi__shared_formulas.xls", WorkKind::CellText, true, false, ""},
         {"poi__testEXCEL_95.xls", WorkKind::CellText, false, true, "unsupported: "},
         {"poi__password.xls", WorkKind::CellText, false, false, "encrypted: "},
