@@ -627,7 +627,8 @@ std::optional<CellAddress> BiffSheet::find(const RangeAddress& in, const FindQue
     return std::nullopt;
 }
 
-bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QString& replacement)
+bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QString& replacement,
+                        const CellChanged& reportChange)
 {
     m_replaceRefusal.clear();
     if (!m_hasGrid)
@@ -636,7 +637,13 @@ bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QStri
     const SearchPattern pattern(what, false);
     if (pattern.isEmpty())
         return false;
-    std::vector<std::pair<CellAddress, QString>> changes;
+    struct Change
+    {
+        CellAddress at;
+        QString before;
+        QString after;
+    };
+    std::vector<Change> changes;
     for (auto it = m_cells.lower_bound({in.firstRow, 0}); it != m_cells.end(); ++it) {
         const CellAddress at{it->first.first, it->first.second};
         if (at.row > in.lastRow)
@@ -653,16 +660,19 @@ bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QStri
             continue;
         const QString changed = pattern.replaceAll(*text, replacement);
         if (changed != *text)
-            changes.emplace_back(at, changed);
+            changes.push_back({at, *text, changed});
     }
     bool any = false;
-    for (const auto& [at, text] : changes) {
+    for (const Change& c : changes) {
+        const CellAddress at = c.at;
         CellInput input;
-        if (!parseTypedInput(text, input))
+        if (!parseTypedInput(c.after, input))
             continue; // the replacement would break the formula: the cell keeps it
-        if (store(at, text))
+        if (store(at, c.after)) {
             any = true;
-        else
+            if (reportChange)
+                reportChange(at, c.before, c.after);
+        } else
             m_replaceRefusal =
                 QStringLiteral("could not replace in cell %1: %2").arg(cellName(at), m_lastError);
     }

@@ -89,7 +89,8 @@ public:
     std::optional<CellAddress> cell(int row, int column) override;
     std::optional<CellAddress> find(const RangeAddress& in, const FindQuery& query,
                                     std::optional<CellAddress> after = std::nullopt) override;
-    bool replace(const RangeAddress& in, const QString& what, const QString& replacement) override;
+    bool replace(const RangeAddress& in, const QString& what, const QString& replacement,
+                 const CellChanged& changed = {}) override;
     QString replaceRefusal() const override { return m_replaceRefusal; }
     CellValue value(const CellAddress& cell) override;
     QString formula(const CellAddress& cell) override;
