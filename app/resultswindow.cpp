@@ -65,9 +65,21 @@ QString changeText(automation::ChangeKind kind)
     case automation::ChangeKind::ShapeDeleted:
         return QStringLiteral("删除图形");
     case automation::ChangeKind::SheetDeleted:
+        return QStringLiteral("删除Sheet");
+    case automation::ChangeKind::Comment:
+        return QStringLiteral("批注");
+    case automation::ChangeKind::ShapeText:
+        return QStringLiteral("文本框");
+    case automation::ChangeKind::HeaderFooter:
+        return QStringLiteral("页眉页脚");
+    case automation::ChangeKind::Hyperlink:
+        return QStringLiteral("超链接");
+    case automation::ChangeKind::ExternalLink:
+        return QStringLiteral("外部链接");
+    case automation::ChangeKind::SheetRenamed:
         break;
     }
-    return QStringLiteral("删除Sheet");
+    return QStringLiteral("工作表名");
 }
 
 enum Column

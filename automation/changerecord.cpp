@@ -22,9 +22,21 @@ QString changeKindName(ChangeKind kind)
     case ChangeKind::ShapeDeleted:
         return QStringLiteral("object-deleted");
     case ChangeKind::SheetDeleted:
+        return QStringLiteral("sheet-deleted");
+    case ChangeKind::Comment:
+        return QStringLiteral("comment");
+    case ChangeKind::ShapeText:
+        return QStringLiteral("shape-text");
+    case ChangeKind::HeaderFooter:
+        return QStringLiteral("header-footer");
+    case ChangeKind::Hyperlink:
+        return QStringLiteral("hyperlink");
+    case ChangeKind::ExternalLink:
+        return QStringLiteral("external-link");
+    case ChangeKind::SheetRenamed:
         break;
     }
-    return QStringLiteral("sheet-deleted");
+    return QStringLiteral("sheet-renamed");
 }
 
 ChangeRecord cellChange(const QString& workbook, const QString& sheet, const CellAddress& cell,

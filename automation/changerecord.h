@@ -18,7 +18,15 @@ enum class ChangeKind
     ColumnInserted,
     PictureInserted,
     ShapeDeleted,
-    SheetDeleted
+    SheetDeleted,
+    // Texts outside the cells a replace may also reach; the detail names the place where the
+    // cell cannot (a shape's name, a header's kind, an external link's number).
+    Comment,
+    ShapeText,
+    HeaderFooter,
+    Hyperlink,
+    ExternalLink,
+    SheetRenamed
 };
 
 // The stable name a report uses for the kind ("value", "row-deleted", ...).

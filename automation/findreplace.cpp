@@ -37,10 +37,13 @@ PlaceEdit FindReplaceOperation::placeEdit() const
     return {m_options.places, m_options.findText, m_options.replaceText, m_options.justShow};
 }
 
-void FindReplaceOperation::takePlaceOutcome(const PlaceOutcome& outcome, const QString& where, RunSink& sink)
+void FindReplaceOperation::takePlaceOutcome(const PlaceOutcome& outcome, const QString& sheet, RunSink& sink)
 {
     m_matched = m_matched || outcome.found;
     m_changed = m_changed || outcome.changed;
+    for (const PlaceChange& c : outcome.changes)
+        sink.change({m_workbookPath, sheet, c.cell, c.kind, c.before, c.after, c.detail});
+    const QString where = sheet.isEmpty() ? QString() : QStringLiteral("sheet \"%1\": ").arg(sheet);
     if (!outcome.refusal.isEmpty()) {
         m_refused = true;
         sink.workbookFailed(m_workbookPath, where + outcome.refusal);
@@ -56,8 +59,7 @@ Operation::AfterSheet FindReplaceOperation::workOnSheet(Sheet& sheet, RunSink& s
     // The places lie outside the cells, so the look at the cells below does not cover them;
     // listing only needs the first hit.
     if (m_options.places.any() && !(m_options.justShow && m_matched))
-        takePlaceOutcome(sheet.replaceInPlaces(placeEdit()),
-                         QStringLiteral("sheet \"%1\": ").arg(sheet.name()), sink);
+        takePlaceOutcome(sheet.replaceInPlaces(placeEdit()), sheet.name(), sink);
     if (!sheet.mayHold(m_options.findText))
         return AfterSheet::NextSheet;
     // A sheet without a cell grid (a chart sheet) holds nothing to find.
@@ -113,6 +115,7 @@ void FindReplaceOperation::renameSheets(Workbook& workbook, const SheetChoice& c
             continue;
         if (workbook.renameSheet(i, renamed)) {
             m_changed = true;
+            sink.change({m_workbookPath, name, {}, ChangeKind::SheetRenamed, name, renamed, {}});
         } else {
             m_refused = true;
             const QString reason = workbook.lastError();

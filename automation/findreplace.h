@@ -48,7 +48,8 @@ public:
 
 private:
     PlaceEdit placeEdit() const;
-    void takePlaceOutcome(const PlaceOutcome& outcome, const QString& where, RunSink& sink);
+    // `sheet` is the sheet the places belong to, empty for the workbook's own places.
+    void takePlaceOutcome(const PlaceOutcome& outcome, const QString& sheet, RunSink& sink);
     void renameSheets(Workbook& workbook, const SheetChoice& choice, RunSink& sink);
 
     ReplaceOptions m_options;

@@ -2,6 +2,8 @@
 // has a fixed name, used by the command line and the settings file.
 #pragma once
 
+#include "changerecord.h"
+
 #include <QString>
 
 #include <vector>
@@ -54,8 +56,22 @@ struct PlaceEdit
     bool findOnly = false;
 };
 
+// One place item a replace changed: a comment, a shape's text, a header or footer, a
+// hyperlink's target or display text, an external link's target. The texts are the item's
+// whole text before and after.
+struct PlaceChange
+{
+    ChangeKind kind = ChangeKind::Comment;
+    QString cell;   // a comment's or hyperlink's cell, the cell a shape is anchored at
+    QString detail; // a shape's name, a header's kind ("oddHeader"), "externalLink 2", or which
+                    // text of a hyperlink ("target", "display")
+    QString before;
+    QString after;
+};
+
 // What a replace in places did: whether the text was found in a place, whether a place was
-// changed, and why a place that should have changed was left as it was.
+// changed (each changed item in `changes`), and why a place that should have changed was left
+// as it was.
 struct PlaceOutcome
 {
     bool found = false;
@@ -63,11 +79,13 @@ struct PlaceOutcome
     QString refusal;
     // The places asked for that this server cannot reach, as a message; left unchanged.
     QString unsupported;
+    std::vector<PlaceChange> changes;
 
     void add(const PlaceOutcome& other)
     {
         found = found || other.found;
         changed = changed || other.changed;
+        changes.insert(changes.end(), other.changes.begin(), other.changes.end());
         if (!other.refusal.isEmpty())
             refusal += (refusal.isEmpty() ? QString() : QStringLiteral("; ")) + other.refusal;
         if (unsupported.isEmpty())

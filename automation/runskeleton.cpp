@@ -266,8 +266,9 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
                 break;
         }
 
-        operation.afterSheets(
-            *workbook, {settings.onlyFirstSheet, settings.appointedSheet, settings.appointedSheetName}, sink);
+        operation.afterSheets(*workbook,
+                              {settings.onlyFirstSheet, settings.appointedSheet, settings.appointedSheetName},
+                              bookSink);
         const Operation::WorkbookOutcome outcome = operation.endWorkbook();
         const QString damage = workbook->damage();
         const int changes = bookSink.changes();

@@ -15,7 +15,9 @@ namespace {
 constexpr ChangeKind kKinds[] = {
     ChangeKind::Value,           ChangeKind::Formula,      ChangeKind::RowDeleted,
     ChangeKind::ColumnDeleted,   ChangeKind::RowInserted,  ChangeKind::ColumnInserted,
-    ChangeKind::PictureInserted, ChangeKind::ShapeDeleted, ChangeKind::SheetDeleted};
+    ChangeKind::PictureInserted, ChangeKind::ShapeDeleted, ChangeKind::SheetDeleted,
+    ChangeKind::Comment,         ChangeKind::ShapeText,    ChangeKind::HeaderFooter,
+    ChangeKind::Hyperlink,       ChangeKind::ExternalLink, ChangeKind::SheetRenamed};
 constexpr WorkbookRecord::Outcome kOutcomes[] = {
     WorkbookRecord::Outcome::Changed, WorkbookRecord::Outcome::Unchanged, WorkbookRecord::Outcome::Refused,
     WorkbookRecord::Outcome::Failed};

@@ -14,7 +14,10 @@
 #include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
+#include <com/sun/star/container/XNamed.hpp>
+#include <com/sun/star/sheet/XCellAddressable.hpp>
 #include <com/sun/star/sheet/XHeaderFooterContent.hpp>
+#include <com/sun/star/sheet/XSheetAnnotation.hpp>
 #include <com/sun/star/sheet/XSheetAnnotationShapeSupplier.hpp>
 #include <com/sun/star/sheet/XSheetAnnotationsSupplier.hpp>
 #include <com/sun/star/style/XStyleFamiliesSupplier.hpp>
@@ -49,6 +52,7 @@ struct TextPass
     bool found = false;
     bool changed = false;
     bool refused = false;
+    std::vector<PlaceChange> changes;
 
     // Consecutive text portions of one paragraph, searched as one text. A hit changes the portion
     // it starts in and takes the rest of itself out of the following ones.
@@ -129,6 +133,23 @@ struct TextPass
         }
     }
 
+    // One text as one item of the report: recorded as `record` when the pass changed it.
+    void item(const Reference<css::text::XText>& whole, PlaceChange record)
+    {
+        if (!whole.is())
+            return;
+        const QString before = toQString(whole->getString());
+        const bool earlier = changed;
+        changed = false;
+        text(whole);
+        if (changed) {
+            record.before = before;
+            record.after = toQString(whole->getString());
+            changes.push_back(std::move(record));
+        }
+        changed = changed || earlier;
+    }
+
     void shapes(const Reference<css::container::XIndexAccess>& shapes)
     {
         if (!shapes.is())
@@ -139,14 +160,52 @@ struct TextPass
                 this->shapes(group);
                 continue;
             }
-            text(Reference<css::text::XText>(shapes->getByIndex(i), UNO_QUERY));
+            PlaceChange record{ChangeKind::ShapeText, {}, {}, {}, {}};
+            const Reference<css::container::XNamed> named(shapes->getByIndex(i), UNO_QUERY);
+            if (named.is())
+                record.detail = toQString(named->getName());
+            const Reference<css::beans::XPropertySet> props(shapes->getByIndex(i), UNO_QUERY);
+            if (props.is() && props->getPropertySetInfo()->hasPropertyByName("Anchor")) {
+                Reference<css::sheet::XCellAddressable> anchor;
+                props->getPropertyValue("Anchor") >>= anchor;
+                if (anchor.is()) {
+                    const css::table::CellAddress at = anchor->getCellAddress();
+                    record.cell = cellName({at.Row + 1, at.Column + 1});
+                }
+            }
+            item(Reference<css::text::XText>(shapes->getByIndex(i), UNO_QUERY), std::move(record));
         }
     }
 };
 
-const char* const kHeaderFooterContents[] = {"RightPageHeaderContent", "RightPageFooterContent",
-                                             "LeftPageHeaderContent",  "LeftPageFooterContent",
-                                             "FirstPageHeaderContent", "FirstPageFooterContent"};
+struct HeaderFooterContent
+{
+    const char* property;
+    const char* kind;   // as a workbook's headerFooter element names it
+    const char* shared; // the page style's switch that makes it the same as the odd one
+};
+
+const HeaderFooterContent kHeaderFooterContents[] = {
+    {"RightPageHeaderContent", "oddHeader", nullptr},
+    {"RightPageFooterContent", "oddFooter", nullptr},
+    {"LeftPageHeaderContent", "evenHeader", "HeaderIsShared"},
+    {"LeftPageFooterContent", "evenFooter", "FooterIsShared"},
+    {"FirstPageHeaderContent", "firstHeader", "FirstIsShared"},
+    {"FirstPageFooterContent", "firstFooter", "FirstIsShared"}};
+
+// A header or footer's sections as a workbook writes them ("&Lleft&Ccentre&Rright"), without
+// the fields' and fonts' codes, which the sections' texts do not carry.
+QString sectionsText(const Reference<css::sheet::XHeaderFooterContent>& content)
+{
+    const auto section = [](const char* code, const Reference<css::text::XText>& text) {
+        const QString plain = text.is() ? toQString(text->getString()) : QString();
+        return plain.isEmpty()
+                   ? QString()
+                   : QLatin1String(code) + QString(plain).replace(QLatin1String("&"), QLatin1String("&&"));
+    };
+    return section("&L", content->getLeftText()) + section("&C", content->getCenterText()) +
+           section("&R", content->getRightText());
+}
 
 } // namespace
 
@@ -171,8 +230,16 @@ PlaceOutcome LibreOfficeSheet::replaceInPlaces(const PlaceEdit& edit)
             for (sal_Int32 i = 0; notes.is() && i < notes->getCount(); ++i) {
                 const Reference<css::sheet::XSheetAnnotationShapeSupplier> note(notes->getByIndex(i),
                                                                                 UNO_QUERY);
-                if (note.is())
-                    pass.text(Reference<css::text::XText>(note->getAnnotationShape(), UNO_QUERY));
+                if (!note.is())
+                    continue;
+                PlaceChange record{ChangeKind::Comment, {}, {}, {}, {}};
+                const Reference<css::sheet::XSheetAnnotation> at(note, UNO_QUERY);
+                if (at.is()) {
+                    const css::table::CellAddress cell = at->getPosition();
+                    record.cell = cellName({cell.Row + 1, cell.Column + 1});
+                }
+                pass.item(Reference<css::text::XText>(note->getAnnotationShape(), UNO_QUERY),
+                          std::move(record));
             }
         }
         if (edit.places.has(ReplacePlace::Shapes))
@@ -192,22 +259,34 @@ PlaceOutcome LibreOfficeSheet::replaceInPlaces(const PlaceEdit& edit)
             const Reference<css::beans::XPropertySet> style(pageStyles->getByName(styleName),
                                                             UNO_QUERY_THROW);
             const Reference<css::beans::XPropertySetInfo> info = style->getPropertySetInfo();
-            for (const char* name : kHeaderFooterContents) {
-                const rtl::OUString property = rtl::OUString::createFromAscii(name);
+            for (const HeaderFooterContent& hf : kHeaderFooterContents) {
+                const rtl::OUString property = rtl::OUString::createFromAscii(hf.property);
                 if (!info->hasPropertyByName(property))
                     continue;
                 Reference<css::sheet::XHeaderFooterContent> content;
                 style->getPropertyValue(property) >>= content;
                 if (!content.is())
                     continue;
+                const QString was = sectionsText(content);
                 const bool before = pass.changed;
                 pass.changed = false;
                 pass.text(content->getLeftText());
                 pass.text(content->getCenterText());
                 pass.text(content->getRightText());
                 // The content is a copy: it takes effect once it is set back.
-                if (pass.changed)
+                if (pass.changed) {
                     style->setPropertyValue(property, css::uno::Any(content));
+                    // A shared one is the odd one again, already reported.
+                    bool shared = false;
+                    if (hf.shared && info->hasPropertyByName(rtl::OUString::createFromAscii(hf.shared)))
+                        style->getPropertyValue(rtl::OUString::createFromAscii(hf.shared)) >>= shared;
+                    if (!shared)
+                        outcome.changes.push_back({ChangeKind::HeaderFooter,
+                                                   {},
+                                                   QLatin1String(hf.kind),
+                                                   was,
+                                                   sectionsText(content)});
+                }
                 pass.changed = pass.changed || before;
             }
         }
@@ -224,6 +303,8 @@ PlaceOutcome LibreOfficeSheet::replaceInPlaces(const PlaceEdit& edit)
     }
     outcome.found = pass.found;
     outcome.changed = pass.changed;
+    // Notes and shapes first, then headers and footers, in the order the engine reports them.
+    outcome.changes.insert(outcome.changes.begin(), pass.changes.begin(), pass.changes.end());
     return outcome;
 }
 

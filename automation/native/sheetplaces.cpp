@@ -123,12 +123,14 @@ public:
         outcome.refusal += why;
     }
 
-    // Replaces in the text of an attribute; true when it matched.
-    bool attribute(pugi::xml_attribute attr, bool asTarget, XmlPart& owner)
+    // Replaces in the text of an attribute; true when it matched. A change is recorded as
+    // `record` with the attribute's texts.
+    bool attribute(pugi::xml_attribute attr, bool asTarget, XmlPart& owner, PlaceChange record)
     {
         if (!attr)
             return false;
-        QString text = attributeText(attr.value());
+        const QString before = attributeText(attr.value());
+        QString text = before;
         const bool hit =
             asTarget ? replaceInLinkTarget(m_pattern, m_edit.replacement, text) : replaceText(text);
         if (!hit)
@@ -137,9 +139,17 @@ public:
         if (!m_edit.findOnly) {
             attr.set_value(encodeXml(text, true).c_str());
             owner.setDirty();
-            outcome.changed = true;
+            changed(std::move(record), before, text);
         }
         return true;
+    }
+
+    void changed(PlaceChange record, const QString& before, const QString& after)
+    {
+        outcome.changed = true;
+        record.before = before;
+        record.after = after;
+        outcome.changes.push_back(std::move(record));
     }
 
     bool replaceText(QString& text) const
@@ -165,7 +175,9 @@ QString cellRef(pugi::xml_node node)
 }
 
 // Threaded comments first: one whose change is refused keeps its note too (returned by cell).
-std::set<QString> threadedComments(PlaceWork& work, const std::string& partName, bool protectsObjects)
+// The cells of changed ones go to `reported`: their notes change with them as one comment.
+std::set<QString> threadedComments(PlaceWork& work, const std::string& partName, bool protectsObjects,
+                                   std::set<QString>& reported)
 {
     std::set<QString> kept;
     XmlPart* part = work.part(partName);
@@ -218,13 +230,14 @@ std::set<QString> threadedComments(PlaceWork& work, const std::string& partName,
         for (auto& [attr, start] : moved)
             attr.set_value(std::to_string(start).c_str());
         part->setDirty();
-        work.outcome.changed = true;
+        reported.insert(cellRef(c));
+        work.changed({ChangeKind::Comment, cellRef(c), {}, {}, {}}, text, changed);
     }
     return kept;
 }
 
 void legacyComments(PlaceWork& work, const std::string& partName, bool protectsObjects,
-                    const std::set<QString>& kept)
+                    const std::set<QString>& kept, const std::set<QString>& reported)
 {
     XmlPart* part = work.part(partName);
     if (!part)
@@ -259,13 +272,64 @@ void legacyComments(PlaceWork& work, const std::string& partName, bool protectsO
             if (runs[i] != before[i])
                 setCellText(nodes[i], runs[i]);
         part->setDirty();
-        work.outcome.changed = true;
+        if (reported.count(cellRef(c))) {
+            work.outcome.changed = true;
+        } else {
+            QString was, now;
+            for (size_t i = 0; i < runs.size(); ++i) {
+                was += before[i];
+                now += runs[i];
+            }
+            work.changed({ChangeKind::Comment, cellRef(c), {}, {}, {}}, was, now);
+        }
     }
+}
+
+// A shape's text as its paragraphs' runs, one paragraph a line.
+QString wholeShapeText(pugi::xml_node body)
+{
+    QString text;
+    bool first = true;
+    for (pugi::xml_node p = body.first_child(); p; p = p.next_sibling()) {
+        if (!isNamed(p, "p"))
+            continue;
+        if (!first)
+            text += QLatin1Char('\n');
+        first = false;
+        for (pugi::xml_node r = p.first_child(); r; r = r.next_sibling())
+            if (isNamed(r, "r"))
+                text += decodeXml(rawText(firstNamed(r, "t")));
+    }
+    return text;
+}
+
+// The shape that holds a text body, as a report names it: its name, and the cell its anchor
+// starts at (none for an absolute anchor).
+PlaceChange shapeChange(pugi::xml_node body)
+{
+    PlaceChange change{ChangeKind::ShapeText, {}, {}, {}, {}};
+    const pugi::xml_node shape = body.parent();
+    for (pugi::xml_node props = shape.first_child(); props && change.detail.isEmpty();
+         props = props.next_sibling())
+        if (pugi::xml_node named = firstNamed(props, "cNvPr"))
+            change.detail = attributeText(named.attribute("name").value());
+    for (pugi::xml_node up = shape.parent(); up; up = up.parent()) {
+        if (!isNamed(up, "twoCellAnchor") && !isNamed(up, "oneCellAnchor"))
+            continue;
+        const pugi::xml_node from = firstNamed(up, "from");
+        const CellAddress cell{boundedInt(firstNamed(from, "row").text().get(), 0, kMaxRows - 1, 0) + 1,
+                               boundedInt(firstNamed(from, "col").text().get(), 0, kMaxColumns - 1, 0) + 1};
+        change.cell = cellName(cell);
+        break;
+    }
+    return change;
 }
 
 // The runs of each paragraph of a shape's text, a field or line break ending a stretch.
 void shapeText(PlaceWork& work, XmlPart& part, pugi::xml_node body, bool protectsObjects)
 {
+    const QString whole = wholeShapeText(body);
+    bool changed = false;
     for (pugi::xml_node p = body.first_child(); p; p = p.next_sibling()) {
         if (!isNamed(p, "p"))
             continue;
@@ -282,7 +346,7 @@ void shapeText(PlaceWork& work, XmlPart& part, pugi::xml_node body, bool protect
                         if (runs[i] != before[i])
                             setRawText(nodes[i], encodeXml(runs[i]));
                     part.setDirty();
-                    work.outcome.changed = true;
+                    changed = true;
                 }
             }
             nodes.clear();
@@ -300,6 +364,8 @@ void shapeText(PlaceWork& work, XmlPart& part, pugi::xml_node body, bool protect
         }
         flush();
     }
+    if (changed)
+        work.changed(shapeChange(body), whole, wholeShapeText(body));
 }
 
 void shapes(PlaceWork& work, const std::string& drawingPart, bool protectsObjects)
@@ -328,7 +394,8 @@ void headers(PlaceWork& work, XmlPart& sheet)
     for (pugi::xml_node h = hf.first_child(); h; h = h.next_sibling()) {
         if (h.type() != pugi::node_element)
             continue;
-        QString text = decodeCellText(rawText(h));
+        const QString before = decodeCellText(rawText(h));
+        QString text = before;
         if (!replaceInHeaderText(work.pattern(), work.replacement(), text))
             continue;
         work.outcome.found = true;
@@ -336,7 +403,10 @@ void headers(PlaceWork& work, XmlPart& sheet)
             continue;
         setCellText(h, text);
         sheet.setDirty();
-        work.outcome.changed = true;
+        const char* name = h.name();
+        const char* colon = std::strchr(name, ':');
+        work.changed({ChangeKind::HeaderFooter, {}, QString::fromUtf8(colon ? colon + 1 : name), {}, {}},
+                     before, text);
     }
 }
 
@@ -360,12 +430,37 @@ void hyperlinks(PlaceWork& work, XmlPart& sheet, Relationships* rels)
     for (pugi::xml_node h = list.first_child(); h; h = h.next_sibling()) {
         if (!isNamed(h, "hyperlink"))
             continue;
-        work.attribute(h.attribute("display"), false, sheet);
+        const QString cell = cellRef(h);
+        work.attribute(h.attribute("display"), false, sheet,
+                       {ChangeKind::Hyperlink, cell, QStringLiteral("display"), {}, {}});
         const std::string id = sheet.nsAttribute(h, kRelationshipsNs, "id").value();
         if (id.empty() || !rels || !done.insert(id).second)
             continue;
-        work.attribute(externalTarget(*rels, id), true, *rels);
+        work.attribute(externalTarget(*rels, id), true, *rels,
+                       {ChangeKind::Hyperlink, cell, QStringLiteral("target"), {}, {}});
     }
+}
+
+// An external link as formulas name it: "externalLink N", N its place among the workbook's
+// external references (formulas write [N]); the part's name when the workbook does not list it.
+QString externalLinkName(Package& package, const std::string& workbookPart, Relationships& rels,
+                         const std::string& link)
+{
+    std::string id;
+    for (const Relationship& r : rels.all())
+        if (!r.external && r.target == link)
+            id = r.id;
+    if (XmlPart* book = package.part<XmlPart>(workbookPart)) {
+        int number = 0;
+        for (pugi::xml_node ref : firstNamed(book->root(), "externalReferences").children()) {
+            if (!isNamed(ref, "externalReference"))
+                continue;
+            ++number;
+            if (!id.empty() && id == book->nsAttribute(ref, kRelationshipsNs, "id").value())
+                return QStringLiteral("externalLink %1").arg(number);
+        }
+    }
+    return QString::fromStdString(link);
 }
 
 } // namespace
@@ -379,11 +474,12 @@ PlaceOutcome replaceInSheetPlaces(Package& package, const std::string& sheetPart
     Relationships* rels = work.relsOf(sheetPart);
     if (edit.places.has(ReplacePlace::Comments)) {
         std::set<QString> kept;
+        std::set<QString> reported;
         for (const std::string& part : work.related(rels, "threadedComment"))
-            for (const QString& ref : threadedComments(work, part, protectsObjects))
+            for (const QString& ref : threadedComments(work, part, protectsObjects, reported))
                 kept.insert(ref);
         for (const std::string& part : work.related(rels, "comments"))
-            legacyComments(work, part, protectsObjects, kept);
+            legacyComments(work, part, protectsObjects, kept, reported);
     }
     if (edit.places.has(ReplacePlace::Shapes))
         for (const std::string& part : work.related(rels, "drawing"))
@@ -402,16 +498,22 @@ PlaceOutcome replaceInExternalLinks(Package& package, const std::string& workboo
     PlaceWork work(package, edit);
     if (work.empty() || !edit.places.has(ReplacePlace::Links))
         return {};
-    for (const std::string& link : work.related(work.relsOf(workbookPart), "externalLink")) {
+    Relationships* workbookRels = work.relsOf(workbookPart);
+    for (const std::string& link : work.related(workbookRels, "externalLink")) {
+        const PlaceChange record{ChangeKind::ExternalLink,
+                                 {},
+                                 externalLinkName(package, workbookPart, *workbookRels, link),
+                                 {},
+                                 {}};
         if (Relationships* rels = work.relsOf(link)) {
             for (pugi::xml_node r = rels->root().first_child(); r; r = r.next_sibling())
                 if (isNamed(r, "Relationship") &&
                     std::strcmp(r.attribute("TargetMode").value(), "External") == 0)
-                    work.attribute(r.attribute("Target"), true, *rels);
+                    work.attribute(r.attribute("Target"), true, *rels, record);
         }
         if (XmlPart* part = work.part(link))
             for (pugi::xml_node dde = firstNamed(part->root(), "ddeLink"); dde; dde = pugi::xml_node())
-                work.attribute(dde.attribute("ddeTopic"), false, *part);
+                work.attribute(dde.attribute("ddeTopic"), false, *part, record);
     }
     damage = work.damage;
     return work.outcome;

@@ -17,11 +17,18 @@ nowhere else in the package (no cell shows it, no other part holds it). Then:
    refused and reported, leaving that comment and its note as they were.
 4. A sample of the changed workbooks is loaded by LibreOffice, which must find the new texts in
    the notes and in the headers and footers (skipped without python3-uno).
+5. The change report (--report) of each replace names every item the readers above see changed,
+   and only those: a comment by sheet and cell, a header or footer by its kind, a hyperlink by
+   sheet and cell, an external link by its number, a shape by a name its drawing gives it; each
+   record's old and new texts differ by the replace, and the workbook's record counts them. A
+   preview (--dry-run) run first changes no byte and reports the same records. A renamed sheet
+   is reported with its old and new name.
 
 Prints each place's coverage: workbooks that have it, replaced, verified.
 
 Usage: places_oracle.py CORVANE_CLI   (reads CORVANE_CORPUS_DIR; exit 77 without it)
 """
+import json
 import os
 import re
 import resource
@@ -200,6 +207,78 @@ def listed(folder, name, lst):
     return os.path.exists(path) and name in open(path, encoding="utf-8", errors="replace").read()
 
 
+def report(path):
+    with open(path, encoding="utf-8") as f:
+        return [json.loads(line) for line in f if line.strip()]
+
+
+def shape_names(path):
+    return {e.get("name") for _, root in xml_entries(path, r"(^|/)drawings/drawing[^/]*\.xml$")
+            for e in root.iter() if e.tag.endswith("}cNvPr")}
+
+
+def report_problems(place, records, before, want, word, source):
+    """What is wrong in a replace's report against the items the readers saw change."""
+    problems = []
+    changes = [r for r in records if r["record"] == "change"]
+    books = [r for r in records if r["record"] == "workbook"]
+    if len(books) != 1 or books[0]["outcome"] != "changed" or books[0]["changes"] != len(changes):
+        problems.append("workbook record %s for %d change(s)" % (books, len(changes)))
+    pattern = re.compile(re.escape(word), re.IGNORECASE)
+    kinds = {"comments": {"comment"}, "shapes": {"shape-text"}, "headers": {"header-footer"},
+             "links": {"hyperlink", "external-link"}}[place]
+    for r in changes:
+        item = ("target" if r["change"] in ("hyperlink", "external-link") else "text", "", "", "", r["old"])
+        if r["change"] not in kinds or not pattern.search(r["old"]) or \
+                r["new"] != pattern.sub(lambda _: replacement_in(item), r["old"]):
+            problems.append("record %s" % r)
+    changed = [b for b, w in zip(before, want) if b != w]
+    named = sorted((r["sheet"], r["cell"], r["detail"]) for r in changes)
+    if place == "comments":
+        cells = {t[2] for t in changed}
+        notes = {(t[1], t[2]) for t in changed if t[0] == "note"}
+        if {c for _, c, _ in named} != cells or not notes <= {(s, c) for s, c, _ in named} or \
+                len(named) != len(set(named)):
+            problems.append("comments %s named as %s" % (sorted(cells), named))
+    elif place == "headers":
+        if sorted(t[2] for t in changed) != sorted(d for _, _, d in named):
+            problems.append("headers %s named as %s" % (sorted(t[2] for t in changed), named))
+    elif place == "links":
+        links = sorted((t[1], t[2], t[0]) for t in changed if t[0] in ("target", "display"))
+        external = [t for t in changed if t[0] == "external"]
+        hyper = sorted((r["sheet"], r["cell"], r["detail"]) for r in changes if r["change"] == "hyperlink")
+        outer = [r for r in changes if r["change"] == "external-link"]
+        if hyper != links or len(outer) != len(external) or \
+                not all(re.fullmatch(r"externalLink \d+", r["detail"]) for r in outer):
+            problems.append("links %s %d external named as %s" % (links, len(external), named))
+    elif place == "shapes":
+        names = shape_names(source)
+        if not 1 <= len(named) <= len(changed) or not all(d in names for _, _, d in named):
+            problems.append("shapes: %d changed paragraph(s) named as %s" % (len(changed), named))
+    return problems
+
+
+def sheet_rename_check(cli, work):
+    """A sheet whose name holds the text is reported renamed, in the preview and the real run."""
+    folder = os.path.join(work, "rename") + os.sep
+    os.makedirs(folder)
+    book = openpyxl.Workbook()
+    book.active.title = "Qzx data"
+    book.create_sheet("Other")["A1"] = "='Qzx data'!B2"
+    copy = folder + "rename.xlsx"
+    book.save(copy)
+    original = entries(copy)
+    args = ["--find", "qzx", "--replace", "Renamed", "--also", "sheet-names", "--report"]
+    run(cli, folder, args + [folder + "dry.jsonl", "--dry-run"])
+    check(entries(copy) == original, "rename: the preview changed the workbook")
+    r = run(cli, folder, args + [folder + "real.jsonl"])
+    records = report(folder + "real.jsonl")
+    renamed = [(c["sheet"], c["old"], c["new"]) for c in records if c.get("change") == "sheet-renamed"]
+    check(r.returncode == 0 and openpyxl.load_workbook(copy).sheetnames == ["Renamed data", "Other"] and
+          renamed == [("Qzx data", "Qzx data", "Renamed data")] and records == report(folder + "dry.jsonl"),
+          "rename: reported %s, sheets %s, %s" % (renamed, openpyxl.load_workbook(copy).sheetnames, r.stderr))
+
+
 def known_failures():
     with open(os.path.join(HERE, "corpus_known_failures.tsv"), encoding="utf-8") as f:
         return {line.split("\t")[0] for line in f if line.strip() and not line.startswith("#")}
@@ -355,7 +434,13 @@ def main():
                       "%s %s: list-only does not count %r in the place: %s" % (place, name, word, r.stderr))
                 check(entries(copy) == original, "%s %s: a list-only run changed the file" % (place, name))
 
-                r = run(cli, folder, ["--find", word, "--replace", REPLACEMENT, "--also", place])
+                replace = ["--find", word, "--replace", REPLACEMENT, "--also", place, "--report"]
+                dry = os.path.join(work, place, name + ".dry.jsonl")
+                run(cli, folder, replace + [dry, "--dry-run"])
+                check(entries(copy) == original, "%s %s: a preview changed the file" % (place, name))
+                real = os.path.join(work, place, name + ".jsonl")
+                r = run(cli, folder, replace + [real])
+                check(report(real) == report(dry), "%s %s: the preview reported otherwise than the run" % (place, name))
                 if "protected" in r.stderr and place in ("comments", "shapes"):
                     # Objects of a protected sheet are refused, as its locked cells are: a
                     # workbook whose every hit was refused is listed as failed and not saved.
@@ -379,7 +464,9 @@ def main():
                     place, name, word, [(g, w) for g, w in zip(got, want) if g != w][:3] or (len(got), len(want))))
                 cells_kept = cell_texts(copy) == cell_texts(source)
                 check(cells_kept, "%s %s: cells changed" % (place, name))
-                ok = parts_kept and got == want and cells_kept
+                problems = report_problems(place, report(real), before, want, word, source)
+                check(not problems, "%s %s: the report is wrong: %s" % (place, name, problems[:3]))
+                ok = parts_kept and got == want and cells_kept and not problems
                 if ok:
                     verified += 1
                     if place != "links" and place not in lo_samples and not any(t[0] == "thread" for t in before):
@@ -390,6 +477,7 @@ def main():
             coverage.append((place, having, replaced, refused, verified))
 
         mentions_check(cli, corpus, work)
+        sheet_rename_check(cli, work)
         unlimited()
         libreoffice_server_check(cli, work, lo_samples)
         unlimited()
