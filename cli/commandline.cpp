@@ -52,9 +52,10 @@ std::vector<OptionSpec> commonJobOptions()
          QStringLiteral("do all the work but save no workbook and write no result list (a preview; "
                         "with --report, the report tells what a real run would change)")},
         {QStringLiteral("server"), QStringLiteral("auto|native|libreoffice"), false,
-         QStringLiteral("what opens the workbooks: auto (default: .xlsx/.xlsm the built-in engine, "
-                        ".xls and other kinds LibreOffice), native (the engine only) or libreoffice "
-                        "(LibreOffice for all)")},
+         QStringLiteral("what opens the workbooks: auto (default: the built-in engine, and "
+                        "LibreOffice for what the engine cannot do, such as older .xls and row, "
+                        "column, picture or sheet work on .xls), native (the engine only) or "
+                        "libreoffice (LibreOffice for all)")},
     };
 }
 
