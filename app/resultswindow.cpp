@@ -79,7 +79,7 @@ QString changeText(automation::ChangeKind kind)
     case automation::ChangeKind::SheetRenamed:
         break;
     }
-    return QStringLiteral("工作表名");
+    return QStringLiteral("重命名Sheet");
 }
 
 enum Column
