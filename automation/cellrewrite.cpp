@@ -25,6 +25,11 @@ CellRewriteOperation::CellRewriteOperation(CellRewriteOptions options)
 {
 }
 
+std::unique_ptr<Operation> CellRewriteOperation::workbookCopy() const
+{
+    return uncounted(std::make_unique<CellRewriteOperation>(*this));
+}
+
 bool CellRewriteOperation::operateOnAppointed(Sheet& sheet, const CellAddress& cell)
 {
     return rewrite(sheet, cell, cell);

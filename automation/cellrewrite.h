@@ -30,6 +30,8 @@ class CellRewriteOperation : public CellJobOperation
 public:
     explicit CellRewriteOperation(CellRewriteOptions options);
 
+    std::unique_ptr<Operation> workbookCopy() const override;
+
 protected:
     bool operateOnAppointed(Sheet& sheet, const CellAddress& cell) override;
     AfterSheet walkSheet(Sheet& sheet, const RangeAddress& range) override;

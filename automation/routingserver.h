@@ -48,6 +48,10 @@ public:
     void quit() override;
     QString lastError() const override { return m_lastError; }
     QString missingMessage() const override;
+    // The engine's workbooks may be opened beside each other; a file that goes to the office is
+    // handed over to open() on the run's thread, so that the office serves one at a time.
+    bool opensConcurrently() const override;
+    ConcurrentOpen openConcurrently(const QString& path) override;
 
     // Whether the office backend has been made during this run (for tests and diagnostics).
     bool officeMade() const { return m_office != nullptr; }

@@ -35,6 +35,8 @@ class RowColumnOperation : public CellJobOperation
 public:
     explicit RowColumnOperation(RowColumnOptions options);
 
+    std::unique_ptr<Operation> workbookCopy() const override;
+
 protected:
     bool operateOnAppointed(Sheet& sheet, const CellAddress& cell) override;
     AfterSheet walkSheet(Sheet& sheet, const RangeAddress& range) override;

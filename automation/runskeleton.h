@@ -17,7 +17,14 @@ struct RunSettings
     bool onlyFirstSheet = false;
     bool appointedSheet = false;
     QString appointedSheetName; // read only while appointedSheet is set
+    // How many workbooks may be open and worked on at once; 0 for as many as the machine has
+    // cores. Whatever the number, the run reports as if it took them up one after another in
+    // walk order, and what goes to an office is still worked on one at a time.
+    int jobs = 1;
 };
+
+// The number of workbooks worked on at once for `jobs` as RunSettings takes it.
+int effectiveJobs(int jobs);
 
 enum class RunEnd
 {

@@ -17,6 +17,19 @@ std::unique_ptr<Workbook> NativeServer::open(const QString& path)
     return workbook;
 }
 
+ConcurrentOpen NativeServer::openConcurrently(const QString& path)
+{
+    ConcurrentOpen opened;
+    auto workbook = std::make_unique<NativeWorkbook>();
+    if (workbook->open(path)) {
+        opened.workbook = std::move(workbook);
+        return opened;
+    }
+    opened.error = workbook->lastError();
+    opened.foreign = workbook->foreignFormat();
+    return opened;
+}
+
 QString NativeServer::refusal(const QString& path)
 {
     NativeWorkbook workbook;

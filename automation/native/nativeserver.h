@@ -17,6 +17,9 @@ public:
     QString lastError() const override { return m_lastError; }
     bool lastOpenWasForeign() const override { return m_lastOpenWasForeign; }
     QString refusal(const QString& path) override;
+    // Every workbook is a package of its own, with nothing shared between them.
+    bool opensConcurrently() const override { return true; }
+    ConcurrentOpen openConcurrently(const QString& path) override;
 
 private:
     QString m_lastError;
