@@ -15,6 +15,7 @@ automation::RunSettings runSettings(const JobOptions& options)
     settings.onlyFirstSheet = options.onlyFirstSheet;
     settings.appointedSheet = options.appointedSheet;
     settings.appointedSheetName = options.appointedSheetName;
+    settings.jobs = options.jobs;
     return settings;
 }
 

@@ -32,6 +32,8 @@ struct JobOptions
     automation::ServerChoice server = automation::ServerChoice::Auto;
     // Where each workbook's original goes before the run saves it; empty for no backup.
     QString backupFolder;
+    // How many workbooks are worked on at once; 0 for as many as the machine has cores.
+    int jobs = 0;
 
     // Find and replace.
     bool justShow = false;
