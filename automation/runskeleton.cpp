@@ -245,11 +245,13 @@ public:
             if (slot.state == State::HandedOver) {
                 const WorkbookEnd end =
                     workOnWorkbook(onRunThread, m_workbooks.at(i), i, m_total, operation, sink, totals);
-                std::lock_guard<std::mutex> lock(m_mutex);
-                workDone(i, end == WorkbookEnd::EndRun);
-                slot.state = State::Finished;
-                --m_inFlight;
-                m_changed.notify_all();
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    workDone(i, end == WorkbookEnd::EndRun);
+                    slot.state = State::Finished;
+                    --m_inFlight;
+                    m_changed.notify_all();
+                }
                 if (end == WorkbookEnd::EndRun)
                     return cutShort(i);
                 continue;
