@@ -28,6 +28,10 @@ namespace {
 // works on it.
 constexpr int kLockWaitMs = 5000;
 
+// However many workbooks at once are asked for: more threads gain nothing on the machines this
+// runs on, and thousands of them (one per workbook of a large folder) could fail to start.
+constexpr int kMaxWorkers = 64;
+
 void append(QString& list, const QString& path)
 {
     list += path;
@@ -221,7 +225,7 @@ public:
     // with `stoppedAfter` set to the number of workbooks taken up.
     RunEnd run(Operation& operation, RunSink& sink, RunTotals& totals, int& stoppedAfter)
     {
-        const int workers = std::min(m_jobs, m_total);
+        const int workers = std::min({m_jobs, m_total, kMaxWorkers});
         for (int i = 0; i < workers; ++i)
             m_workers.emplace_back([this] { work(); });
 
