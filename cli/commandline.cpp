@@ -29,6 +29,15 @@ QString optionLine(const OptionSpec& o)
 
 } // namespace
 
+int jobCount(const ParsedOptions& options)
+{
+    if (!options.isSet(QStringLiteral("jobs")))
+        return 0;
+    bool number = false;
+    const int n = options.value(QStringLiteral("jobs")).toInt(&number);
+    return number ? n : -1;
+}
+
 std::vector<OptionSpec> commonJobOptions()
 {
     return {
@@ -55,6 +64,9 @@ std::vector<OptionSpec> commonJobOptions()
          QStringLiteral("what opens the workbooks: auto (default: .xlsx/.xlsm the built-in engine, "
                         ".xls and other kinds LibreOffice), native (the engine only) or libreoffice "
                         "(LibreOffice for all)")},
+        {QStringLiteral("jobs"), QStringLiteral("N"), false,
+         QStringLiteral("work on up to N workbooks at once (default: one per processor core); the "
+                        "output is the same for every N, and LibreOffice takes one at a time")},
     };
 }
 
@@ -182,6 +194,10 @@ const CommandSpec* parseCommandLine(const QStringList& arguments, const std::vec
     if (options.isSet(QStringLiteral("report")) &&
         !jobs::reportFormatFor(options.value(QStringLiteral("report")))) {
         error = QStringLiteral("option '--report' needs a file ending in .csv or .jsonl");
+        return nullptr;
+    }
+    if (options.isSet(QStringLiteral("jobs")) && jobCount(options) < 1) {
+        error = QStringLiteral("option '--jobs' needs a whole number of at least 1");
         return nullptr;
     }
     if (command->check)
