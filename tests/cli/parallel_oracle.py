@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """corvane-cli with several workbooks at once against one workbook after another, for each
-command: standard output, standard error, exit status, the result lists and every file of the
-folder must come out the same. The folder mixes workbooks of different sizes (so that they finish
-out of walk order), workbooks that fail in different ways and, for two of the commands, files
-that go to LibreOffice.
+command: standard output, standard error, exit status, the change report, the result lists and
+every file of the folder must come out the same. The folder mixes workbooks of different sizes (so
+that they finish out of walk order), workbooks that fail in different ways, Excel 97-2003
+workbooks the engine works on and, for two of the commands, files that go to LibreOffice.
 
 usage: parallel_oracle.py CORVANE_CLI
 Environment: CORVANE_CORPUS_DIR (optional corpus workbooks), CORVANE_SOFFICE (the LibreOffice
@@ -80,6 +80,16 @@ def make_pristine(folder, office):
         if CORPUS and os.path.exists(os.path.join(CORPUS, name)):
             shutil.copyfile(os.path.join(CORPUS, name), os.path.join(folder, 'd1', name))
 
+    # Excel 97-2003 workbooks the engine works on itself, beside the packages.
+    import xlwt
+    for k in range(4):
+        book = xlwt.Workbook()
+        sheet = book.add_sheet('First')
+        for r in range(40 + k * 300):
+            sheet.write(r, 0, 'a needle %d' % r if r % 50 == k else 'row %d' % r)
+        book.add_sheet('Second').write(0, 0, 'needle')
+        book.save(os.path.join(folder, 'd%d' % (k % 3), 'old%d.xls' % k))
+
     if office:
         # A BIFF workbook and a text file under a workbook's name both go to LibreOffice.
         if CORPUS and os.path.exists(os.path.join(CORPUS, 'poi__chinese-provinces.xls')):
@@ -123,8 +133,15 @@ def run(pristine, work, args, jobs):
     if os.path.exists(work):
         shutil.rmtree(work)
     shutil.copytree(pristine, work)
-    result = subprocess.run([CLI] + args + ['--folder', work + '/', '--jobs', str(jobs)],
+    report = work + '.jsonl'
+    if os.path.exists(report):
+        os.remove(report)
+    result = subprocess.run([CLI] + args + ['--folder', work + '/', '--jobs', str(jobs), '--report', report],
                             capture_output=True, text=True, timeout=600)
+    changes = None
+    if os.path.exists(report):
+        with open(report, encoding='utf-8') as f:
+            changes = f.read()
     files = {}
     for root, _, names in os.walk(work):
         for name in names:
@@ -135,16 +152,18 @@ def run(pristine, work, args, jobs):
         snapshot[rel] = comparable(path)
     # The summaries give the run's seconds.
     out = re.sub(r'耗时\d+秒', '耗时N秒', result.stdout)
-    return result.returncode, out, result.stderr, snapshot
+    return result.returncode, out, result.stderr, snapshot, changes
 
 
 def compare(case, pristine, work, args):
     serial = run(pristine, work, args, 1)
-    serial_xls = {rel: xls_cells(os.path.join(work, rel)) for rel in serial[3] if rel.endswith('provinces.xls')}
+    serial_xls = {rel: xls_cells(os.path.join(work, rel)) for rel in serial[3]
+                  if rel.endswith('.xls') and serial[3][rel].startswith(b'\xd0\xcf\x11\xe0')}
     parallel = run(pristine, work, args, PARALLEL)
     check(serial[0] == parallel[0], '%s: exit status %d serially, %d in parallel' % (case, serial[0], parallel[0]))
     check(serial[1] == parallel[1], '%s: standard output differs:\n%s\n---\n%s' % (case, serial[1], parallel[1]))
     check(serial[2] == parallel[2], '%s: standard error differs:\n%s\n---\n%s' % (case, serial[2], parallel[2]))
+    check(serial[4] == parallel[4], '%s: change report differs:\n%s\n---\n%s' % (case, serial[4], parallel[4]))
     check(serial[3].keys() == parallel[3].keys(),
           '%s: files differ: %s' % (case, sorted(set(serial[3]) ^ set(parallel[3]))))
     for rel in sorted(set(serial[3]) & set(parallel[3])):
@@ -183,6 +202,7 @@ def main():
             ('delete-row', ['cells', '--mode', 'delete-row', '--find', 'needle', '--first-sheet'], False),
             ('picture', ['picture', '--picture', picture, '--find', 'needle', '--once-per-workbook'], False),
             ('remove-sheet', ['remove-sheet', '--sheet', 'Second'], False),
+            ('dry-run', ['replace', '--find', 'needle', '--replace', 'pin', '--dry-run'], False),
             # Cut short on the first workbook with cells: nothing after it may be saved.
             ('cut-short', ['cells', '--mode', 'fill-text', '--find', 'needle', '--text', 'x', '--range', 'no'],
              False),
@@ -198,6 +218,8 @@ def main():
                 # The comparison means something only if the run did what it was asked.
                 check(MATCHED in serial[3], 'replace: the serial run changed nothing')
                 check(serial[2] != '', 'replace: no workbook failed, so the failing files did not count')
+                check(re.search(r'"record":"change","workbook":"[^"]*old\d\.xls"', serial[4] or ''),
+                      'replace: the report holds no change to an Excel 97-2003 workbook')
     finally:
         shutil.rmtree(root, ignore_errors=True)
     return verdict()
