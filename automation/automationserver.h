@@ -1,6 +1,10 @@
 // The spreadsheet server one run works with: it opens workbooks one after another.
-// Every backend object is created, used and destroyed on the run's worker thread.
+// Every backend object is created, used and destroyed on the run's worker thread; only
+// openConcurrently() may be called from other threads, and a workbook it opened is used and
+// closed on the thread that opened it.
 #pragma once
+
+#include "workbook.h"
 
 #include <QString>
 
@@ -8,7 +12,16 @@
 
 namespace corvane::automation {
 
-class Workbook;
+// What openConcurrently() gives: a workbook, or why there is none.
+struct ConcurrentOpen
+{
+    std::unique_ptr<Workbook> workbook;
+    QString error;        // why it could not be opened, when there is no workbook and no hand-over
+    bool foreign = false; // with the error: as lastOpenWasForeign() after open()
+    // The file needs the part of the server that works one workbook at a time (an office):
+    // it must be opened by open() on the run's thread instead.
+    bool handOver = false;
+};
 
 // What a run does to its workbooks, for a server that does only some of it on some formats and
 // hands the rest on before anything is changed.
@@ -60,6 +73,18 @@ public:
     // Told with expectWork() the formula every written cell gets, when the run writes one and
     // the same formula; empty when it writes none or each cell's own.
     virtual void expectFormula(const QString& text) { (void)text; }
+    // Whether openConcurrently() may be called, from several threads at once, once isAvailable()
+    // was true.
+    virtual bool opensConcurrently() const { return false; }
+    // Opens the workbook at `path` as open() would, from any thread and beside other calls for
+    // other workbooks; lastError() is left alone.
+    virtual ConcurrentOpen openConcurrently(const QString& path)
+    {
+        (void)path;
+        ConcurrentOpen opened;
+        opened.handOver = true;
+        return opened;
+    }
 
     // The status line to show when isAvailable() is false; empty for the common message.
     virtual QString missingMessage() const { return {}; }

@@ -127,6 +127,23 @@ void finishCellJobRun(const RunTotals& totals, int cells, RunSink& sink)
         sink.writeList(ResultList::Unmatched, totals.unmatchedList);
 }
 
+std::unique_ptr<Operation> CellJobOperation::uncounted(std::unique_ptr<CellJobOperation> copy)
+{
+    copy->m_workbookPath.clear();
+    copy->m_sink = nullptr;
+    copy->m_reported.clear();
+    copy->m_refused = false;
+    copy->m_changed = false;
+    copy->m_cells = 0;
+    copy->m_cellsBefore = 0;
+    return copy;
+}
+
+void CellJobOperation::foldWorkbook(const Operation& copy)
+{
+    m_cells += static_cast<const CellJobOperation&>(copy).m_cells;
+}
+
 void CellJobOperation::finishRun(const RunTotals& totals, RunSink& sink)
 {
     finishCellJobRun(totals, m_cells, sink);

@@ -10,6 +10,8 @@
 #include <QSet>
 #include <QString>
 
+#include <memory>
+
 namespace corvane::automation {
 
 // "此文件指定区域无效,请重新设置!" followed directly by the workbook's path.
@@ -35,12 +37,15 @@ public:
     AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) override;
     WorkbookOutcome endWorkbook() override;
     void finishRun(const RunTotals& totals, RunSink& sink) override;
+    void foldWorkbook(const Operation& copy) override;
 
     // Located cells operated on over the whole run.
     int cellCount() const { return m_cells; }
 
 protected:
     const CellLocating& locating() const { return m_locating; }
+    // For workbookCopy(): `copy` (a copy of this object) forgets the counts and the workbook in hand.
+    static std::unique_ptr<Operation> uncounted(std::unique_ptr<CellJobOperation> copy);
 
     // One cell named by the appointed list; the offsets do not apply to it. False when the
     // server refused the operation (reported through reportRefusal): the cell is not counted.

@@ -41,6 +41,11 @@ QString CellRewriteOperation::writtenFormula() const
     return same ? m_newText : QString();
 }
 
+std::unique_ptr<Operation> CellRewriteOperation::workbookCopy() const
+{
+    return uncounted(std::make_unique<CellRewriteOperation>(*this));
+}
+
 bool CellRewriteOperation::operateOnAppointed(Sheet& sheet, const CellAddress& cell)
 {
     return rewrite(sheet, cell, cell);

@@ -32,6 +32,8 @@ public:
     WorkKind workKind() const override;
     QString writtenFormula() const override;
 
+    std::unique_ptr<Operation> workbookCopy() const override;
+
 protected:
     bool operateOnAppointed(Sheet& sheet, const CellAddress& cell) override;
     AfterSheet walkSheet(Sheet& sheet, const RangeAddress& range) override;

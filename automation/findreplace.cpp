@@ -137,6 +137,12 @@ Operation::WorkbookOutcome FindReplaceOperation::endWorkbook()
     return {!m_options.justShow, ResultList::Matched};
 }
 
+std::unique_ptr<Operation> FindReplaceOperation::workbookCopy() const
+{
+    // Nothing is counted across workbooks: the skeleton counts the outcomes.
+    return std::make_unique<FindReplaceOperation>(m_options);
+}
+
 void FindReplaceOperation::finishRun(const RunTotals& totals, RunSink& sink)
 {
     sink.status(replaceSummary(totals.matched, totals.seconds));

@@ -45,6 +45,7 @@ public:
     void afterSheets(Workbook& workbook, const SheetChoice& choice, RunSink& sink) override;
     WorkbookOutcome endWorkbook() override;
     void finishRun(const RunTotals& totals, RunSink& sink) override;
+    std::unique_ptr<Operation> workbookCopy() const override;
 
 private:
     PlaceEdit placeEdit() const;

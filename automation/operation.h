@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace corvane::automation {
@@ -94,6 +95,16 @@ public:
     virtual void dropWorkbook() {}
     // Sends the summaries, ends the busy state and writes the lists, in the operation's order.
     virtual void finishRun(const RunTotals& totals, RunSink& sink) = 0;
+
+    // For a run that works on several workbooks at once: a copy with the same options and
+    // nothing counted yet, which takes up one workbook (takeUpWorkbook to endWorkbook, and
+    // dropWorkbook when it applies) on a thread of its own. Null when the operation's workbooks
+    // must be worked on one after another. Called on one object from several threads at once,
+    // so it may only read.
+    virtual std::unique_ptr<Operation> workbookCopy() const { return nullptr; }
+    // Adds what `copy` (made by workbookCopy and done with its workbook) counted to this run's
+    // counts, as if this object had worked on that workbook itself.
+    virtual void foldWorkbook(const Operation& copy) { (void)copy; }
 };
 
 } // namespace corvane::automation

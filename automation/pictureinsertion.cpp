@@ -174,6 +174,22 @@ Operation::WorkbookOutcome PictureInsertionOperation::endWorkbook()
     return {false, ResultList::Unmatched};
 }
 
+std::unique_ptr<Operation> PictureInsertionOperation::workbookCopy() const
+{
+    auto copy = std::make_unique<PictureInsertionOperation>(*this);
+    copy->m_workbookPath.clear();
+    copy->m_modified = false;
+    copy->m_refused = false;
+    copy->m_cells = 0;
+    copy->m_cellsBefore = 0;
+    return copy;
+}
+
+void PictureInsertionOperation::foldWorkbook(const Operation& copy)
+{
+    m_cells += static_cast<const PictureInsertionOperation&>(copy).m_cells;
+}
+
 void PictureInsertionOperation::finishRun(const RunTotals& totals, RunSink& sink)
 {
     // The converted picture lives for one run only; the chosen file itself is never touched.

@@ -35,6 +35,8 @@ public:
     AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) override;
     WorkbookOutcome endWorkbook() override;
     void finishRun(const RunTotals& totals, RunSink& sink) override;
+    std::unique_ptr<Operation> workbookCopy() const override;
+    void foldWorkbook(const Operation& copy) override;
 
     int cellCount() const { return m_cells; }
     // The size passed for each picture: -1 asks for the picture's own size.

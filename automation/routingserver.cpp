@@ -197,6 +197,25 @@ void RoutingServer::expectFormula(const QString& text)
         m_engine->expectFormula(text);
 }
 
+bool RoutingServer::opensConcurrently() const
+{
+    // With the office chosen every workbook goes to it; the engine is made by isAvailable().
+    return m_choice != ServerChoice::LibreOffice && m_engine && m_engine->opensConcurrently();
+}
+
+ConcurrentOpen RoutingServer::openConcurrently(const QString& path)
+{
+    ConcurrentOpen opened = m_engine->openConcurrently(path);
+    if (opened.workbook || opened.handOver)
+        return opened;
+    // As in open(): only a file that is no package at all may go on to the office.
+    if (m_choice == ServerChoice::Auto && opened.foreign) {
+        opened.error.clear();
+        opened.handOver = true;
+    }
+    return opened;
+}
+
 void RoutingServer::quit()
 {
     if (m_office)

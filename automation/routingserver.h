@@ -51,6 +51,10 @@ public:
     QString missingMessage() const override;
     void expectWork(WorkKind work) override;
     void expectFormula(const QString& text) override;
+    // The engine's workbooks may be opened beside each other; a file that goes to the office is
+    // handed over to open() on the run's thread, so that the office serves one at a time.
+    bool opensConcurrently() const override;
+    ConcurrentOpen openConcurrently(const QString& path) override;
 
     // Whether the office backend has been made during this run (for tests and diagnostics).
     bool officeMade() const { return m_office != nullptr; }

@@ -62,6 +62,11 @@ RowColumnOperation::RowColumnOperation(RowColumnOptions options)
 {
 }
 
+std::unique_ptr<Operation> RowColumnOperation::workbookCopy() const
+{
+    return uncounted(std::make_unique<RowColumnOperation>(*this));
+}
+
 bool RowColumnOperation::edit(Sheet& sheet, int index)
 {
     bool done = false;

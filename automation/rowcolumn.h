@@ -36,6 +36,8 @@ public:
     explicit RowColumnOperation(RowColumnOptions options);
     WorkKind workKind() const override { return WorkKind::RowColumn; }
 
+    std::unique_ptr<Operation> workbookCopy() const override;
+
 protected:
     bool operateOnAppointed(Sheet& sheet, const CellAddress& cell) override;
     AfterSheet walkSheet(Sheet& sheet, const RangeAddress& range) override;

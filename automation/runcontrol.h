@@ -20,6 +20,8 @@ private:
     std::atomic<bool> m_requested{false};
 };
 
+// With several workbooks worked on at once, the calls for different workbooks may interleave
+// (beforeSave of one between beforeSave and afterSave of another), but never overlap.
 class SaveGuard
 {
 public:

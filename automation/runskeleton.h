@@ -20,7 +20,14 @@ struct RunSettings
     // A preview: the same work through the same server calls, but no workbook is saved, no
     // result list written and nothing in the folder touched; the summaries say so.
     bool dryRun = false;
+    // How many workbooks may be open and worked on at once; 0 for as many as the machine has
+    // cores. Whatever the number, the run reports as if it took them up one after another in
+    // walk order, and what goes to an office is still worked on one at a time.
+    int jobs = 1;
 };
+
+// The number of workbooks worked on at once for `jobs` as RunSettings takes it.
+int effectiveJobs(int jobs);
 
 enum class RunEnd
 {

@@ -74,6 +74,11 @@ Operation::WorkbookOutcome SheetRemovalOperation::endWorkbook()
     return {true, std::nullopt};
 }
 
+std::unique_ptr<Operation> SheetRemovalOperation::workbookCopy() const
+{
+    return std::make_unique<SheetRemovalOperation>();
+}
+
 void SheetRemovalOperation::finishRun(const RunTotals& totals, RunSink& sink)
 {
     sink.status(removeSheetSummary(totals.matched, totals.seconds));

@@ -29,6 +29,7 @@ public:
     AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) override;
     WorkbookOutcome endWorkbook() override;
     void finishRun(const RunTotals& totals, RunSink& sink) override;
+    std::unique_ptr<Operation> workbookCopy() const override;
 
 private:
     enum class Result

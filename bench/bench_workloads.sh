@@ -7,8 +7,9 @@
 #   W2  one workbook: a ~200 MB sheet and ~24 MB of shared strings, the text in 250 cells sharing
 #       one string
 #   W3  2,000 one-sheet 5x5 workbooks, half hold the text
-# Both programs run on one core; the figures are best of RUNS wall-clock seconds, with the peak
-# resident memory of the best run.
+# The floor and openpyxl run on one core; corvane-cli runs once for each number of workbooks
+# at once in CORVANE_BENCH_JOBS (default "1 2", its --jobs). The figures are best of RUNS
+# wall-clock seconds, with the peak resident memory of the best run.
 #
 # usage: bench/bench_workloads.sh [BUILD_DIR] [RUNS] [WORKLOADS]
 #   WORKLOADS defaults to "W1 W2 W3". CORVANE_BENCH_DIR keeps the generated workloads there
@@ -18,6 +19,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 build="${1:-$here/../build}"
 runs="${2:-3}"
 workloads="${3:-W1 W2 W3}"
+jobs="${CORVANE_BENCH_JOBS:-1 2}"
 cli="$build/bin/corvane-cli"
 tools="${CORVANE_SHARED_DIR:-$here/../../shared}/tools"
 python=/usr/bin/python3
@@ -58,15 +60,20 @@ best_of() {
     echo "$best"
 }
 
-echo "cores: $(nproc) on the machine, one used by each program; best of $runs"
+echo "cores: $(nproc) on the machine; the floor and openpyxl use one, corvane-cli --jobs N up to N; best of $runs"
 for w in $workloads; do
-    engine=$(best_of "$data/$w" "$cli" replace --server native --find needle --replace pin --folder)
     fl=$(best_of "$data/$w" floor)
-    line="$w: corvane-cli ${engine%% *} s (peak ${engine##* } KB), floor ${fl%% *} s"
-    line+=$(awk -v a="${engine%% *}" -v b="${fl%% *}" 'BEGIN{ printf ", ratio %.2f", (b > 0 ? a / b : 0) }')
+    line="$w: floor ${fl%% *} s"
+    first=""
+    for j in $jobs; do
+        engine=$(best_of "$data/$w" "$cli" replace --server native --jobs "$j" --find needle --replace pin --folder)
+        [ -n "$first" ] || first="$engine"
+        line+="; corvane-cli --jobs $j ${engine%% *} s (peak ${engine##* } KB)"
+        line+=$(awk -v a="${engine%% *}" -v b="${fl%% *}" 'BEGIN{ printf ", ratio %.2f", (b > 0 ? a / b : 0) }')
+    done
     if [ "$w" = W1 ]; then
         op=$(best_of "$data/$w" openpyxl)
-        line+=$(awk -v a="${engine%% *}" -v o="${op%% *}" 'BEGIN{ printf ", openpyxl %.2f s (%.1fx corvane-cli)", o, (a > 0 ? o / a : 0) }')
+        line+=$(awk -v a="${first%% *}" -v o="${op%% *}" 'BEGIN{ printf "; openpyxl %.2f s (%.1fx corvane-cli with the first --jobs)", o, (a > 0 ? o / a : 0) }')
     fi
     echo "$line"
 done

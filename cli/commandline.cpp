@@ -29,6 +29,15 @@ QString optionLine(const OptionSpec& o)
 
 } // namespace
 
+int jobCount(const ParsedOptions& options)
+{
+    if (!options.isSet(QStringLiteral("jobs")))
+        return 0;
+    bool number = false;
+    const int n = options.value(QStringLiteral("jobs")).toInt(&number);
+    return number ? n : -1;
+}
+
 std::vector<OptionSpec> commonJobOptions()
 {
     return {
@@ -56,6 +65,9 @@ std::vector<OptionSpec> commonJobOptions()
                         "LibreOffice for what the engine cannot do, such as older .xls and row, "
                         "column, picture or sheet work on .xls), native (the engine only) or "
                         "libreoffice (LibreOffice for all)")},
+        {QStringLiteral("jobs"), QStringLiteral("N"), false,
+         QStringLiteral("work on up to N workbooks at once (default: one per processor core); the "
+                        "output is the same for every N, and LibreOffice takes one at a time")},
     };
 }
 
@@ -183,6 +195,10 @@ const CommandSpec* parseCommandLine(const QStringList& arguments, const std::vec
     if (options.isSet(QStringLiteral("report")) &&
         !jobs::reportFormatFor(options.value(QStringLiteral("report")))) {
         error = QStringLiteral("option '--report' needs a file ending in .csv or .jsonl");
+        return nullptr;
+    }
+    if (options.isSet(QStringLiteral("jobs")) && jobCount(options) < 1) {
+        error = QStringLiteral("option '--jobs' needs a whole number of at least 1");
         return nullptr;
     }
     if (command->check)

@@ -56,6 +56,9 @@ struct CommandSpec
 
 // Options every job command takes (folder, sheet choice, showing the lists).
 std::vector<OptionSpec> commonJobOptions();
+// The workbooks a run may work on at once as --jobs gives it: 0 when it is not given (as many
+// as there are cores), below 0 when it is no whole number.
+int jobCount(const ParsedOptions& options);
 
 // Parses `arguments` (without the program name) against `commands`. On success returns the
 // command and fills `options`; otherwise returns null with `error` set (usage error), or null

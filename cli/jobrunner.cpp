@@ -33,6 +33,7 @@ int runJob(const ParsedOptions& options, QTextStream& out, QTextStream& err,
     job.openLists = options.isSet(QStringLiteral("open-lists"));
     job.server = automation::parseServerChoice(options.value(QStringLiteral("server")))
                      .value_or(automation::ServerChoice::Auto);
+    job.jobs = jobCount(options);
     job.backupFolder.clear();
     if (options.isSet(QStringLiteral("backup")))
         job.backupFolder = QDir(options.value(QStringLiteral("backup"))).absolutePath();

@@ -146,13 +146,11 @@ bool WorkbookBackup::beforeSave(const QString& path, QString* reason)
         QFile::remove(target);
         return false;
     }
-    m_pendingCopy = target;
     return true;
 }
 
 void WorkbookBackup::afterSave(const QString& path, bool saved)
 {
-    m_pendingCopy.clear();
     if (!saved)
         return; // the workbook is as its copy; undo finds nothing to put back
     QJsonObject entry;

@@ -42,7 +42,6 @@ private:
 
     QString m_sourcePath;
     QString m_folder;
-    QString m_pendingCopy;
     int m_saved = 0;
 };
 

@@ -16,6 +16,7 @@ automation::RunSettings runSettings(const JobOptions& options)
     settings.appointedSheet = options.appointedSheet;
     settings.appointedSheetName = options.appointedSheetName;
     settings.dryRun = options.dryRun;
+    settings.jobs = options.jobs;
     return settings;
 }
 

@@ -36,6 +36,8 @@ struct JobOptions
     bool dryRun = false;
     // Where the run's change report goes (".csv" or ".jsonl"); empty for none.
     QString reportPath;
+    // How many workbooks are worked on at once; 0 for as many as the machine has cores.
+    int jobs = 0;
 
     // Find and replace.
     bool justShow = false;

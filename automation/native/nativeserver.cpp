@@ -33,6 +33,25 @@ std::unique_ptr<Workbook> NativeServer::open(const QString& path)
     return nullptr;
 }
 
+ConcurrentOpen NativeServer::openConcurrently(const QString& path)
+{
+    ConcurrentOpen opened;
+    auto workbook = std::make_unique<NativeWorkbook>();
+    if (workbook->open(path)) {
+        opened.workbook = std::move(workbook);
+        return opened;
+    }
+    // An Excel 97-2003 workbook goes through a container library that is not made to be used
+    // from several threads at once: it is opened by open() on the run's thread.
+    if (workbook->foreignFormat() && isCompoundFile(path)) {
+        opened.handOver = true;
+        return opened;
+    }
+    opened.error = workbook->lastError();
+    opened.foreign = workbook->foreignFormat();
+    return opened;
+}
+
 QString NativeServer::refusal(const QString& path)
 {
     NativeWorkbook workbook;

@@ -21,6 +21,10 @@ public:
     QString refusal(const QString& path) override;
     void expectWork(WorkKind work) override { m_work = work; }
     void expectFormula(const QString& text) override { m_formula = text; }
+    // Every package is a workbook of its own, with nothing shared between them; an Excel 97-2003
+    // workbook is handed over.
+    bool opensConcurrently() const override { return true; }
+    ConcurrentOpen openConcurrently(const QString& path) override;
 
 private:
     WorkKind m_work = WorkKind::Other;

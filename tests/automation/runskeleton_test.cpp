@@ -9,8 +9,11 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <mutex>
 
 using namespace corvane::automation;
 using namespace corvane::testsupport;
@@ -287,3 +290,108 @@ TEST(RunSkeleton, OperationCanCutTheRunShort)
     EXPECT_EQ(f.journal->quits, 1);
     EXPECT_TRUE(f.sink.lists.isEmpty());
 }
+
+namespace {
+
+// The test server opening its workbooks beside each other, as the engine does, except .xls.
+class ConcurrentMemoryServer : public MemoryServer
+{
+public:
+    explicit ConcurrentMemoryServer(std::shared_ptr<ServerJournal> journal)
+        : MemoryServer(journal), m_journal(std::move(journal))
+    {
+    }
+    bool opensConcurrently() const override { return true; }
+    ConcurrentOpen openConcurrently(const QString& path) override
+    {
+        ConcurrentOpen opened;
+        // Like a file for the office: it is opened with open() on the run's thread.
+        if (path.endsWith(QLatin1String(".xls"))) {
+            opened.handOver = true;
+            return opened;
+        }
+        m_journal->note(m_journal->opened, path);
+        auto workbook = std::make_unique<MemoryWorkbook>(path, m_journal);
+        if (workbook->load())
+            opened.workbook = std::move(workbook);
+        else
+            opened.error = workbook->lastError();
+        return opened;
+    }
+
+private:
+    std::shared_ptr<ServerJournal> m_journal;
+};
+
+// Saves every workbook, except that a sheet named "stop" ends the run. That sheet first waits
+// (a while at most) until `othersOpen` more workbooks are open, so that they are ready to be
+// saved by the time the run ends.
+class CuttingOperation : public Operation
+{
+public:
+    CuttingOperation(std::shared_ptr<ServerJournal> journal, int othersOpen)
+        : m_journal(std::move(journal)), m_othersOpen(othersOpen)
+    {
+    }
+    void beginWorkbook() override {}
+    AfterSheet workOnSheet(Sheet& sheet, RunSink& sink) override
+    {
+        if (sheet.name() != QLatin1String("stop"))
+            return AfterSheet::NextSheet;
+        for (int i = 0; i < 1000; ++i) {
+            {
+                std::lock_guard<std::mutex> lock(m_journal->mutex);
+                if (m_journal->opened.size() > m_othersOpen)
+                    break;
+            }
+            QThread::msleep(5);
+        }
+        sink.status(QStringLiteral("stop"));
+        return AfterSheet::EndRun;
+    }
+    WorkbookOutcome endWorkbook() override { return {true, ResultList::Matched}; }
+    void finishRun(const RunTotals&, RunSink& sink) override { sink.runEnded(); }
+    std::unique_ptr<Operation> workbookCopy() const override
+    {
+        return std::make_unique<CuttingOperation>(m_journal, m_othersOpen);
+    }
+
+private:
+    std::shared_ptr<ServerJournal> m_journal;
+    int m_othersOpen;
+};
+
+} // namespace
+
+// Workbooks taken up beside the one that cuts the run short come after it in walk order: a run
+// one workbook at a time would never have touched them, so none of them may be saved. The one
+// that cuts it is worked on by a worker, or (.xls) handed over to the run's thread.
+class CutBesideOthers : public testing::TestWithParam<const char*>
+{
+};
+
+TEST_P(CutBesideOthers, WorkbooksAfterTheCutAreNotSaved)
+{
+    QStringList events[2];
+    for (const int jobs : {1, 4}) {
+        Fixture f;
+        // The walk takes a folder's own files before its subfolders.
+        writeMemoryWorkbook(f.path(GetParam()), {{"one", {}}, {"stop", {}}});
+        ASSERT_TRUE(QDir(f.dir.path()).mkdir("later"));
+        for (int i = 0; i < 6; ++i)
+            writeMemoryWorkbook(f.path(QStringLiteral("later/b%1.xlsx").arg(i)), {{"one", {}}});
+        CuttingOperation op(f.journal, jobs - 1);
+        RunSettings settings;
+        settings.sourcePath = f.dir.path();
+        settings.jobs = jobs;
+        const ServerFactory factory = [&f] { return std::make_unique<ConcurrentMemoryServer>(f.journal); };
+        EXPECT_EQ(runOperation(settings, factory, op, f.sink), RunEnd::CutShort);
+        EXPECT_TRUE(f.journal->saved.isEmpty()) << f.journal->saved.join(' ').toStdString();
+        EXPECT_EQ(f.journal->opened.size(), jobs);
+        EXPECT_EQ(f.journal->closed.size(), jobs);
+        events[jobs > 1] = f.sink.events.replaceInStrings(QDir::toNativeSeparators(f.dir.path()), "DIR");
+    }
+    EXPECT_EQ(events[1], events[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(RunSkeleton, CutBesideOthers, testing::Values("a.xlsx", "a.xls"));

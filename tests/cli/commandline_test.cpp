@@ -64,9 +64,11 @@ TEST(Cli, OptionsReachTheJobAndListsOpenOnlyWhenAsked)
     Folder f;
     writeMemoryWorkbook(f.path("a.xlsx"), {{"One", {{"A1", "x"}}}, {"Two", {{"A1", "x"}}}});
 
-    Cli listOnly({"replace", "--folder", f.path(), "--find", "x", "--list-only", "--sheet", "Two"});
+    Cli listOnly(
+        {"replace", "--folder", f.path(), "--find", "x", "--list-only", "--sheet", "Two", "--jobs", "3"});
     EXPECT_EQ(listOnly.status, 0);
     const jobs::JobOptions& o = jobs::jobOptions();
+    EXPECT_EQ(o.jobs, 3);
     EXPECT_TRUE(o.justShow);
     EXPECT_TRUE(o.appointedSheet);
     EXPECT_EQ(o.appointedSheetName, "Two");
@@ -77,6 +79,7 @@ TEST(Cli, OptionsReachTheJobAndListsOpenOnlyWhenAsked)
     Cli firstSheet(
         {"replace", "--folder=" + f.path(), "--find=x", "--replace=", "--first-sheet", "--open-lists"});
     EXPECT_EQ(firstSheet.status, 0);
+    EXPECT_EQ(o.jobs, 0); // one per core, not what the run before asked for
     EXPECT_TRUE(o.onlyFirstSheet);
     EXPECT_FALSE(o.appointedSheet);
     EXPECT_TRUE(o.openLists);
@@ -148,6 +151,8 @@ TEST(Cli, UsageErrorsExitWithTwo)
         {"replace", "--folder", dir, "--find", "a", "--replace", "b", "--also", "comments,notes"},
         {"replace", "--folder", dir, "--find", "a", "--replace", "b", "--also", "comments,,links"},
         {"replace", "--folder", dir, "--find", "a", "--replace", "b", "--also", "Headers"},
+        {"replace", "--folder", dir, "--find", "a", "--list-only", "--jobs", "0"},
+        {"remove-sheet", "--folder", dir, "--jobs", "two"},
     };
     for (const QStringList& args : wrong) {
         Cli run(args);
