@@ -4,6 +4,7 @@
 #include "placetext.h"
 #include "relationships.h"
 #include "searchpattern.h"
+#include "xmlelement.h"
 #include "xmlpart.h"
 #include "xmltext.h"
 
@@ -17,21 +18,6 @@ namespace {
 
 constexpr const char* kRelationshipsNs =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-
-bool isNamed(pugi::xml_node node, const char* local)
-{
-    const char* name = node.name();
-    const char* colon = std::strchr(name, ':');
-    return std::strcmp(colon ? colon + 1 : name, local) == 0;
-}
-
-pugi::xml_node firstNamed(pugi::xml_node parent, const char* local)
-{
-    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element && isNamed(c, local))
-            return c;
-    return {};
-}
 
 std::string rawText(pugi::xml_node element)
 {
@@ -184,9 +170,9 @@ std::set<QString> threadedComments(PlaceWork& work, const std::string& partName,
     if (!part)
         return kept;
     for (pugi::xml_node c = part->root().first_child(); c; c = c.next_sibling()) {
-        if (!isNamed(c, "threadedComment"))
+        if (!isElement(c, "threadedComment"))
             continue;
-        pugi::xml_node textNode = firstNamed(c, "text");
+        pugi::xml_node textNode = firstChildElement(c, "text");
         // Plain XML text: no _xHHHH_ escapes here, unlike the notes' texts.
         const QString text = decodeXml(rawText(textNode));
         const auto hits = work.pattern().occurrences(text);
@@ -204,8 +190,8 @@ std::set<QString> threadedComments(PlaceWork& work, const std::string& partName,
         // and a hit inside it would cut the person's name apart.
         std::vector<std::pair<pugi::xml_attribute, int>> moved;
         bool split = false;
-        for (pugi::xml_node m = firstNamed(c, "mentions").first_child(); m; m = m.next_sibling()) {
-            if (!isNamed(m, "mention"))
+        for (pugi::xml_node m = firstChildElement(c, "mentions").first_child(); m; m = m.next_sibling()) {
+            if (!isElement(m, "mention"))
                 continue;
             pugi::xml_attribute startAttr = m.attribute("startIndex");
             const int start = boundedInt(startAttr.value(), 0, 1 << 30, 0);
@@ -242,17 +228,17 @@ void legacyComments(PlaceWork& work, const std::string& partName, bool protectsO
     XmlPart* part = work.part(partName);
     if (!part)
         return;
-    pugi::xml_node list = firstNamed(part->root(), "commentList");
+    pugi::xml_node list = firstChildElement(part->root(), "commentList");
     for (pugi::xml_node c = list.first_child(); c; c = c.next_sibling()) {
-        if (!isNamed(c, "comment"))
+        if (!isElement(c, "comment"))
             continue;
         std::vector<pugi::xml_node> nodes;
         std::vector<QString> runs;
-        for (pugi::xml_node piece = firstNamed(c, "text").first_child(); piece;
+        for (pugi::xml_node piece = firstChildElement(c, "text").first_child(); piece;
              piece = piece.next_sibling()) {
-            pugi::xml_node t = isNamed(piece, "t")   ? piece
-                               : isNamed(piece, "r") ? firstNamed(piece, "t")
-                                                     : pugi::xml_node();
+            pugi::xml_node t = isElement(piece, "t")   ? piece
+                               : isElement(piece, "r") ? firstChildElement(piece, "t")
+                                                       : pugi::xml_node();
             if (!t)
                 continue;
             nodes.push_back(t);
@@ -291,14 +277,14 @@ QString wholeShapeText(pugi::xml_node body)
     QString text;
     bool first = true;
     for (pugi::xml_node p = body.first_child(); p; p = p.next_sibling()) {
-        if (!isNamed(p, "p"))
+        if (!isElement(p, "p"))
             continue;
         if (!first)
             text += QLatin1Char('\n');
         first = false;
         for (pugi::xml_node r = p.first_child(); r; r = r.next_sibling())
-            if (isNamed(r, "r"))
-                text += decodeXml(rawText(firstNamed(r, "t")));
+            if (isElement(r, "r"))
+                text += decodeXml(rawText(firstChildElement(r, "t")));
     }
     return text;
 }
@@ -311,14 +297,15 @@ PlaceChange shapeChange(pugi::xml_node body)
     const pugi::xml_node shape = body.parent();
     for (pugi::xml_node props = shape.first_child(); props && change.detail.isEmpty();
          props = props.next_sibling())
-        if (pugi::xml_node named = firstNamed(props, "cNvPr"))
+        if (pugi::xml_node named = firstChildElement(props, "cNvPr"))
             change.detail = attributeText(named.attribute("name").value());
     for (pugi::xml_node up = shape.parent(); up; up = up.parent()) {
-        if (!isNamed(up, "twoCellAnchor") && !isNamed(up, "oneCellAnchor"))
+        if (!isElement(up, "twoCellAnchor") && !isElement(up, "oneCellAnchor"))
             continue;
-        const pugi::xml_node from = firstNamed(up, "from");
-        const CellAddress cell{boundedInt(firstNamed(from, "row").text().get(), 0, kMaxRows - 1, 0) + 1,
-                               boundedInt(firstNamed(from, "col").text().get(), 0, kMaxColumns - 1, 0) + 1};
+        const pugi::xml_node from = firstChildElement(up, "from");
+        const CellAddress cell{
+            boundedInt(firstChildElement(from, "row").text().get(), 0, kMaxRows - 1, 0) + 1,
+            boundedInt(firstChildElement(from, "col").text().get(), 0, kMaxColumns - 1, 0) + 1};
         change.cell = cellName(cell);
         break;
     }
@@ -331,7 +318,7 @@ void shapeText(PlaceWork& work, XmlPart& part, pugi::xml_node body, bool protect
     const QString whole = wholeShapeText(body);
     bool changed = false;
     for (pugi::xml_node p = body.first_child(); p; p = p.next_sibling()) {
-        if (!isNamed(p, "p"))
+        if (!isElement(p, "p"))
             continue;
         std::vector<pugi::xml_node> nodes;
         std::vector<QString> runs;
@@ -353,12 +340,12 @@ void shapeText(PlaceWork& work, XmlPart& part, pugi::xml_node body, bool protect
             runs.clear();
         };
         for (pugi::xml_node r = p.first_child(); r; r = r.next_sibling()) {
-            if (isNamed(r, "r")) {
-                if (pugi::xml_node t = firstNamed(r, "t")) {
+            if (isElement(r, "r")) {
+                if (pugi::xml_node t = firstChildElement(r, "t")) {
                     nodes.push_back(t);
                     runs.push_back(decodeXml(rawText(t)));
                 }
-            } else if (isNamed(r, "br") || isNamed(r, "fld")) {
+            } else if (isElement(r, "br") || isElement(r, "fld")) {
                 flush();
             }
         }
@@ -378,7 +365,7 @@ void shapes(PlaceWork& work, const std::string& drawingPart, bool protectsObject
         std::vector<pugi::xml_node> bodies;
         bool for_each(pugi::xml_node& node) override
         {
-            if (node.type() == pugi::node_element && isNamed(node, "txBody"))
+            if (isElement(node, "txBody"))
                 bodies.push_back(node);
             return true;
         }
@@ -390,7 +377,7 @@ void shapes(PlaceWork& work, const std::string& drawingPart, bool protectsObject
 
 void headers(PlaceWork& work, XmlPart& sheet)
 {
-    pugi::xml_node hf = firstNamed(sheet.root(), "headerFooter");
+    pugi::xml_node hf = firstChildElement(sheet.root(), "headerFooter");
     for (pugi::xml_node h = hf.first_child(); h; h = h.next_sibling()) {
         if (h.type() != pugi::node_element)
             continue;
@@ -414,7 +401,7 @@ void headers(PlaceWork& work, XmlPart& sheet)
 pugi::xml_attribute externalTarget(Relationships& rels, const std::string& id)
 {
     for (pugi::xml_node r = rels.root().first_child(); r; r = r.next_sibling()) {
-        if (!isNamed(r, "Relationship") || id != r.attribute("Id").value())
+        if (!isElement(r, "Relationship") || id != r.attribute("Id").value())
             continue;
         if (std::strcmp(r.attribute("TargetMode").value(), "External") != 0)
             return {};
@@ -426,9 +413,9 @@ pugi::xml_attribute externalTarget(Relationships& rels, const std::string& id)
 void hyperlinks(PlaceWork& work, XmlPart& sheet, Relationships* rels)
 {
     std::set<std::string> done;
-    pugi::xml_node list = firstNamed(sheet.root(), "hyperlinks");
+    pugi::xml_node list = firstChildElement(sheet.root(), "hyperlinks");
     for (pugi::xml_node h = list.first_child(); h; h = h.next_sibling()) {
-        if (!isNamed(h, "hyperlink"))
+        if (!isElement(h, "hyperlink"))
             continue;
         const QString cell = cellRef(h);
         work.attribute(h.attribute("display"), false, sheet,
@@ -452,8 +439,8 @@ QString externalLinkName(Package& package, const std::string& workbookPart, Rela
             id = r.id;
     if (XmlPart* book = package.part<XmlPart>(workbookPart)) {
         int number = 0;
-        for (pugi::xml_node ref : firstNamed(book->root(), "externalReferences").children()) {
-            if (!isNamed(ref, "externalReference"))
+        for (pugi::xml_node ref : firstChildElement(book->root(), "externalReferences").children()) {
+            if (!isElement(ref, "externalReference"))
                 continue;
             ++number;
             if (!id.empty() && id == book->nsAttribute(ref, kRelationshipsNs, "id").value())
@@ -507,12 +494,12 @@ PlaceOutcome replaceInExternalLinks(Package& package, const std::string& workboo
                                  {}};
         if (Relationships* rels = work.relsOf(link)) {
             for (pugi::xml_node r = rels->root().first_child(); r; r = r.next_sibling())
-                if (isNamed(r, "Relationship") &&
+                if (isElement(r, "Relationship") &&
                     std::strcmp(r.attribute("TargetMode").value(), "External") == 0)
                     work.attribute(r.attribute("Target"), true, *rels, record);
         }
         if (XmlPart* part = work.part(link))
-            for (pugi::xml_node dde = firstNamed(part->root(), "ddeLink"); dde; dde = pugi::xml_node())
+            for (pugi::xml_node dde = firstChildElement(part->root(), "ddeLink"); dde; dde = pugi::xml_node())
                 work.attribute(dde.attribute("ddeTopic"), false, *part, record);
     }
     damage = work.damage;

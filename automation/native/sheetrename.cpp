@@ -11,6 +11,7 @@
 #include "relationships.h"
 #include "workbookpart.h"
 #include "worksheet.h"
+#include "xmlelement.h"
 #include "xmltext.h"
 
 #include <algorithm>
@@ -22,27 +23,6 @@
 namespace corvane::automation::native {
 
 namespace {
-
-std::string_view localName(pugi::xml_node n)
-{
-    const char* s = n.name();
-    const char* colon = std::strchr(s, ':');
-    return colon ? std::string_view(colon + 1) : std::string_view(s);
-}
-
-bool is(pugi::xml_node n, std::string_view local)
-{
-    return n.type() == pugi::node_element && localName(n) == local;
-}
-
-pugi::xml_node firstNamed(pugi::xml_node parent, std::string_view local)
-{
-    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
-        if (is(c, local))
-            return c;
-    }
-    return {};
-}
 
 std::string toUtf8(const QString& s)
 {
@@ -214,8 +194,8 @@ public:
                     continue;
                 if (m_formulaElements.count(localName(c)))
                     changed |= text(c);
-                else if (m_pivotSources && is(c, "pivotSource"))
-                    changed |= pivotSource(firstNamed(c, "name"));
+                else if (m_pivotSources && isElement(c, "pivotSource"))
+                    changed |= pivotSource(firstChildElement(c, "name"));
                 else
                     stack.push_back(c);
             }
@@ -284,7 +264,7 @@ private:
 bool renameInAppProperties(XmlPart& app, const QString& oldName, const TreeRename& rename,
                            const QString& newName)
 {
-    pugi::xml_node titles = firstNamed(firstNamed(app.root(), "TitlesOfParts"), "vector");
+    pugi::xml_node titles = firstChildElement(firstChildElement(app.root(), "TitlesOfParts"), "vector");
     bool changed = false;
     bool sheetFound = false;
     for (pugi::xml_node t = titles.first_child(); t; t = t.next_sibling()) {
@@ -383,7 +363,7 @@ bool NativeWorkbook::renameSheet(int index, const QString& name)
         for (pugi::xml_node r = rels->root().first_child(); r; r = r.next_sibling()) {
             const char* target = r.attribute("Target").value();
             std::string renamed;
-            if (is(r, "Relationship") && target[0] == '#' &&
+            if (isElement(r, "Relationship") && target[0] == '#' &&
                 !endsWith(r.attribute("TargetMode").value(), "External") &&
                 formula::renameSheetInFormula(decoded(target + 1), toUtf8(oldName), toUtf8(name), renamed))
                 links.push_back({rels, r, '#' + encoded(renamed, true)});

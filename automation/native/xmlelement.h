@@ -1,0 +1,32 @@
+// Elements found by their local name, whatever prefix a part gives their namespace ("x:row",
+// "row"): producers differ in prefixes, never in local names.
+#pragma once
+
+#include <pugixml.hpp>
+
+#include <cstring>
+#include <string_view>
+
+namespace corvane::automation::native {
+
+inline std::string_view localName(pugi::xml_node node)
+{
+    const char* name = node.name();
+    const char* colon = std::strchr(name, ':');
+    return colon ? std::string_view(colon + 1) : std::string_view(name);
+}
+
+inline bool isElement(pugi::xml_node node, std::string_view local)
+{
+    return node.type() == pugi::node_element && localName(node) == local;
+}
+
+inline pugi::xml_node firstChildElement(pugi::xml_node parent, std::string_view local)
+{
+    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling())
+        if (isElement(c, local))
+            return c;
+    return {};
+}
+
+} // namespace corvane::automation::native
