@@ -5,7 +5,7 @@
 #include "app/startup.h"
 #include "app/widget.h"
 #include "automation/native/nativeserver.h"
-#include "automation/routingserver.h"
+#include "run/routingserver.h"
 #include "jobs/joboptions.h"
 #include "jobs/serverregistry.h"
 

@@ -6,8 +6,8 @@
 // usage: corvane-walkbench IN.xlsx OUT.xlsx TEXT [rows|columns] [--one-by-one]
 // Prints "deletions seconds" (open to saved).
 #include "automation/native/nativeworkbook.h"
-#include "automation/rowcolumn.h"
-#include "automation/runsink.h"
+#include "operations/rowcolumn.h"
+#include "run/runsink.h"
 #include "automation/sheet.h"
 
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 
 #include "jobs/changereport.h"
 
-#include "automation/routingserver.h"
+#include "run/routingserver.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -2,7 +2,7 @@
 #include "commands.h"
 
 #include "automation/native/nativeserver.h"
-#include "automation/routingserver.h"
+#include "run/routingserver.h"
 #include "jobs/joboptions.h"
 #include "jobs/serverregistry.h"
 

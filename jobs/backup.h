@@ -3,7 +3,7 @@
 // the run saved. Corvane never deletes a backup.
 #pragma once
 
-#include "automation/runcontrol.h"
+#include "run/runcontrol.h"
 
 #include <QString>
 #include <QStringList>

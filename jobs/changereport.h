@@ -3,7 +3,7 @@
 #pragma once
 
 #include "automation/changerecord.h"
-#include "automation/runsink.h"
+#include "run/runsink.h"
 
 #include <QByteArray>
 #include <QFile>

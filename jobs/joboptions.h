@@ -3,11 +3,11 @@
 // reads them. Fields of other operations keep the values of earlier launches.
 #pragma once
 
-#include "automation/cellrewrite.h"
-#include "automation/findreplace.h"
-#include "automation/routingserver.h"
-#include "automation/rowcolumn.h"
-#include "automation/runskeleton.h"
+#include "operations/cellrewrite.h"
+#include "operations/findreplace.h"
+#include "run/routingserver.h"
+#include "operations/rowcolumn.h"
+#include "run/runskeleton.h"
 
 #include <QString>
 

@@ -4,7 +4,7 @@
 
 #include "joboptions.h"
 
-#include "automation/pictureinsertion.h"
+#include "operations/pictureinsertion.h"
 
 #include <QString>
 

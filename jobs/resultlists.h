@@ -2,7 +2,7 @@
 // worker writes them at the end of a run.
 #pragma once
 
-#include "automation/runsink.h"
+#include "run/runsink.h"
 
 #include <QString>
 

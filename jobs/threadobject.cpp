@@ -8,11 +8,11 @@
 #include "runmonitor.h"
 #include "serverregistry.h"
 
-#include "automation/cellrewrite.h"
-#include "automation/findreplace.h"
-#include "automation/pictureinsertion.h"
-#include "automation/runskeleton.h"
-#include "automation/sheetremoval.h"
+#include "operations/cellrewrite.h"
+#include "operations/findreplace.h"
+#include "operations/pictureinsertion.h"
+#include "run/runskeleton.h"
+#include "operations/sheetremoval.h"
 #include "platform/textopener.h"
 
 #include <QDir>

@@ -2,8 +2,8 @@
 // through its two signals (and its monitor's); it never touches a widget.
 #pragma once
 
-#include "automation/runcontrol.h"
-#include "automation/runskeleton.h"
+#include "run/runcontrol.h"
+#include "run/runskeleton.h"
 
 #include <QObject>
 #include <QString>

@@ -3,7 +3,7 @@
 // workbook; a format is parsed when a cell first shows through it and kept per style index.
 #pragma once
 
-#include "numberformat.h"
+#include "text/numberformat.h"
 
 #include <functional>
 #include <map>

@@ -3,7 +3,7 @@
 #include "deferredlines.h"
 #include "nativeworkbook.h"
 #include "package.h"
-#include "searchpattern.h"
+#include "text/searchpattern.h"
 #include "sharedstrings.h"
 #include "worksheet.h"
 

@@ -1,6 +1,6 @@
 #include "placetext.h"
 
-#include "searchpattern.h"
+#include "text/searchpattern.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
 #include "sharedstrings.h"
 
-#include "searchpattern.h"
+#include "text/searchpattern.h"
 #include "xmltext.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 #include "package.h"
 #include "placetext.h"
 #include "relationships.h"
-#include "searchpattern.h"
+#include "text/searchpattern.h"
 #include "xmlelement.h"
 #include "xmlpart.h"
 #include "xmltext.h"

@@ -1,7 +1,7 @@
 #include "worksheet.h"
 
 #include "cellformats.h"
-#include "searchpattern.h"
+#include "text/searchpattern.h"
 #include "sharedstrings.h"
 #include "xmltext.h"
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "cellgrid.h"
-#include "celltext.h"
+#include "text/celltext.h"
 #include "xmlpart.h"
 
 #include "automation/celladdress.h"

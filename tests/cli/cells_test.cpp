@@ -1,6 +1,6 @@
 // corvane-cli cells in-process over the in-memory test server: output, lists, exit statuses,
 // the options it fills, the launch's refusals and the parser's.
-#include "automation/runskeleton.h"
+#include "run/runskeleton.h"
 #include "clitest.h"
 #include "jobs/joboptions.h"
 #include "jobs/resultlists.h"

@@ -5,15 +5,15 @@
 // Operations: replace FIND NEW | fill-text FIND TEXT | fill-formula FIND FORMULA |
 // delete-row FIND | delete-column FIND | remove-sheet
 // Prints "failed<TAB>PATH<TAB>REASON" for each workbook that failed and "ran<TAB>OPERATION<TAB>END".
-#include "automation/cellrewrite.h"
-#include "automation/findreplace.h"
+#include "operations/cellrewrite.h"
+#include "operations/findreplace.h"
 #include "automation/libreoffice/libreofficeserver.h"
 #include "automation/native/nativeserver.h"
-#include "automation/routingserver.h"
-#include "automation/rowcolumn.h"
-#include "automation/runsink.h"
-#include "automation/runskeleton.h"
-#include "automation/sheetremoval.h"
+#include "run/routingserver.h"
+#include "operations/rowcolumn.h"
+#include "run/runsink.h"
+#include "run/runskeleton.h"
+#include "operations/sheetremoval.h"
 #include "automation/workbook.h"
 
 #include <QCoreApplication>

@@ -2,10 +2,10 @@
 // what a run reports when the chosen server is missing. The backends here are test servers that
 // tell their kinds of file apart by name; the engine's own verdict on real files is checked at
 // the end.
-#include "automation/findreplace.h"
+#include "operations/findreplace.h"
 #include "automation/native/nativeserver.h"
-#include "automation/routingserver.h"
-#include "automation/runskeleton.h"
+#include "run/routingserver.h"
+#include "run/runskeleton.h"
 #include "automation/workbook.h"
 #include "tests/support/memoryserver.h"
 #include "tests/support/recordingsink.h"

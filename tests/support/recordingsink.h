@@ -2,7 +2,7 @@
 // "failed:path:reason", "server:reason", "list:Matched") plus the list texts themselves.
 #pragma once
 
-#include "automation/runsink.h"
+#include "run/runsink.h"
 
 #include <QMap>
 #include <QStringList>

@@ -3,9 +3,9 @@
 #include "biffformulas.h"
 #include "formulasource.h"
 
-#include "automation/native/celltext.h"
-#include "automation/native/numberformat.h"
-#include "automation/native/searchpattern.h"
+#include "automation/native/text/celltext.h"
+#include "automation/native/text/numberformat.h"
+#include "automation/native/text/searchpattern.h"
 
 #include <cmath>
 #include <cstring>

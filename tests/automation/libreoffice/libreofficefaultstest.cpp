@@ -6,7 +6,7 @@
 
 #include "automation/libreoffice/libreofficeserver.h"
 #include "automation/native/nativeserver.h"
-#include "automation/routingserver.h"
+#include "run/routingserver.h"
 #include "automation/sheet.h"
 #include "automation/workbook.h"
 

@@ -2,9 +2,9 @@
 // formulas, strings written shared or inline, and the XML around an edit kept as it was.
 #include "workbookfixture.h"
 
-#include "automation/native/celltext.h"
+#include "automation/native/text/celltext.h"
 #include "automation/native/nativeserver.h"
-#include "automation/native/searchpattern.h"
+#include "automation/native/text/searchpattern.h"
 #include "automation/native/xmltext.h"
 #include "automation/sheet.h"
 #include "automation/workbook.h"

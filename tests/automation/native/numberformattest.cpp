@@ -1,7 +1,7 @@
 // Number format codes applied to values, against texts taken elsewhere: the rows marked LO are
 // what LibreOffice 7.4 (zh-CN locale) shows for the same code and value in an .xlsx cell; the
 // others come from the application's documentation.
-#include "automation/native/numberformat.h"
+#include "automation/native/text/numberformat.h"
 
 #include <gtest/gtest.h>
 

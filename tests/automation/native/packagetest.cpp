@@ -2,9 +2,9 @@
 // damaged, encrypted and hostile files are refused.
 #include "workbookfixture.h"
 
-#include "automation/findreplace.h"
+#include "operations/findreplace.h"
 #include "automation/native/nativeserver.h"
-#include "automation/runskeleton.h"
+#include "run/runskeleton.h"
 #include "automation/sheet.h"
 #include "automation/workbook.h"
 #include "tests/support/recordingsink.h"

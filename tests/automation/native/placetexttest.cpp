@@ -1,7 +1,7 @@
 // Replacing in texts that are not plain cell texts: header and footer codes, formatted runs,
 // escaped link targets.
 #include "automation/native/placetext.h"
-#include "automation/native/searchpattern.h"
+#include "automation/native/text/searchpattern.h"
 
 #include <gtest/gtest.h>
 
