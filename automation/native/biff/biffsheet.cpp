@@ -1,7 +1,8 @@
 // A sheet of a binary workbook read: its cell index, what each cell holds and shows, and find and
 // replace over them. The records a change writes are made in biffsheetedits.cpp.
-#include "biffworkbook.h"
+#include "biffsheet.h"
 
+#include "biffworkbook.h"
 #include "cellrecords.h"
 #include "formulasource.h"
 

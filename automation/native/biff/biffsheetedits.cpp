@@ -1,7 +1,8 @@
 // A sheet's cells changed: the record a written cell gets, where a new one goes, shared formulas
 // written out cell by cell, and the changes put into a copy of the stream when the workbook saves.
-#include "biffworkbook.h"
+#include "biffsheet.h"
 
+#include "biffworkbook.h"
 #include "cellrecords.h"
 #include "formulasource.h"
 

@@ -4,6 +4,7 @@
 #include "biffworkbook.h"
 
 #include "biffformulas.h"
+#include "biffsheet.h"
 #include "formulasource.h"
 
 namespace corvane::automation::native::biff {
