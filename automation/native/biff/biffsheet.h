@@ -1,0 +1,118 @@
+// A sheet of an Excel 97-2003 workbook opened by the engine: its cells as the sheet's records hold
+// them, and the changes kept aside until the workbook saves.
+#pragma once
+
+#include "records.h"
+
+#include "automation/sheet.h"
+
+#include <map>
+#include <set>
+#include <tuple>
+#include <vector>
+
+namespace corvane::automation::native::biff {
+
+class BiffWorkbook;
+
+class BiffSheet : public Sheet
+{
+public:
+    // The substream records [bof, eof] of `workbook`'s stream; `hasGrid` false for chart sheets
+    // and others without cells.
+    BiffSheet(BiffWorkbook& workbook, int position, const QString& name, std::size_t bof, std::size_t eof,
+              bool hasGrid);
+
+    QString name() const override { return m_name; }
+    std::optional<RangeAddress> usedRange() override;
+    std::optional<RangeAddress> range(const QString& address) override;
+    std::optional<CellAddress> cell(int row, int column) override;
+    std::optional<CellAddress> find(const RangeAddress& in, const FindQuery& query,
+                                    std::optional<CellAddress> after = std::nullopt) override;
+    bool replace(const RangeAddress& in, const QString& what, const QString& replacement,
+                 const CellChanged& changed = {}) override;
+    QString replaceRefusal() const override { return m_replaceRefusal; }
+    CellValue value(const CellAddress& cell) override;
+    QString formula(const CellAddress& cell) override;
+    bool setValue(const CellAddress& cell, const QString& text) override;
+    bool setFormula(const CellAddress& cell, const QString& text) override;
+    bool deleteRow(int row) override;
+    bool deleteColumn(int column) override;
+    bool insertRow(int row) override;
+    bool insertColumn(int column) override;
+    std::optional<double> cellLeft(const CellAddress& cell) override;
+    std::optional<double> cellTop(const CellAddress& cell) override;
+    int shapeCount() override { return 0; }
+    std::optional<CellAddress> shapeTopLeftCell(int index) override;
+    bool deleteShape(int index) override;
+    bool addPicture(const QString& file, double left, double top, double width, double height) override;
+    QString lastError() const override { return m_lastError; }
+
+    // Whether the sheet holds any FORMULA record.
+    bool holdsFormulas();
+    // Why a formula of the sheet could not be searched or written back; empty when each can.
+    QString formulaRefusal();
+    // The text a search in values compares with.
+    QString text(const CellAddress& cell);
+
+private:
+    enum class Placed
+    {
+        Read,   // in the record it was read from
+        Before, // new, written before the record
+        After   // new, written after the record
+    };
+    struct CellRef
+    {
+        std::size_t record = 0;
+        Placed placed = Placed::Read;
+    };
+    using Insertions = std::map<std::pair<int, int>, Record>; // by (row, column)
+    // The cell's current record (a MULRK or MULBLANK for a cell of a run); null for none.
+    const Record* current(const CellAddress& cell, const CellRef& ref) const;
+    void index();
+    bool indexed() const { return m_indexed; }
+    // The formula-bar text; none when it is the text of a formula that cannot be read.
+    std::optional<QString> barText(const CellAddress& cell, const CellRef& ref);
+    QString shownText(const CellAddress& cell, const CellRef& ref);
+    CellValue valueOf(const CellAddress& cell, const CellRef& ref) const;
+    int styleOf(const CellAddress& cell, const CellRef& ref) const;
+    bool store(const CellAddress& cell, const QString& text);
+    bool writeRecord(const CellAddress& cell, Record record, int oldStringDelta);
+    bool unsupported(const QString& what);
+    // The 1-based anchor cell a shared or array formula member's ptgExp points at.
+    std::optional<std::pair<int, int>> sharedAnchorOf(const CellAddress& cell, const CellRef& ref) const;
+    // A cell to rewrite: where, its formula-bar text before, and the text to enter.
+    using CellRewrite = std::tuple<CellAddress, QString, QString>;
+    void dissolveSharedFormulas(std::vector<CellRewrite>& changes);
+    // False when `anchor` heads a shared formula being written out that a cell still uses.
+    bool sharedFormulaFree(const CellAddress& anchor);
+
+    BiffWorkbook& m_workbook;
+    int m_position;
+    QString m_name;
+    std::size_t m_bof;
+    std::size_t m_eof;
+    bool m_hasGrid;
+    bool m_indexed = false;
+    bool m_protected = false;
+    bool m_formulas = false;
+    std::size_t m_dimensions = 0;
+    std::map<std::pair<int, int>, CellRef> m_cells; // (row, column), 1-based
+    std::map<int, std::size_t> m_rowRecords;        // ROW record by 1-based row
+    // Changed cells: the record index they came from, then the column, then the new record.
+    std::map<std::size_t, std::map<int, Record>> m_edits;
+    std::map<std::size_t, Insertions> m_before;
+    std::map<std::size_t, Insertions> m_after;
+    std::map<std::size_t, Record> m_patched;
+    std::set<std::size_t> m_dissolved; // FORMULA records whose shared formula is written out // ROW and
+                                       // DIMENSIONS records with new bounds
+    QString m_lastError;
+    QString m_replaceRefusal;
+
+    friend class BiffWorkbook;
+    // Puts the sheet's changes into `stream`, a copy of the workbook's.
+    void commit(WorkbookStream& stream) const;
+};
+
+} // namespace corvane::automation::native::biff
