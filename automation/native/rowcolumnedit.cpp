@@ -7,6 +7,7 @@
 #include "package.h"
 #include "relationships.h"
 #include "worksheet.h"
+#include "xmlelement.h"
 #include "xmlpart.h"
 #include "xmltext.h"
 
@@ -27,37 +28,6 @@ namespace corvane::automation::native {
 using formula::SheetEdit;
 
 namespace {
-
-std::string_view localName(pugi::xml_node n)
-{
-    const char* s = n.name();
-    const char* colon = std::strchr(s, ':');
-    return colon ? std::string_view(colon + 1) : std::string_view(s);
-}
-
-bool is(pugi::xml_node n, std::string_view local)
-{
-    return n.type() == pugi::node_element && localName(n) == local;
-}
-
-pugi::xml_node firstChild(pugi::xml_node parent, std::string_view local)
-{
-    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
-        if (is(c, local))
-            return c;
-    }
-    return {};
-}
-
-std::vector<pugi::xml_node> children(pugi::xml_node parent, std::string_view local)
-{
-    std::vector<pugi::xml_node> out;
-    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
-        if (is(c, local))
-            out.push_back(c);
-    }
-    return out;
-}
 
 std::string toUtf8(const QString& s)
 {
@@ -262,18 +232,18 @@ bool RowColumnEdit::prepareWorksheet(std::size_t index)
     if (!work.copy.load(sheet.part, std::move(text)))
         return refuse(work.copy.error());
     pugi::xml_node root = work.copy.root();
-    work.sheetData = firstChild(root, "sheetData");
+    work.sheetData = firstChildElement(root, "sheetData");
 
     // Positions of every cell, for shared formulas and for moving cells; rows and cells
     // without their number follow the one before.
     int rowNumber = 0;
     for (pugi::xml_node row = work.sheetData.first_child(); row; row = row.next_sibling()) {
-        if (!is(row, "row"))
+        if (!isElement(row, "row"))
             continue;
         rowNumber = intAttribute(row, "r", rowNumber + 1);
         int column = 0;
         for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
-            if (!is(c, "c"))
+            if (!isElement(c, "c"))
                 continue;
             int r = 0;
             int col = 0;
@@ -310,7 +280,7 @@ bool RowColumnEdit::checkEditedSheet(WorksheetWork& work)
     pugi::xml_node root = work.copy.root();
     const bool rows = m_edit.axis == SheetEdit::Axis::Rows;
     const QString what = rows ? QStringLiteral("rows") : QStringLiteral("columns");
-    if (protectionForbids(firstChild(root, "sheetProtection"), m_edit))
+    if (protectionForbids(firstChildElement(root, "sheetProtection"), m_edit))
         return refuse(QStringLiteral("the sheet is protected against changing its %1").arg(what));
 
     const int limit = m_edit.limit();
@@ -319,7 +289,7 @@ bool RowColumnEdit::checkEditedSheet(WorksheetWork& work)
         // As the application does: an insertion may not push cells off the sheet.
         if (m_edit.insert && at > limit - m_edit.count)
             return refuse(QStringLiteral("inserting would push cells off the end of the sheet"));
-        const pugi::xml_node f = firstChild(c.node, "f");
+        const pugi::xml_node f = firstChildElement(c.node, "f");
         if (!f)
             continue;
         const std::string_view type = f.attribute("t").value();
@@ -356,7 +326,7 @@ bool RowColumnEdit::checkEditedSheet(WorksheetWork& work)
         XmlPart part;
         if (!loadCopy(r.target, part))
             return false;
-        const auto location = plainRange(firstChild(part.root(), "location").attribute("ref").value());
+        const auto location = plainRange(firstChildElement(part.root(), "location").attribute("ref").value());
         if (!location || touchesLine(rows ? location->lastRow : location->lastColumn))
             return refuse(QStringLiteral("a pivot table on the sheet lies in the way"));
     }
@@ -378,7 +348,7 @@ bool RowColumnEdit::prepareComments(const std::string& partName)
         for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling()) {
             if (c.type() != pugi::node_element)
                 continue;
-            if (!is(c, "comment") && !is(c, "threadedComment")) {
+            if (!isElement(c, "comment") && !isElement(c, "threadedComment")) {
                 stack.push_back(c);
                 continue;
             }
@@ -415,7 +385,7 @@ bool RowColumnEdit::prepareVml(const std::string& partName)
         pugi::xml_node n = stack.back();
         stack.pop_back();
         for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling()) {
-            if (is(c, "ClientData"))
+            if (isElement(c, "ClientData"))
                 clients.push_back(c);
             else if (c.type() == pugi::node_element)
                 stack.push_back(c);
@@ -425,7 +395,7 @@ bool RowColumnEdit::prepareVml(const std::string& partName)
         const bool note = std::strcmp(client.attribute("ObjectType").value(), "Note") == 0;
         int cellDelta = 0;
         if (note) {
-            pugi::xml_node line = firstChild(client, rows ? "Row" : "Column");
+            pugi::xml_node line = firstChildElement(client, rows ? "Row" : "Column");
             const int index = boundedInt(line.child_value(), 0, (rows ? kMaxRows : kMaxColumns) - 1, -1) + 1;
             if (index == 0)
                 continue; // no place the note could be moved from
@@ -443,7 +413,7 @@ bool RowColumnEdit::prepareVml(const std::string& partName)
                 changed = true;
             }
         }
-        pugi::xml_node anchorNode = firstChild(client, "Anchor");
+        pugi::xml_node anchorNode = firstChildElement(client, "Anchor");
         std::vector<int> v;
         const char* p = anchorNode.child_value();
         const char* lead = p;
@@ -497,7 +467,7 @@ void RowColumnEdit::adjustSharedGroups(WorksheetWork& work)
     };
     std::map<std::string, Group> groups;
     for (const WorksheetWork::CellAt& c : work.cells) {
-        const pugi::xml_node f = firstChild(c.node, "f");
+        const pugi::xml_node f = firstChildElement(c.node, "f");
         if (!f || std::strcmp(f.attribute("t").value(), "shared") != 0)
             continue;
         Group& g = groups[f.attribute("si").value()];
@@ -568,7 +538,7 @@ void RowColumnEdit::adjustSharedGroups(WorksheetWork& work)
         for (std::size_t i = 0; i < g.members.size(); ++i) {
             if (!survives[i])
                 continue;
-            pugi::xml_node f = firstChild(g.members[i]->node, "f");
+            pugi::xml_node f = firstChildElement(g.members[i]->node, "f");
             f.remove_attribute("t");
             f.remove_attribute("si");
             f.remove_attribute("ref");
@@ -581,7 +551,7 @@ void RowColumnEdit::adjustSharedGroups(WorksheetWork& work)
 void RowColumnEdit::adjustFormulas(WorksheetWork& work)
 {
     for (const WorksheetWork::CellAt& c : work.cells) {
-        pugi::xml_node f = firstChild(c.node, "f");
+        pugi::xml_node f = firstChildElement(c.node, "f");
         if (!f || std::strcmp(f.attribute("t").value(), "shared") == 0)
             continue;
         std::string out;
@@ -601,21 +571,21 @@ void RowColumnEdit::adjustFormulas(WorksheetWork& work)
     // Formulas outside the cells: conditional formats, validations, hyperlink targets, extensions.
     pugi::xml_node root = work.copy.root();
     for (pugi::xml_node n = root.first_child(); n; n = n.next_sibling()) {
-        if (is(n, "conditionalFormatting")) {
-            for (pugi::xml_node rule : children(n, "cfRule"))
+        if (isElement(n, "conditionalFormatting")) {
+            for (pugi::xml_node rule : childElements(n, "cfRule"))
                 work.changed |= adjustFormulaTexts(rule, work.home);
-        } else if (is(n, "dataValidations")) {
-            for (pugi::xml_node v : children(n, "dataValidation"))
+        } else if (isElement(n, "dataValidations")) {
+            for (pugi::xml_node v : childElements(n, "dataValidation"))
                 work.changed |= adjustFormulaTexts(v, work.home);
-        } else if (is(n, "hyperlinks")) {
-            for (pugi::xml_node h : children(n, "hyperlink")) {
+        } else if (isElement(n, "hyperlinks")) {
+            for (pugi::xml_node h : childElements(n, "hyperlink")) {
                 std::string out;
                 if (adjustRaw(h.attribute("location").value(), work.home, out, true)) {
                     h.attribute("location").set_value(out.c_str());
                     work.changed = true;
                 }
             }
-        } else if (is(n, "extLst")) {
+        } else if (isElement(n, "extLst")) {
             work.changed |= adjustExtensions(n, work.home);
         }
     }
@@ -625,8 +595,9 @@ bool RowColumnEdit::adjustFormulaTexts(pugi::xml_node node, const std::string& h
 {
     bool changed = false;
     for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
-        if (!(is(c, "formula") || is(c, "formula1") || is(c, "formula2") || is(c, "f") ||
-              is(c, "calculatedColumnFormula") || is(c, "totalsRowFormula")))
+        if (!(isElement(c, "formula") || isElement(c, "formula1") || isElement(c, "formula2") ||
+              isElement(c, "f") || isElement(c, "calculatedColumnFormula") ||
+              isElement(c, "totalsRowFormula")))
             continue;
         std::string out;
         if (adjustRaw(c.child_value(), home, out)) {
@@ -650,13 +621,13 @@ bool RowColumnEdit::adjustExtensions(pugi::xml_node extLst, const std::string& h
         for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling()) {
             if (c.type() != pugi::node_element)
                 continue;
-            if (is(c, "f")) {
+            if (isElement(c, "f")) {
                 std::string out;
                 if (adjustRaw(c.child_value(), home, out)) {
                     setText(c, out);
                     changed = true;
                 }
-            } else if (is(c, "sqref") && home == m_editedName) {
+            } else if (isElement(c, "sqref") && home == m_editedName) {
                 const std::string list = formula::adjustRangeList(c.child_value(), m_edit);
                 if (list.empty())
                     emptied.push_back(n);
@@ -696,7 +667,7 @@ void RowColumnEdit::adjustSheetRanges(WorksheetWork& work)
             n.parent().remove_child(n);
     };
     const auto recount = [](pugi::xml_node container, std::string_view item) {
-        const std::size_t n = children(container, item).size();
+        const std::size_t n = childElements(container, item).size();
         if (n == 0) {
             container.parent().remove_child(container);
             return;
@@ -711,9 +682,9 @@ void RowColumnEdit::adjustSheetRanges(WorksheetWork& work)
             sort.parent().remove_child(sort);
             return;
         }
-        for (pugi::xml_node c : children(sort, "sortCondition"))
+        for (pugi::xml_node c : childElements(sort, "sortCondition"))
             removeUnless(c, adjustAttribute(c, "ref"));
-        if (children(sort, "sortCondition").empty())
+        if (childElements(sort, "sortCondition").empty())
             sort.parent().remove_child(sort);
     };
 
@@ -723,11 +694,11 @@ void RowColumnEdit::adjustSheetRanges(WorksheetWork& work)
     for (pugi::xml_node n : top) {
         if (n.type() != pugi::node_element)
             continue;
-        if (is(n, "dimension")) {
+        if (isElement(n, "dimension")) {
             if (!adjustAttribute(n, "ref"))
                 n.attribute("ref").set_value("A1");
-        } else if (is(n, "cols") && !rows) {
-            for (pugi::xml_node col : children(n, "col")) {
+        } else if (isElement(n, "cols") && !rows) {
+            for (pugi::xml_node col : childElements(n, "col")) {
                 int first = intAttribute(col, "min", 0);
                 int last = intAttribute(col, "max", first);
                 if (first < 1 || !formula::adjustSpan(first, last, first != last, m_edit)) {
@@ -737,10 +708,10 @@ void RowColumnEdit::adjustSheetRanges(WorksheetWork& work)
                 col.attribute("min").set_value(first);
                 col.attribute("max").set_value(last);
             }
-            if (children(n, "col").empty())
+            if (childElements(n, "col").empty())
                 root.remove_child(n);
-        } else if (is(n, "mergeCells")) {
-            for (pugi::xml_node m : children(n, "mergeCell")) {
+        } else if (isElement(n, "mergeCells")) {
+            for (pugi::xml_node m : childElements(n, "mergeCell")) {
                 // A merge left with one cell is no merge.
                 bool kept = adjustAttribute(m, "ref");
                 if (kept) {
@@ -750,28 +721,28 @@ void RowColumnEdit::adjustSheetRanges(WorksheetWork& work)
                 removeUnless(m, kept);
             }
             recount(n, "mergeCell");
-        } else if (is(n, "hyperlinks")) {
-            for (pugi::xml_node h : children(n, "hyperlink"))
+        } else if (isElement(n, "hyperlinks")) {
+            for (pugi::xml_node h : childElements(n, "hyperlink"))
                 removeUnless(h, adjustAttribute(h, "ref"));
-            if (children(n, "hyperlink").empty())
+            if (childElements(n, "hyperlink").empty())
                 root.remove_child(n);
-        } else if (is(n, "conditionalFormatting")) {
+        } else if (isElement(n, "conditionalFormatting")) {
             removeUnless(n, adjustList(n));
-        } else if (is(n, "dataValidations")) {
-            for (pugi::xml_node v : children(n, "dataValidation"))
+        } else if (isElement(n, "dataValidations")) {
+            for (pugi::xml_node v : childElements(n, "dataValidation"))
                 removeUnless(v, adjustList(v));
             recount(n, "dataValidation");
-        } else if (is(n, "protectedRanges")) {
-            for (pugi::xml_node p : children(n, "protectedRange"))
+        } else if (isElement(n, "protectedRanges")) {
+            for (pugi::xml_node p : childElements(n, "protectedRange"))
                 removeUnless(p, adjustList(p));
-            if (children(n, "protectedRange").empty())
+            if (childElements(n, "protectedRange").empty())
                 root.remove_child(n);
-        } else if (is(n, "ignoredErrors")) {
-            for (pugi::xml_node p : children(n, "ignoredError"))
+        } else if (isElement(n, "ignoredErrors")) {
+            for (pugi::xml_node p : childElements(n, "ignoredError"))
                 removeUnless(p, adjustList(p));
-            if (children(n, "ignoredError").empty())
+            if (childElements(n, "ignoredError").empty())
                 root.remove_child(n);
-        } else if (is(n, "autoFilter")) {
+        } else if (isElement(n, "autoFilter")) {
             const auto before = plainRange(n.attribute("ref").value());
             if (!adjustAttribute(n, "ref")) {
                 root.remove_child(n);
@@ -780,7 +751,7 @@ void RowColumnEdit::adjustSheetRanges(WorksheetWork& work)
             const auto after = plainRange(n.attribute("ref").value());
             if (!rows && before && after) {
                 // Filter columns are counted from the filter's first column.
-                for (pugi::xml_node fc : children(n, "filterColumn")) {
+                for (pugi::xml_node fc : childElements(n, "filterColumn")) {
                     const int column = before->firstColumn + intAttribute(fc, "colId", 0);
                     const std::optional<int> moved = formula::shiftIndex(column, m_edit);
                     if (!moved) {
@@ -790,19 +761,19 @@ void RowColumnEdit::adjustSheetRanges(WorksheetWork& work)
                     fc.attribute("colId").set_value(*moved - after->firstColumn);
                 }
             }
-            adjustSort(firstChild(n, "sortState"));
-        } else if (is(n, "sortState")) {
+            adjustSort(firstChildElement(n, "sortState"));
+        } else if (isElement(n, "sortState")) {
             adjustSort(n);
-        } else if (is(n, rows ? "rowBreaks" : "colBreaks")) {
+        } else if (isElement(n, rows ? "rowBreaks" : "colBreaks")) {
             // A break's id is the row (column) after which the page ends.
-            for (pugi::xml_node b : children(n, "brk")) {
+            for (pugi::xml_node b : childElements(n, "brk")) {
                 const std::optional<int> moved = formula::shiftIndex(intAttribute(b, "id", 0), m_edit);
                 if (!moved)
                     n.remove_child(b);
                 else
                     b.attribute("id").set_value(*moved);
             }
-            const std::size_t count = children(n, "brk").size();
+            const std::size_t count = childElements(n, "brk").size();
             if (count == 0) {
                 root.remove_child(n);
             } else {
@@ -811,7 +782,7 @@ void RowColumnEdit::adjustSheetRanges(WorksheetWork& work)
                 if (n.attribute("manualBreakCount"))
                     n.attribute("manualBreakCount").set_value(static_cast<unsigned>(count));
             }
-        } else if (is(n, "drawing")) {
+        } else if (isElement(n, "drawing")) {
             // Handled through the sheet's relationships (prepareTables).
         }
     }
@@ -825,7 +796,7 @@ void RowColumnEdit::moveCells(WorksheetWork& work)
     int rowNumber = 0;
     std::vector<pugi::xml_node> dropRows;
     for (pugi::xml_node row = work.sheetData.first_child(); row; row = row.next_sibling()) {
-        if (!is(row, "row"))
+        if (!isElement(row, "row"))
             continue;
         rowNumber = intAttribute(row, "r", rowNumber + 1);
         int target = rowNumber;
@@ -892,7 +863,7 @@ void RowColumnEdit::copyFormats(WorksheetWork& work, const std::map<pugi::xml_no
             for (pugi::xml_attribute a = row.first_attribute(); a; a = a.next_attribute())
                 copy.append_attribute(a.name()).set_value(a.value());
             copy.attribute("r").set_value(m_edit.first);
-            for (pugi::xml_node c : children(row, "c")) {
+            for (pugi::xml_node c : childElements(row, "c")) {
                 if (!styled(c))
                     continue;
                 int r = 0, column = 0;
@@ -916,12 +887,12 @@ void RowColumnEdit::copyFormats(WorksheetWork& work, const std::map<pugi::xml_no
         if (it != rowNumbers.end())
             styledCell(c.node, cellReference(it->second, m_edit.first), c.node.attribute("s").value());
     }
-    pugi::xml_node cols = firstChild(work.copy.root(), "cols");
-    for (pugi::xml_node col : children(cols, "col")) {
+    pugi::xml_node cols = firstChildElement(work.copy.root(), "cols");
+    for (pugi::xml_node col : childElements(cols, "col")) {
         if (intAttribute(col, "max", 0) != source)
             continue;
         pugi::xml_node next = col.next_sibling();
-        if (next && is(next, "col") && intAttribute(next, "min", 0) <= m_edit.first)
+        if (next && isElement(next, "col") && intAttribute(next, "min", 0) <= m_edit.first)
             return;
         pugi::xml_node copy = cols.insert_child_after(pugi::node_element, col);
         copy.set_name(col.name());
@@ -979,7 +950,7 @@ bool RowColumnEdit::prepareTables(WorksheetWork& work)
         // Column formulas (their cell references, beside the structured ones) follow the edit
         // wherever the table lies.
         bool formulasChanged = false;
-        for (pugi::xml_node column : children(firstChild(root, "tableColumns"), "tableColumn"))
+        for (pugi::xml_node column : childElements(firstChildElement(root, "tableColumns"), "tableColumn"))
             formulasChanged |= adjustFormulaTexts(column, m_editedName);
         if (!touchesLine(rows ? ref->lastRow : ref->lastColumn)) {
             if (formulasChanged)
@@ -1017,11 +988,12 @@ bool RowColumnEdit::prepareTables(WorksheetWork& work)
                 n.attribute("ref").set_value(moved->c_str());
         };
         adjust(root);
-        const pugi::xml_node filter = firstChild(root, "autoFilter");
+        const pugi::xml_node filter = firstChildElement(root, "autoFilter");
         adjust(filter);
-        for (pugi::xml_node sort : {firstChild(root, "sortState"), firstChild(filter, "sortState")}) {
+        for (pugi::xml_node sort :
+             {firstChildElement(root, "sortState"), firstChildElement(filter, "sortState")}) {
             adjust(sort);
-            for (pugi::xml_node c : children(sort, "sortCondition"))
+            for (pugi::xml_node c : childElements(sort, "sortCondition"))
                 adjust(c);
         }
         m_partTexts[r.target] = table.serialize();
@@ -1046,9 +1018,9 @@ bool RowColumnEdit::prepareDrawing(const std::string& drawingPart)
     };
     const auto marker = [&](pugi::xml_node anchor, const char* which) {
         Marker m;
-        const pugi::xml_node n = firstChild(anchor, which);
-        m.index = firstChild(n, indexName);
-        m.offset = firstChild(n, offsetName);
+        const pugi::xml_node n = firstChildElement(anchor, which);
+        m.index = firstChildElement(n, indexName);
+        m.offset = firstChildElement(n, offsetName);
         m.at =
             m.index ? boundedInt(m.index.child_value(), 0, (rows ? kMaxRows : kMaxColumns) - 1, -1) + 1 : 0;
         if (m.at == 0)
@@ -1076,11 +1048,11 @@ bool RowColumnEdit::prepareDrawing(const std::string& drawingPart)
     };
 
     for (pugi::xml_node anchor = drawing.root().first_child(); anchor; anchor = anchor.next_sibling()) {
-        if (is(anchor, "oneCellAnchor")) {
+        if (isElement(anchor, "oneCellAnchor")) {
             Marker from = marker(anchor, "from");
             if (from.index)
                 follow(from);
-        } else if (is(anchor, "twoCellAnchor")) {
+        } else if (isElement(anchor, "twoCellAnchor")) {
             Marker from = marker(anchor, "from");
             Marker to = marker(anchor, "to");
             if (!from.index || !to.index)
@@ -1119,7 +1091,7 @@ bool RowColumnEdit::preparePivotCaches()
     XmlPart* workbook = m_package.part<XmlPart>(m_workbookPart);
     if (!workbook)
         return refuse(m_package.error());
-    const pugi::xml_node caches = firstChild(workbook->root(), "pivotCaches");
+    const pugi::xml_node caches = firstChildElement(workbook->root(), "pivotCaches");
     if (!caches)
         return true;
     const std::string relsName = Relationships::relsPartFor(m_workbookPart);
@@ -1135,7 +1107,8 @@ bool RowColumnEdit::preparePivotCaches()
         XmlPart cache;
         if (!loadCopy(r.target, cache))
             return false;
-        const pugi::xml_node source = firstChild(firstChild(cache.root(), "cacheSource"), "worksheetSource");
+        const pugi::xml_node source =
+            firstChildElement(firstChildElement(cache.root(), "cacheSource"), "worksheetSource");
         if (!source)
             continue;
         if (source.attribute("name") && !source.attribute("sheet")) {
@@ -1157,7 +1130,8 @@ bool RowColumnEdit::preparePivotCaches()
 bool RowColumnEdit::namedSourceHit(XmlPart& workbook, const std::string& name)
 {
     // A defined name: hit when the edit changes what it refers to.
-    for (pugi::xml_node n : children(firstChild(workbook.root(), "definedNames"), "definedName")) {
+    for (pugi::xml_node n :
+         childElements(firstChildElement(workbook.root(), "definedNames"), "definedName")) {
         if (!formula::sheetNamesEqual(toUtf8(attributeText(n.attribute("name").value())), name))
             continue;
         std::string out;
@@ -1220,7 +1194,7 @@ bool RowColumnEdit::prepareCharts()
             for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling()) {
                 if (c.type() != pugi::node_element)
                     continue;
-                if (is(c, "f")) {
+                if (isElement(c, "f")) {
                     std::string out;
                     if (adjustRaw(c.child_value(), std::string(), out)) {
                         setText(c, out);
@@ -1242,9 +1216,9 @@ bool RowColumnEdit::prepareDefinedNames()
     XmlPart* workbook = m_package.part<XmlPart>(m_workbookPart);
     if (!workbook)
         return refuse(m_package.error());
-    const pugi::xml_node names = firstChild(workbook->root(), "definedNames");
+    const pugi::xml_node names = firstChildElement(workbook->root(), "definedNames");
     std::size_t position = 0;
-    for (pugi::xml_node n : children(names, "definedName")) {
+    for (pugi::xml_node n : childElements(names, "definedName")) {
         std::string out;
         if (adjustRaw(n.child_value(), std::string(), out))
             m_names.emplace_back(position, out);
@@ -1267,7 +1241,7 @@ bool RowColumnEdit::apply()
     if (!m_names.empty()) {
         XmlPart* workbook = m_package.part<XmlPart>(m_workbookPart);
         const std::vector<pugi::xml_node> names =
-            children(firstChild(workbook->root(), "definedNames"), "definedName");
+            childElements(firstChildElement(workbook->root(), "definedNames"), "definedName");
         for (const auto& [position, text] : m_names)
             setText(names[position], text);
         workbook->setDirty();
