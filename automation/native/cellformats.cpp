@@ -1,32 +1,11 @@
 #include "cellformats.h"
 
+#include "xmlelement.h"
 #include "xmltext.h"
 
 #include <pugixml.hpp>
 
-#include <cstring>
-
 namespace corvane::automation::native {
-
-namespace {
-
-// Children by local name: styles parts of some writers carry a namespace prefix.
-const char* localName(const char* qname)
-{
-    const char* colon = std::strchr(qname, ':');
-    return colon ? colon + 1 : qname;
-}
-
-pugi::xml_node childNamed(pugi::xml_node parent, const char* local)
-{
-    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
-        if (c.type() == pugi::node_element && std::strcmp(localName(c.name()), local) == 0)
-            return c;
-    }
-    return {};
-}
-
-} // namespace
 
 void CellFormats::load(const std::string& stylesXml)
 {
@@ -34,12 +13,13 @@ void CellFormats::load(const std::string& stylesXml)
     if (!doc.load_buffer(stylesXml.data(), stylesXml.size(), pugi::parse_default & ~pugi::parse_escapes))
         return;
     const pugi::xml_node root = doc.document_element();
-    for (pugi::xml_node f = childNamed(root, "numFmts").first_child(); f; f = f.next_sibling()) {
-        if (std::strcmp(localName(f.name()), "numFmt") == 0)
+    // Children by local name: styles parts of some writers carry a namespace prefix.
+    for (pugi::xml_node f = firstChildElement(root, "numFmts").first_child(); f; f = f.next_sibling()) {
+        if (localName(f) == "numFmt")
             m_codes[f.attribute("numFmtId").as_int(-1)] = attributeText(f.attribute("formatCode").value());
     }
-    for (pugi::xml_node xf = childNamed(root, "cellXfs").first_child(); xf; xf = xf.next_sibling()) {
-        if (std::strcmp(localName(xf.name()), "xf") != 0)
+    for (pugi::xml_node xf = firstChildElement(root, "cellXfs").first_child(); xf; xf = xf.next_sibling()) {
+        if (localName(xf) != "xf")
             continue;
         const int id = xf.attribute("numFmtId").as_int(0);
         m_styleFormatIds.push_back(id);

@@ -5,6 +5,7 @@
 #include "relationships.h"
 #include "sheetgeometry.h"
 #include "worksheet.h"
+#include "xmlelement.h"
 #include "xmltext.h"
 
 #include <QBuffer>
@@ -34,26 +35,10 @@ constexpr const char* kDrawingContentType = "application/vnd.openxmlformats-offi
 constexpr double kEmuPerPoint = 12700;
 constexpr double kPointsPerPixel = 0.75;
 
-const char* localName(const char* name)
-{
-    const char* colon = std::strchr(name, ':');
-    return colon ? colon + 1 : name;
-}
-
 bool isAnchor(pugi::xml_node n)
 {
-    const char* l = localName(n.name());
-    return std::strcmp(l, "twoCellAnchor") == 0 || std::strcmp(l, "oneCellAnchor") == 0 ||
-           std::strcmp(l, "absoluteAnchor") == 0;
-}
-
-pugi::xml_node childNamed(pugi::xml_node parent, const char* local)
-{
-    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
-        if (c.type() == pugi::node_element && std::strcmp(localName(c.name()), local) == 0)
-            return c;
-    }
-    return {};
+    const std::string_view l = localName(n);
+    return l == "twoCellAnchor" || l == "oneCellAnchor" || l == "absoluteAnchor";
 }
 
 // Every value of a prefixed attribute (r:embed, r:link, r:id, ...) under `node`: the
@@ -72,7 +57,7 @@ void collectReferences(pugi::xml_node node, std::set<std::string>& out)
 
 void collectShapeIds(pugi::xml_node node, std::set<long long>& ids)
 {
-    if (std::strcmp(localName(node.name()), "cNvPr") == 0)
+    if (localName(node) == "cNvPr")
         ids.insert(boundedInteger(node.attribute("id").value(), 0, kMaxShapeId, 0));
     for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
         if (c.type() == pugi::node_element)
@@ -232,7 +217,7 @@ std::vector<pugi::xml_node> SheetDrawing::anchors()
         if (n.type() != pugi::node_element)
             continue;
         // Markup-compatibility blocks hold one object in alternative forms.
-        if (isAnchor(n) || std::strcmp(localName(n.name()), "AlternateContent") == 0)
+        if (isAnchor(n) || localName(n) == "AlternateContent")
             out.push_back(n);
     }
     return out;
@@ -253,11 +238,11 @@ std::optional<CellAddress> SheetDrawing::topLeft(int index)
     pugi::xml_node anchor = all[size_t(index - 1)];
     if (!isAnchor(anchor)) {
         // The fallback is the form every reader understands; the choice when there is none.
-        pugi::xml_node branch = childNamed(anchor, "Fallback");
+        pugi::xml_node branch = firstChildElement(anchor, "Fallback");
         pugi::xml_node inner;
         for (pugi::xml_node c = branch.first_child(); c && !inner; c = c.next_sibling())
             inner = isAnchor(c) ? c : pugi::xml_node();
-        for (pugi::xml_node b = childNamed(anchor, "Choice"); b && !inner; b = b.next_sibling()) {
+        for (pugi::xml_node b = firstChildElement(anchor, "Choice"); b && !inner; b = b.next_sibling()) {
             for (pugi::xml_node c = b.first_child(); c && !inner; c = c.next_sibling())
                 inner = isAnchor(c) ? c : pugi::xml_node();
         }
@@ -267,13 +252,14 @@ std::optional<CellAddress> SheetDrawing::topLeft(int index)
         }
         anchor = inner;
     }
-    if (pugi::xml_node from = childNamed(anchor, "from")) {
-        const int column = boundedInt(childNamed(from, "col").child_value(), 0, kMaxColumns - 1, -1) + 1;
-        const int row = boundedInt(childNamed(from, "row").child_value(), 0, kMaxRows - 1, -1) + 1;
+    if (pugi::xml_node from = firstChildElement(anchor, "from")) {
+        const int column =
+            boundedInt(firstChildElement(from, "col").child_value(), 0, kMaxColumns - 1, -1) + 1;
+        const int row = boundedInt(firstChildElement(from, "row").child_value(), 0, kMaxRows - 1, -1) + 1;
         const CellAddress cell{row, column};
         if (cell.isValid())
             return cell;
-    } else if (pugi::xml_node pos = childNamed(anchor, "pos")) {
+    } else if (pugi::xml_node pos = firstChildElement(anchor, "pos")) {
         const SheetGeometry geometry(m_sheet);
         CellAddress cell;
         double offset = 0;
@@ -404,7 +390,7 @@ XmlPart* SheetDrawing::createDrawing()
         if (c.type() != pugi::node_element)
             continue;
         for (const char* f : kFollowers) {
-            if (std::strcmp(localName(c.name()), f) == 0)
+            if (localName(c) == f)
                 before = c;
         }
     }

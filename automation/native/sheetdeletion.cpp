@@ -10,6 +10,7 @@
 #include "relationships.h"
 #include "workbookpart.h"
 #include "worksheet.h"
+#include "xmlelement.h"
 #include "xmltext.h"
 
 #include <algorithm>
@@ -28,26 +29,6 @@ using formula::removeSheetFromFormula;
 // LibreOffice reads the application's "#REF!A1" as a name it cannot resolve; a bare "#REF!" is
 // an error reference to both.
 constexpr LostReferenceStyle kLostStyle = LostReferenceStyle::Bare;
-
-const char* localName(const char* qualified)
-{
-    const char* colon = std::strchr(qualified, ':');
-    return colon ? colon + 1 : qualified;
-}
-
-bool isNamed(pugi::xml_node node, const char* local)
-{
-    return node.type() == pugi::node_element && std::strcmp(localName(node.name()), local) == 0;
-}
-
-pugi::xml_node firstNamed(pugi::xml_node parent, const char* local)
-{
-    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
-        if (isNamed(c, local))
-            return c;
-    }
-    return {};
-}
 
 // Removes an element with the indentation before it, so the surrounding layout stays.
 void removeElement(pugi::xml_node node)
@@ -131,9 +112,10 @@ bool rewriteTreeFormulas(pugi::xml_node node, const std::string& deleted,
 {
     bool changed = false;
     for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
-        if (c.type() != pugi::node_element || isNamed(c, "sheetData"))
+        if (c.type() != pugi::node_element || isElement(c, "sheetData"))
             continue;
-        if (isNamed(c, "formula") || isNamed(c, "formula1") || isNamed(c, "formula2") || isNamed(c, "f"))
+        if (isElement(c, "formula") || isElement(c, "formula1") || isElement(c, "formula2") ||
+            isElement(c, "f"))
             changed |= rewriteElementText(c, deleted, order);
         else
             changed |= rewriteTreeFormulas(c, deleted, order);
@@ -148,7 +130,7 @@ bool rewriteChartFormulas(pugi::xml_node node, const std::string& deleted,
     for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
         if (c.type() != pugi::node_element)
             continue;
-        if (isNamed(c, "f"))
+        if (isElement(c, "f"))
             changed |= rewriteElementText(c, deleted, order);
         else
             changed |= rewriteChartFormulas(c, deleted, order);
@@ -159,7 +141,7 @@ bool rewriteChartFormulas(pugi::xml_node node, const std::string& deleted,
 // The sheet's first view says whether its tab is selected.
 pugi::xml_node firstSheetView(pugi::xml_node root)
 {
-    return firstNamed(firstNamed(root, "sheetViews"), "sheetView");
+    return firstChildElement(firstChildElement(root, "sheetViews"), "sheetView");
 }
 
 bool rawTabSelected(const std::string& raw)
@@ -202,8 +184,8 @@ bool isQuotedPrefixOf(const QString& title, const QString& sheet)
 void updateAppProperties(XmlPart& app, const QString& deleted)
 {
     pugi::xml_node root = app.root();
-    pugi::xml_node headings = firstNamed(root, "HeadingPairs");
-    pugi::xml_node titles = firstNamed(root, "TitlesOfParts");
+    pugi::xml_node headings = firstChildElement(root, "HeadingPairs");
+    pugi::xml_node titles = firstChildElement(root, "TitlesOfParts");
     if (!headings && !titles)
         return;
     const auto dropBoth = [&] {
@@ -213,8 +195,8 @@ void updateAppProperties(XmlPart& app, const QString& deleted)
             removeElement(titles);
         app.setDirty();
     };
-    pugi::xml_node hv = firstNamed(headings, "vector");
-    pugi::xml_node tv = firstNamed(titles, "vector");
+    pugi::xml_node hv = firstChildElement(headings, "vector");
+    pugi::xml_node tv = firstChildElement(titles, "vector");
     if (!hv || !tv)
         return dropBoth();
 
@@ -235,7 +217,7 @@ void updateAppProperties(XmlPart& app, const QString& deleted)
         Group g;
         g.nameVariant = variants[i];
         g.countVariant = variants[i + 1];
-        g.countValue = firstNamed(g.countVariant, "i4");
+        g.countValue = firstChildElement(g.countVariant, "i4");
         bool ok = false;
         g.count = QString::fromUtf8(g.countValue.child_value()).trimmed().toInt(&ok);
         if (!g.countValue || !ok || g.count < 0)

@@ -390,10 +390,9 @@ void headers(PlaceWork& work, XmlPart& sheet)
             continue;
         setCellText(h, text);
         sheet.setDirty();
-        const char* name = h.name();
-        const char* colon = std::strchr(name, ':');
-        work.changed({ChangeKind::HeaderFooter, {}, QString::fromUtf8(colon ? colon + 1 : name), {}, {}},
-                     before, text);
+        const std::string_view name = localName(h);
+        const QString element = QString::fromUtf8(name.data(), static_cast<int>(name.size()));
+        work.changed({ChangeKind::HeaderFooter, {}, element, {}, {}}, before, text);
     }
 }
 

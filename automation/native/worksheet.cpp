@@ -3,6 +3,7 @@
 #include "cellformats.h"
 #include "text/searchpattern.h"
 #include "sharedstrings.h"
+#include "xmlelement.h"
 #include "xmltext.h"
 
 #include "automation/native/formula/formularewriter.h"
@@ -182,9 +183,7 @@ bool Worksheet::load(const std::string& partName, std::string data)
             while (e < data.size() && !isSpace(data[e]) && data[e] != '>' && data[e] != '/')
                 ++e;
             const std::string rootName = data.substr(i + 1, e - i - 1);
-            const size_t colon = rootName.find(':');
-            if (colon != std::string::npos)
-                prefix = rootName.substr(0, colon + 1);
+            prefix = namePrefix(rootName);
             // As the tree will see it: the prefix bound to SpreadsheetML on the root, if any.
             bool closed = false;
             const size_t te = tagEnd(data, i, closed);

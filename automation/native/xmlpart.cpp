@@ -1,5 +1,7 @@
 #include "xmlpart.h"
 
+#include "xmlelement.h"
+
 #include <QTextCodec>
 
 #include <cstring>
@@ -229,9 +231,8 @@ bool XmlPart::load(const std::string& partName, std::string data)
     // SpreadsheetML elements carry the prefix bound to its namespace; a macro sheet's root is in
     // another namespace than its children.
     if (!prefixFor(kSpreadsheetNamespace, m_prefix)) {
-        const char* rootName = root().name();
-        if (const char* colon = std::strchr(rootName, ':'))
-            m_prefix.assign(rootName, static_cast<size_t>(colon - rootName) + 1);
+        if (const std::string_view prefix = namePrefix(root().name()); !prefix.empty())
+            m_prefix = prefix;
     }
     return afterLoad();
 }
