@@ -242,10 +242,7 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
 
         // Calc's own replace stores the result of a constant as text and lets a broken
         // formula in; rewriting each found cell here applies the typed-input rules instead.
-        auto rowMajor = [](const CellAddress& a, const CellAddress& b) {
-            return a.row != b.row ? a.row < b.row : a.column < b.column;
-        };
-        std::set<CellAddress, decltype(rowMajor)> cells(rowMajor);
+        std::set<CellAddress, decltype(&rowMajorLess)> cells(&rowMajorLess);
         auto addCells = [&cells](const css::table::CellRangeAddress& a) {
             for (int row = a.StartRow + 1; row <= a.EndRow + 1; ++row)
                 for (int column = a.StartColumn + 1; column <= a.EndColumn + 1; ++column)

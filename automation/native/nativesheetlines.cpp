@@ -8,6 +8,7 @@
 #include "rowcolumnedit.h"
 #include "rowcolumnwork.h"
 #include "worksheet.h"
+#include "xmltext.h"
 #include "xmlpart.h"
 
 #include <algorithm>
@@ -38,7 +39,7 @@ bool NativeSheet::editLines(const SheetEdit& edit)
             continue;
         if (s == this)
             edited = parts.size();
-        parts.push_back({toUtf8(s->m_name), s->m_partName, s->m_hasGrid});
+        parts.push_back({utf8String(s->m_name), s->m_partName, s->m_hasGrid});
         sheets.push_back(s);
     }
     RowColumnEdit work(m_workbook.package(), std::move(parts), edited, edit);

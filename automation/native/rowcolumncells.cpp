@@ -43,7 +43,7 @@ void RowColumnEdit::adjustSharedGroups(WorksheetWork& work)
     for (auto& [si, g] : groups) {
         if (!g.master)
             continue;
-        const std::string masterText = decoded(g.master.child_value());
+        const std::string masterText = decodedUtf8(g.master.child_value());
         // Formulas elsewhere point into the edited sheet only by naming a sheet.
         if (!work.edited && masterText.find('!') == std::string::npos)
             continue;
@@ -83,7 +83,7 @@ void RowColumnEdit::adjustSharedGroups(WorksheetWork& work)
         }
         if (uniform) {
             if (adjustedMaster != masterText) {
-                setText(g.master, encoded(adjustedMaster, false));
+                setText(g.master, encodedXml(adjustedMaster, false));
                 work.changed = true;
             }
             if (work.edited) {
@@ -103,7 +103,7 @@ void RowColumnEdit::adjustSharedGroups(WorksheetWork& work)
             f.remove_attribute("t");
             f.remove_attribute("si");
             f.remove_attribute("ref");
-            setText(f, encoded(memberTexts[i], false));
+            setText(f, encodedXml(memberTexts[i], false));
         }
         work.changed = true;
     }

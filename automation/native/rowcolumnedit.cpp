@@ -20,24 +20,6 @@ namespace corvane::automation::native {
 
 using formula::SheetEdit;
 
-std::string toUtf8(const QString& s)
-{
-    const QByteArray b = s.toUtf8();
-    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
-}
-
-std::string decoded(const char* raw)
-{
-    if (!std::strchr(raw, '&') && !std::strchr(raw, '\r'))
-        return raw;
-    return toUtf8(decodeXml(raw));
-}
-
-std::string encoded(const std::string& text, bool forAttribute)
-{
-    return encodeXml(QString::fromUtf8(text.data(), static_cast<int>(text.size())), forAttribute);
-}
-
 void setAttribute(pugi::xml_node n, const char* name, const std::string& value)
 {
     pugi::xml_attribute a = n.attribute(name);
@@ -142,11 +124,11 @@ bool RowColumnEdit::adjustRaw(const char* raw, const std::string& home, std::str
 {
     if (!*raw)
         return false;
-    const std::string text = decoded(raw);
+    const std::string text = decodedUtf8(raw);
     std::string adjusted;
     if (!formula::adjustFormula(text, home, m_editedName, m_edit, adjusted))
         return false;
-    out = encoded(adjusted, forAttribute);
+    out = encodedXml(adjusted, forAttribute);
     return true;
 }
 

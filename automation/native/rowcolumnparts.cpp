@@ -145,13 +145,14 @@ bool RowColumnEdit::preparePivotCaches()
         if (!source)
             continue;
         if (source.attribute("name") && !source.attribute("sheet")) {
-            if (!namedSourceHit(*workbook, toUtf8(attributeText(source.attribute("name").value()))))
+            if (!namedSourceHit(*workbook, utf8String(attributeText(source.attribute("name").value()))))
                 continue;
             return refuse(
                 QStringLiteral("the edit would change the range %1 that a pivot table takes its data from")
                     .arg(attributeText(source.attribute("name").value())));
         }
-        if (!formula::sheetNamesEqual(toUtf8(attributeText(source.attribute("sheet").value())), m_editedName))
+        if (!formula::sheetNamesEqual(utf8String(attributeText(source.attribute("sheet").value())),
+                                      m_editedName))
             continue;
         const auto ref = plainRange(source.attribute("ref").value());
         if (!ref || touchesLine(rows ? ref->lastRow : ref->lastColumn))
@@ -165,7 +166,7 @@ bool RowColumnEdit::namedSourceHit(XmlPart& workbook, const std::string& name)
     // A defined name: hit when the edit changes what it refers to.
     for (pugi::xml_node n :
          childElements(firstChildElement(workbook.root(), "definedNames"), "definedName")) {
-        if (!formula::sheetNamesEqual(toUtf8(attributeText(n.attribute("name").value())), name))
+        if (!formula::sheetNamesEqual(utf8String(attributeText(n.attribute("name").value())), name))
             continue;
         std::string out;
         return adjustRaw(n.child_value(), std::string(), out);
@@ -184,8 +185,8 @@ bool RowColumnEdit::namedSourceHit(XmlPart& workbook, const std::string& name)
         XmlPart table;
         if (!loadCopy(r.target, table))
             return true;
-        if (!formula::sheetNamesEqual(toUtf8(attributeText(table.root().attribute("displayName").value())),
-                                      name))
+        if (!formula::sheetNamesEqual(
+                utf8String(attributeText(table.root().attribute("displayName").value())), name))
             continue;
         const auto ref = plainRange(table.root().attribute("ref").value());
         return !ref || touchesLine(m_edit.axis == SheetEdit::Axis::Rows ? ref->lastRow : ref->lastColumn);

@@ -5,6 +5,7 @@
 
 #include "rowcolumnedit.h"
 #include "xmlpart.h"
+#include "xmltext.h"
 
 #include "automation/celladdress.h"
 
@@ -18,9 +19,6 @@
 
 namespace corvane::automation::native {
 
-std::string toUtf8(const QString& s);
-std::string decoded(const char* raw);
-std::string encoded(const std::string& text, bool forAttribute);
 void setAttribute(pugi::xml_node n, const char* name, const std::string& value);
 void setText(pugi::xml_node n, const std::string& raw);
 int intAttribute(pugi::xml_node n, const char* name, int fallback);

@@ -24,24 +24,6 @@ namespace corvane::automation::native {
 
 namespace {
 
-std::string toUtf8(const QString& s)
-{
-    const QByteArray b = s.toUtf8();
-    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
-}
-
-std::string decoded(const char* raw)
-{
-    if (!std::strchr(raw, '&') && !std::strchr(raw, '\r'))
-        return raw;
-    return toUtf8(decodeXml(raw));
-}
-
-std::string encoded(const std::string& text, bool forAttribute)
-{
-    return encodeXml(QString::fromUtf8(text.data(), static_cast<int>(text.size())), forAttribute);
-}
-
 bool endsWith(const std::string& text, std::string_view suffix)
 {
     return text.size() >= suffix.size() &&
@@ -69,7 +51,7 @@ public:
             if (current.size() > longest.size())
                 longest = current;
         }
-        m_piece = toUtf8(longest);
+        m_piece = utf8String(longest);
         if (m_piece.empty())
             m_always = true;
     }
@@ -162,7 +144,7 @@ class TreeRename
 {
 public:
     TreeRename(const QString& oldName, const QString& newName)
-        : m_old(toUtf8(oldName)), m_new(toUtf8(newName)), m_newName(newName)
+        : m_old(utf8String(oldName)), m_new(utf8String(newName)), m_newName(newName)
     {
     }
 
@@ -210,9 +192,9 @@ public:
         if (!std::strchr(raw, '!'))
             return false;
         std::string out;
-        if (!formula::renameSheetInFormula(decoded(raw), m_old, m_new, out))
+        if (!formula::renameSheetInFormula(decodedUtf8(raw), m_old, m_new, out))
             return false;
-        element.text().set(encoded(out, false).c_str());
+        element.text().set(encodedXml(out, false).c_str());
         return true;
     }
 
@@ -223,9 +205,9 @@ private:
     bool pivotSource(pugi::xml_node name) const
     {
         std::string out;
-        if (!name || !renamePivotSource(decoded(name.child_value()), m_old, m_new, out))
+        if (!name || !renamePivotSource(decodedUtf8(name.child_value()), m_old, m_new, out))
             return false;
-        name.text().set(encoded(out, false).c_str());
+        name.text().set(encodedXml(out, false).c_str());
         return true;
     }
 
@@ -235,14 +217,14 @@ private:
             if (!std::strchr(a.value(), '!'))
                 return false;
             std::string out;
-            if (!formula::renameSheetInFormula(decoded(a.value()), m_old, m_new, out))
+            if (!formula::renameSheetInFormula(decodedUtf8(a.value()), m_old, m_new, out))
                 return false;
-            a.set_value(encoded(out, true).c_str());
+            a.set_value(encodedXml(out, true).c_str());
             return true;
         }
         for (const auto& [element, name] : m_sheetAttributes) {
             if (localName(owner) == element && name == a.name() &&
-                formula::sheetNamesEqual(decoded(a.value()), m_old)) {
+                formula::sheetNamesEqual(decodedUtf8(a.value()), m_old)) {
                 a.set_value(encodeXml(m_newName, true).c_str());
                 return true;
             }
@@ -365,8 +347,9 @@ bool NativeWorkbook::renameSheet(int index, const QString& name)
             std::string renamed;
             if (isElement(r, "Relationship") && target[0] == '#' &&
                 !endsWith(r.attribute("TargetMode").value(), "External") &&
-                formula::renameSheetInFormula(decoded(target + 1), toUtf8(oldName), toUtf8(name), renamed))
-                links.push_back({rels, r, '#' + encoded(renamed, true)});
+                formula::renameSheetInFormula(decodedUtf8(target + 1), utf8String(oldName), utf8String(name),
+                                              renamed))
+                links.push_back({rels, r, '#' + encodedXml(renamed, true)});
         }
         rels->setSource(Relationships::sourceOfRels(relsName));
         for (const Relationship& r : rels->all()) {

@@ -332,13 +332,6 @@ pugi::xml_node Worksheet::parseCell(const GridCell& cell) const
     return m_scratch.document_element();
 }
 
-pugi::xml_node Worksheet::parseFragment(const std::string& xml) const
-{
-    if (!m_scratch.load_buffer(xml.data(), xml.size(), kParseFlags, pugi::encoding_utf8))
-        return {};
-    return m_scratch.document_element();
-}
-
 void Worksheet::storeCell(GridCell& cell, pugi::xml_node node)
 {
     std::string xml = print(node);

@@ -112,7 +112,6 @@ private:
     std::string_view cellXml(const GridCell& cell) const;
     // Parses one cell into the scratch tree (valid until the next parse); empty when malformed.
     pugi::xml_node parseCell(const GridCell& cell) const;
-    pugi::xml_node parseFragment(const std::string& xml) const;
     void storeCell(GridCell& cell, pugi::xml_node node);
     std::string_view rowTag(const GridRow& row) const;
     GridCell& createCell(int row, int column);

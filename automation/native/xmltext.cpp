@@ -172,6 +172,24 @@ std::string encodeXml(const QString& text, bool forAttribute)
     return out;
 }
 
+std::string utf8String(const QString& text)
+{
+    const QByteArray b = text.toUtf8();
+    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
+}
+
+std::string decodedUtf8(const char* raw)
+{
+    if (!std::strchr(raw, '&') && !std::strchr(raw, '\r'))
+        return raw;
+    return utf8String(decodeXml(raw));
+}
+
+std::string encodedXml(const std::string& text, bool forAttribute)
+{
+    return encodeXml(QString::fromUtf8(text.data(), static_cast<int>(text.size())), forAttribute);
+}
+
 std::string encodeCellText(const QString& text)
 {
     QString escaped;

@@ -17,6 +17,12 @@ QString decodeCellText(std::string_view raw);
 // Escapes text for character data ("&", "<", ">") or, with forAttribute, for a double-quoted
 // attribute value.
 std::string encodeXml(const QString& text, bool forAttribute = false);
+// The same on UTF-8 strings, for code that edits raw DOM text in place: a text's UTF-8 bytes,
+// raw character data decoded (returned as it is when it holds no reference and no CR), and text
+// escaped for character data or an attribute.
+std::string utf8String(const QString& text);
+std::string decodedUtf8(const char* raw);
+std::string encodedXml(const std::string& text, bool forAttribute);
 // Escapes control characters as _xHHHH_ (and a literal "_x" that would read as one) first.
 std::string encodeCellText(const QString& text);
 

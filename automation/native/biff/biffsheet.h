@@ -78,7 +78,7 @@ private:
     CellValue valueOf(const CellAddress& cell, const CellRef& ref) const;
     int styleOf(const CellAddress& cell, const CellRef& ref) const;
     bool store(const CellAddress& cell, const QString& text);
-    bool writeRecord(const CellAddress& cell, Record record, int oldStringDelta);
+    bool writeRecord(const CellAddress& cell, Record record, int references);
     bool unsupported(const QString& what);
     // The 1-based anchor cell a shared or array formula member's ptgExp points at.
     std::optional<std::pair<int, int>> sharedAnchorOf(const CellAddress& cell, const CellRef& ref) const;
@@ -104,9 +104,8 @@ private:
     std::map<std::size_t, std::map<int, Record>> m_edits;
     std::map<std::size_t, Insertions> m_before;
     std::map<std::size_t, Insertions> m_after;
-    std::map<std::size_t, Record> m_patched;
-    std::set<std::size_t> m_dissolved; // FORMULA records whose shared formula is written out // ROW and
-                                       // DIMENSIONS records with new bounds
+    std::map<std::size_t, Record> m_patched; // ROW and DIMENSIONS records with new bounds
+    std::set<std::size_t> m_dissolved;       // FORMULA records whose shared formula is written out
     QString m_lastError;
     QString m_replaceRefusal;
 
