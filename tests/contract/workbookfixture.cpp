@@ -145,10 +145,24 @@ std::string readEntry(const QString& path, const std::string& name)
     return data;
 }
 
+std::map<std::string, std::string> readEntries(const QString& path)
+{
+    std::map<std::string, std::string> out;
+    for (const auto& [name, raw] : readRawEntries(path))
+        out[name] = readEntry(path, name);
+    return out;
+}
+
 QByteArray fileBytes(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 } // namespace corvane::testing

@@ -41,7 +41,11 @@ struct RawEntry
 std::map<std::string, RawEntry> readRawEntries(const QString& path);
 // One entry inflated; empty when missing.
 std::string readEntry(const QString& path, const std::string& name);
+// Every entry inflated, by name, ready to be changed and written again with writeZip.
+std::map<std::string, std::string> readEntries(const QString& path);
 
 QByteArray fileBytes(const QString& path);
+// Writes `bytes` as the whole file. False when it could not be written.
+bool writeFile(const QString& path, const QByteArray& bytes);
 
 } // namespace corvane::testing

@@ -1,18 +1,17 @@
 // The cell rewrites end to end on real .xlsx files through the native engine, made and read
 // back with openpyxl.
-#include "operations/cellrewrite.h"
 #include "automation/native/nativeserver.h"
+#include "operations/cellrewrite.h"
 #include "run/runskeleton.h"
 #include "tests/support/recordingsink.h"
 #include "workbookfixture.h"
+#include "workbooktest.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -21,29 +20,12 @@ using namespace corvane::testsupport;
 
 namespace {
 
-class NativeCells : public ::testing::Test
+class NativeCells : public corvane::testing::OpenpyxlTest
 {
 protected:
-    void SetUp() override
-    {
-        m_python = qEnvironmentVariable("CORVANE_PYTHON");
-        if (m_python.isEmpty())
-            GTEST_SKIP() << "no python3 with openpyxl (CORVANE_PYTHON)";
-        ASSERT_TRUE(m_dir.isValid());
-    }
-
-    QString path(const QString& name) const { return m_dir.path() + QLatin1Char('/') + name; }
-
     QByteArray tool(const QStringList& arguments, const QByteArray& input = {})
     {
-        QProcess p;
-        p.start(m_python, QStringList{QStringLiteral(CORVANE_XLSX_CELLS)} + arguments);
-        EXPECT_TRUE(p.waitForStarted());
-        p.write(input);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(60000));
-        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-        return p.readAllStandardOutput();
+        return python(QStringList{QStringLiteral(CORVANE_XLSX_CELLS)} + arguments, input, 60000);
     }
 
     // sheets: [[name, {address: value}], ...]
@@ -73,10 +55,6 @@ protected:
     }
 
     RecordingSink m_sink;
-
-private:
-    QString m_python;
-    QTemporaryDir m_dir;
 };
 
 CellRewriteOptions rewrite(CellRewriteMode mode, const QString& find, const QString& newText)
@@ -187,15 +165,12 @@ TEST_F(NativeCells, AppointedListAndCaseSensitiveReplacementOnEverySheet)
 TEST_F(NativeCells, InvalidFindRangeLeavesTheFileUntouched)
 {
     make("a.xlsx", QJsonArray{sheet("S1", {{"A1", "x"}})});
-    QFile in(path("a.xlsx"));
-    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
-    const QByteArray before = in.readAll();
-    in.close();
+    const QByteArray before = corvane::testing::fileBytes(path("a.xlsx"));
+    ASSERT_FALSE(before.isEmpty());
     CellRewriteOptions o = rewrite(CellRewriteMode::FillText, "x", "y");
     o.locating.findRangeOn = true;
     o.locating.findRange = "nonsense!";
     EXPECT_EQ(run(o), RunEnd::CutShort);
-    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
-    EXPECT_EQ(in.readAll(), before);
+    EXPECT_EQ(corvane::testing::fileBytes(path("a.xlsx")), before);
     EXPECT_TRUE(m_sink.lists.isEmpty());
 }

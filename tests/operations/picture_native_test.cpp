@@ -2,12 +2,13 @@
 // deleting them with what only they used, and embedding pictures. What the engine wrote is read
 // back with openpyxl's drawing reader and, for a sample, re-exported by LibreOffice.
 #include "automation/native/nativeserver.h"
-#include "operations/pictureinsertion.h"
-#include "run/runskeleton.h"
 #include "automation/sheet.h"
 #include "automation/workbook.h"
+#include "operations/pictureinsertion.h"
+#include "run/runskeleton.h"
 #include "tests/support/recordingsink.h"
 #include "workbookfixture.h"
+#include "workbooktest.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,9 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -25,30 +24,22 @@ using namespace corvane::automation;
 
 namespace {
 
-class NativePictures : public ::testing::Test
+class NativePictures : public corvane::testing::OpenpyxlTest
 {
 protected:
     void SetUp() override
     {
-        m_python = qEnvironmentVariable("CORVANE_PYTHON");
-        if (m_python.isEmpty())
-            GTEST_SKIP() << "no python3 with openpyxl (CORVANE_PYTHON)";
-        ASSERT_TRUE(m_dir.isValid());
+        OpenpyxlTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         QImage red(40, 20, QImage::Format_ARGB32);
         red.fill(Qt::red);
         ASSERT_TRUE(red.save(path("red.png")));
     }
 
-    QString path(const QString& name) const { return m_dir.path() + QLatin1Char('/') + name; }
-
     QByteArray tool(const QStringList& arguments, int timeout = 60000)
     {
-        QProcess p;
-        p.start(m_python, QStringList{QStringLiteral(CORVANE_PICTURE_BOOK)} + arguments);
-        EXPECT_TRUE(p.waitForStarted());
-        EXPECT_TRUE(p.waitForFinished(timeout));
-        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-        return p.readAllStandardOutput();
+        return python(QStringList{QStringLiteral(CORVANE_PICTURE_BOOK)} + arguments, {}, timeout);
     }
     QString make(const QString& name)
     {
@@ -65,22 +56,8 @@ protected:
     }
     static QStringList entries(const QJsonObject& inspected)
     {
-        QStringList out;
-        for (const QJsonValue& v : inspected.value("entries").toArray())
-            out << v.toString();
-        return out;
+        return corvane::testing::strings(inspected.value("entries"));
     }
-
-    std::unique_ptr<Workbook> open(const QString& file)
-    {
-        auto wb = m_server.open(file);
-        EXPECT_TRUE(wb) << m_server.lastError().toStdString();
-        return wb;
-    }
-
-    QTemporaryDir m_dir;
-    QString m_python;
-    native::NativeServer m_server;
 };
 
 // The anchor of kind `kind` holding `holds` at `cell` (null when absent).
@@ -226,10 +203,7 @@ TEST_F(NativePictures, UnreadablePictureFailsWithItsReasonAndChangesNothing)
 {
     const QString file = make("u.xlsx");
     const QByteArray bytes = corvane::testing::fileBytes(file);
-    QFile text(path("notes.png"));
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-    text.write("this is no picture");
-    text.close();
+    ASSERT_TRUE(corvane::testing::writeFile(path("notes.png"), "this is no picture"));
     auto wb = open(file);
     Sheet* plain = wb->sheet(2);
     EXPECT_FALSE(plain->addPicture(path("notes.png"), 0, 0, -1, -1));
@@ -285,8 +259,8 @@ TEST_F(NativePictures, LibreOfficeShowsTheInsertedPictures)
 
 TEST_F(NativePictures, CorpusWorkbooksWithDrawingsTakeAndLoseObjects)
 {
-    const QString corpus = qEnvironmentVariable("CORVANE_CORPUS_DIR");
-    if (corpus.isEmpty() || !QDir(corpus).exists())
+    const QString corpus = corvane::testing::corpusDir();
+    if (corpus.isEmpty())
         GTEST_SKIP() << "corpus folder missing (CORVANE_CORPUS_DIR)";
     int tried = 0;
     for (const char* name : {"libxlsxwriter__image05.xlsx", "libxlsxwriter__chart_bar01.xlsx",
@@ -295,9 +269,7 @@ TEST_F(NativePictures, CorpusWorkbooksWithDrawingsTakeAndLoseObjects)
         if (!QFile::exists(source))
             continue;
         const QString file = path(name);
-        QFile::remove(file);
-        ASSERT_TRUE(QFile::copy(source, file));
-        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+        ASSERT_TRUE(corvane::testing::copyWorkbook(source, file));
         int before = 0;
         int index = 0;
         QString sheetName;

@@ -3,13 +3,12 @@
 // (formulas, merges, validations, notes, charts and names across the deleted lines), and every
 // part of the two results is compared by Python's own zip reader; openpyxl must open the result.
 #include "automation/native/nativeworkbook.h"
-#include "operations/rowcolumn.h"
 #include "automation/sheet.h"
+#include "operations/rowcolumn.h"
 #include "tests/support/recordingsink.h"
+#include "workbooktest.h"
 
 #include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -32,35 +31,15 @@ void PrintTo(const WalkCase& walk, std::ostream* out)
     *out << walk.name;
 }
 
-class DeferredDeletions : public ::testing::TestWithParam<WalkCase>
+class DeferredDeletions : public corvane::testing::OpenpyxlTest,
+                          public ::testing::WithParamInterface<WalkCase>
 {
 protected:
-    void SetUp() override
-    {
-        m_python = qEnvironmentVariable("CORVANE_PYTHON");
-        if (m_python.isEmpty())
-            GTEST_SKIP() << "no python3 with openpyxl (CORVANE_PYTHON)";
-        ASSERT_TRUE(m_dir.isValid());
-    }
-
-    QString path(const QString& name) const { return m_dir.path() + QLatin1Char('/') + name; }
-
-    QString python(const QStringList& arguments)
-    {
-        QProcess p;
-        p.start(m_python, arguments);
-        EXPECT_TRUE(p.waitForStarted());
-        EXPECT_TRUE(p.waitForFinished(120000));
-        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-    }
-
     // Runs the walk over every sheet of a copy of `source`; the number of lines deleted.
     int walk(const QString& source, const QString& target, bool oneByOne)
     {
         const WalkCase& c = GetParam();
-        QFile::remove(target);
-        EXPECT_TRUE(QFile::copy(source, target));
+        EXPECT_TRUE(corvane::testing::copyWorkbook(source, target));
         native::NativeWorkbook book;
         book.keepDeletionsAside(!oneByOne);
         EXPECT_TRUE(book.open(target)) << book.lastError().toStdString();
@@ -79,9 +58,6 @@ protected:
         book.close();
         return op.cellCount();
     }
-
-    QTemporaryDir m_dir;
-    QString m_python;
 };
 
 TEST_P(DeferredDeletions, LeaveTheWorkbookThatOneDeletionAfterAnotherLeaves)
@@ -106,8 +82,9 @@ names = sorted(a.namelist())
 print(" ".join(n for n in sorted(set(names) ^ set(b.namelist())) + [n for n in names if n in b.namelist() and a.read(n) != b.read(n)]))
 openpyxl.load_workbook(sys.argv[1])
 )");
-    EXPECT_EQ(python({QStringLiteral("-c"), compare, path(QStringLiteral("together.xlsx")),
-                      path(QStringLiteral("one-by-one.xlsx"))}),
+    EXPECT_EQ(QString::fromUtf8(python({QStringLiteral("-c"), compare, path(QStringLiteral("together.xlsx")),
+                                        path(QStringLiteral("one-by-one.xlsx"))}))
+                  .trimmed(),
               QString())
         << "parts that differ";
 }

@@ -2,13 +2,15 @@
 // what a run reports when the chosen server is missing. The backends here are test servers that
 // tell their kinds of file apart by name; the engine's own verdict on real files is checked at
 // the end.
-#include "operations/findreplace.h"
 #include "automation/native/nativeserver.h"
+#include "automation/workbook.h"
+#include "operations/findreplace.h"
 #include "run/routingserver.h"
 #include "run/runskeleton.h"
-#include "automation/workbook.h"
 #include "tests/support/memoryserver.h"
 #include "tests/support/recordingsink.h"
+#include "workbookfixture.h"
+#include "workbooktest.h"
 
 #include <QDir>
 #include <QFile>
@@ -109,9 +111,7 @@ protected:
         for (const char* name : {"a.xlsx", "b.xls", "c.xlsm", "d.xls"})
             corvane::testsupport::writeMemoryWorkbook(dir.filePath(QString::fromLatin1(name)),
                                                       {{QStringLiteral("Sheet1"), {{"A1", "old"}}}});
-        QFile damaged(dir.filePath(QStringLiteral("e.xlsx")));
-        ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
-        damaged.write("PK broken");
+        ASSERT_TRUE(corvane::testing::writeFile(dir.filePath(QStringLiteral("e.xlsx")), "PK broken"));
     }
 
     std::unique_ptr<RoutingServer> make(ServerChoice choice, bool officeInstalled = true,
@@ -274,9 +274,7 @@ TEST(EngineVerdict, OnlyFilesThatAreNoPackageAtAllAreForeign)
 {
     QTemporaryDir dir;
     const auto write = [&dir](const QString& name, const QByteArray& bytes) {
-        QFile f(dir.filePath(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        EXPECT_TRUE(corvane::testing::writeFile(dir.filePath(name), bytes));
         return dir.filePath(name);
     };
     corvane::automation::native::NativeServer engine;
@@ -301,8 +299,8 @@ TEST(EngineVerdict, OnlyFilesThatAreNoPackageAtAllAreForeign)
             << c.path.toStdString() << ": " << engine.lastError().toStdString();
     }
 
-    const QString corpus = qEnvironmentVariable("CORVANE_CORPUS_DIR");
-    if (corpus.isEmpty() || !QDir(corpus).exists())
+    const QString corpus = corvane::testing::corpusDir();
+    if (corpus.isEmpty())
         GTEST_SKIP() << "corpus folder missing (CORVANE_CORPUS_DIR): the encrypted and .xls cases need it";
     for (const char* name : {"poi__protected_passtika.xlsx", "poi__xlsx-corrupted.xlsx"}) {
         EXPECT_FALSE(engine.open(QDir(corpus).filePath(QString::fromLatin1(name))));
@@ -320,8 +318,8 @@ TEST(EngineVerdict, OnlyFilesThatAreNoPackageAtAllAreForeign)
 // read; otherwise the engine keeps it and the office is never made.
 TEST(EngineVerdict, AutoHandsXlsWorkTheEngineDoesNotDoToTheOffice)
 {
-    const QString corpus = qEnvironmentVariable("CORVANE_CORPUS_DIR");
-    if (corpus.isEmpty() || !QDir(corpus).exists())
+    const QString corpus = corvane::testing::corpusDir();
+    if (corpus.isEmpty())
         GTEST_SKIP() << "corpus folder missing (CORVANE_CORPUS_DIR)";
     using corvane::automation::WorkKind;
     struct Case

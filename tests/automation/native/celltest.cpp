@@ -1,15 +1,14 @@
 // Cell-level behaviour of the engine: texts shown and typed, wildcards, shared and array
 // formulas, strings written shared or inline, and the XML around an edit kept as it was.
 #include "workbookfixture.h"
+#include "workbooktest.h"
 
-#include "automation/native/text/celltext.h"
 #include "automation/native/nativeserver.h"
+#include "automation/native/text/celltext.h"
 #include "automation/native/text/searchpattern.h"
 #include "automation/native/xmltext.h"
 #include "automation/sheet.h"
 #include "automation/workbook.h"
-
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -99,28 +98,22 @@ TEST(XmlText, CellTextEscapes)
     EXPECT_EQ(decodeXml("&unknown; & &#0;"), QStringLiteral("&unknown; & &#0;"));
 }
 
-class EngineCells : public ::testing::Test
+class EngineCells : public WorkbookTest
 {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
-
     std::unique_ptr<Workbook> open(const std::vector<FixtureSheet>& sheets,
                                    const FixtureOptions& options = {})
     {
-        m_path = m_dir.filePath(QStringLiteral("cells.xlsx"));
+        m_path = path(QStringLiteral("cells.xlsx"));
         EXPECT_TRUE(writeWorkbook(m_path, sheets, options));
-        auto wb = m_server.open(m_path);
-        EXPECT_TRUE(wb) << m_server.lastError().toStdString();
-        return wb;
+        return WorkbookTest::open(m_path);
     }
     std::string sheetXml(int n = 1) const
     {
         return readEntry(m_path, "xl/worksheets/sheet" + std::to_string(n) + ".xml");
     }
 
-    QTemporaryDir m_dir;
     QString m_path;
-    NativeServer m_server;
 };
 
 const char* const kSharedGroup =
@@ -271,11 +264,9 @@ TEST_F(EngineCells, EditsKeepTheSurroundingMarkup)
         "      <x:c r=\"B1\"><x:v>2</x:v></x:c>\r\n    </x:row>\r\n  </x:sheetData>\r\n  <z:unknown "
         "a=\"1\">keep "
         "&lt;me&gt;</z:unknown>\r\n</x:worksheet>\r\n";
-    const QString p = m_dir.filePath(QStringLiteral("prefixed.xlsx"));
+    const QString p = path(QStringLiteral("prefixed.xlsx"));
     ASSERT_TRUE(writeWorkbook(p, {{"S", ""}}));
-    std::map<std::string, std::string> e;
-    for (const auto& [name, raw] : readRawEntries(p))
-        e[name] = readEntry(p, name);
+    std::map<std::string, std::string> e = readEntries(p);
     e["xl/worksheets/sheet1.xml"] = head + body;
     ASSERT_TRUE(writeZip(p, e));
     auto wb = m_server.open(p);
@@ -392,11 +383,9 @@ TEST_F(EngineCells, SheetDataInUnusualShapes)
 
 TEST_F(EngineCells, EmptySheetDataTakesItsFirstCells)
 {
-    const QString p = m_dir.filePath(QStringLiteral("bare.xlsx"));
+    const QString p = path(QStringLiteral("bare.xlsx"));
     ASSERT_TRUE(writeWorkbook(p, {{"S", ""}}));
-    std::map<std::string, std::string> e;
-    for (const auto& [name, raw] : readRawEntries(p))
-        e[name] = readEntry(p, name);
+    std::map<std::string, std::string> e = readEntries(p);
     e["xl/worksheets/sheet1.xml"] =
         "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
         "<dimension ref=\"A1\"/><sheetData/></worksheet>";

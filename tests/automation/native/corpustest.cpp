@@ -3,6 +3,7 @@
 // with independent readers. Files that cannot round-trip are listed, with their reason, in
 // corpus_known_failures.tsv.
 #include "workbookfixture.h"
+#include "workbooktest.h"
 
 #include "automation/native/nativeserver.h"
 #include "automation/sheet.h"
@@ -10,9 +11,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTextStream>
 
 #include <gtest/gtest.h>
 
@@ -33,25 +31,11 @@ struct KnownFailure
 std::map<QString, KnownFailure> knownFailures()
 {
     std::map<QString, KnownFailure> out;
-    QFile f(QStringLiteral(CORVANE_KNOWN_FAILURES));
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return out;
-    QTextStream in(&f);
-    in.setCodec("UTF-8");
-    while (!in.atEnd()) {
-        const QString line = in.readLine();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
-            continue;
-        const QStringList cols = line.split(QLatin1Char('\t'));
+    for (const QStringList& cols : readTsv(QStringLiteral(CORVANE_KNOWN_FAILURES))) {
         if (cols.size() >= 2)
             out[cols[0]] = {cols[1], cols.value(2)};
     }
     return out;
-}
-
-QString corpusDir()
-{
-    return qEnvironmentVariable("CORVANE_CORPUS_DIR");
 }
 
 QStringList corpusFiles()
@@ -76,24 +60,21 @@ struct Outcome
 
 const QString kProbe = QStringLiteral("Corvane probe 7");
 
-class Corpus : public ::testing::Test
+class Corpus : public WorkbookTest
 {
 protected:
     void SetUp() override
     {
-        if (corpusDir().isEmpty() || !QDir(corpusDir()).exists())
-            GTEST_SKIP() << "corpus folder not found (CORVANE_CORPUS_DIR=" << corpusDir().toStdString()
-                         << ")";
-        ASSERT_TRUE(m_dir.isValid());
+        if (corpusDir().isEmpty())
+            GTEST_SKIP() << "corpus folder not found (CORVANE_CORPUS_DIR="
+                         << qEnvironmentVariable("CORVANE_CORPUS_DIR").toStdString() << ")";
+        WorkbookTest::SetUp();
     }
 
     QString copyOf(const QString& file, const QString& tag)
     {
-        const QString dst = m_dir.filePath(tag + QLatin1Char('_') + file);
-        QFile::remove(dst);
-        EXPECT_TRUE(QFile::copy(QDir(corpusDir()).filePath(file), dst));
-        QFile::setPermissions(dst,
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        const QString dst = path(tag + QLatin1Char('_') + file);
+        EXPECT_TRUE(copyWorkbook(QDir(corpusDir()).filePath(file), dst));
         return dst;
     }
 
@@ -200,9 +181,6 @@ protected:
         }
         return out;
     }
-
-    QTemporaryDir m_dir;
-    corvane::automation::native::NativeServer m_server;
 };
 
 TEST_F(Corpus, EveryPackageRoundTripsOrIsAKnownFailure)
@@ -242,8 +220,7 @@ TEST_F(Corpus, EveryPackageRoundTripsOrIsAKnownFailure)
 
 TEST_F(Corpus, ChangedWorkbooksReadBackInOpenpyxl)
 {
-    const QString python = qEnvironmentVariable("CORVANE_PYTHON");
-    if (python.isEmpty())
+    if (m_python.isEmpty())
         GTEST_SKIP() << "no python3 with openpyxl";
     const auto known = knownFailures();
     QString input;
@@ -258,15 +235,10 @@ TEST_F(Corpus, ChangedWorkbooksReadBackInOpenpyxl)
         input += QDir(corpusDir()).filePath(file) + QLatin1Char('\t') + o.changedCopy + QLatin1Char('\t') +
                  o.sheet + QLatin1Char('\t') + o.cell + QLatin1Char('\t') + kProbe + QLatin1Char('\n');
     }
-    QProcess p;
-    p.start(python, {QStringLiteral(CORVANE_ORACLE_SCRIPT)});
-    ASSERT_TRUE(p.waitForStarted());
-    p.write(input.toUtf8());
-    p.closeWriteChannel();
-    ASSERT_TRUE(p.waitForFinished(600000));
     const QStringList lines =
-        QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), files.size()) << p.readAllStandardError().toStdString();
+        QString::fromUtf8(python({QStringLiteral(CORVANE_ORACLE_SCRIPT)}, input.toUtf8(), 600000))
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), files.size());
     int checked = 0;
     for (int i = 0; i < lines.size(); ++i) {
         if (lines[i].startsWith(QLatin1String("skip")))
@@ -279,8 +251,7 @@ TEST_F(Corpus, ChangedWorkbooksReadBackInOpenpyxl)
 
 TEST_F(Corpus, ChangedWorkbooksConvertInLibreOffice)
 {
-    const QString soffice = qEnvironmentVariable("CORVANE_SOFFICE");
-    if (soffice.isEmpty())
+    if (qEnvironmentVariable("CORVANE_SOFFICE").isEmpty())
         GTEST_SKIP() << "no LibreOffice";
     // A sample: LibreOffice takes seconds per file. Macros, shared formulas, charts, rich text,
     // Chinese text, prefixed parts and a large workbook.
@@ -291,32 +262,25 @@ TEST_F(Corpus, ChangedWorkbooksConvertInLibreOffice)
                                 QStringLiteral("sheetjs__wtf_path.xlsx"),
                                 QStringLiteral("poi__StructuredRefs-lots-with-lookups.xlsx"),
                                 QStringLiteral("libxlsxwriter__chart_bar01.xlsx")};
-    QTemporaryDir profile;
-    QTemporaryDir outDir;
+    const QString outDir = path(QStringLiteral("office"));
     for (const QString& file : sample) {
         SCOPED_TRACE(file.toStdString());
         if (!QFile::exists(QDir(corpusDir()).filePath(file)))
             continue;
         const Outcome o = roundTrip(file);
         ASSERT_FALSE(o.cell.isEmpty()) << o.error.toStdString();
-        QProcess p;
-        p.setWorkingDirectory(outDir.path());
-        p.start(
-            soffice,
-            {QStringLiteral("-env:UserInstallation=file://") + profile.path(), QStringLiteral("--headless"),
-             QStringLiteral("--convert-to"),
-             QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,-1"),
-             QStringLiteral("--outdir"), outDir.path(), o.changedCopy});
-        ASSERT_TRUE(p.waitForFinished(180000));
+        QString errors;
+        ASSERT_TRUE(officeConvert(
+            o.changedCopy, outDir,
+            QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,-1"),
+            180000, &errors));
         const QString base = QFileInfo(o.changedCopy).completeBaseName();
         bool found = false;
-        for (const QString& csv :
-             QDir(outDir.path()).entryList({base + QStringLiteral("*.csv")}, QDir::Files)) {
-            if (fileBytes(QDir(outDir.path()).filePath(csv)).contains(kProbe.toUtf8()))
+        for (const QString& csv : QDir(outDir).entryList({base + QStringLiteral("*.csv")}, QDir::Files)) {
+            if (fileBytes(QDir(outDir).filePath(csv)).contains(kProbe.toUtf8()))
                 found = true;
         }
-        EXPECT_TRUE(found) << "LibreOffice did not show the changed cell: "
-                           << p.readAllStandardError().toStdString();
+        EXPECT_TRUE(found) << "LibreOffice did not show the changed cell: " << errors.toStdString();
     }
 }
 

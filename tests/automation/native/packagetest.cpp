@@ -1,20 +1,19 @@
 // The engine's package handling: what a save writes and what it leaves byte for byte, and how
 // damaged, encrypted and hostile files are refused.
 #include "workbookfixture.h"
+#include "workbooktest.h"
 
-#include "operations/findreplace.h"
 #include "automation/native/nativeserver.h"
-#include "run/runskeleton.h"
 #include "automation/sheet.h"
 #include "automation/workbook.h"
+#include "operations/findreplace.h"
+#include "run/runskeleton.h"
 #include "tests/support/recordingsink.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -35,12 +34,9 @@ namespace {
 
 const CellAddress kA1{1, 1};
 
-class PackageTest : public ::testing::Test
+class PackageTest : public WorkbookTest
 {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
-    QString path(const QString& name) const { return m_dir.filePath(name); }
-
     QString standardBook(const FixtureOptions& options = {{"<t>alpha</t>", "<t>beta</t>"}, true, true})
     {
         const QString p = path(QStringLiteral("book.xlsx"));
@@ -68,9 +64,6 @@ protected:
         }
         return out;
     }
-
-    QTemporaryDir m_dir;
-    NativeServer m_server;
 };
 
 TEST_F(PackageTest, OneCellChangeRewritesOnlyTheNeededParts)
@@ -230,11 +223,7 @@ TEST_F(PackageTest, DamagedAndForeignFilesAreRefusedUntouched)
     };
     for (const Case& c : cases) {
         const QString p = path(QString::fromLatin1(c.name));
-        {
-            QFile f(p);
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-            f.write(c.bytes);
-        }
+        ASSERT_TRUE(writeFile(p, c.bytes));
         EXPECT_EQ(m_server.open(p), nullptr) << c.name;
         EXPECT_TRUE(m_server.lastError().startsWith(QLatin1String(c.reason)))
             << c.name << ": " << m_server.lastError().toStdString();
@@ -245,13 +234,7 @@ TEST_F(PackageTest, DamagedAndForeignFilesAreRefusedUntouched)
 TEST_F(PackageTest, BrokenPartsAreRefusedWithTheirReason)
 {
     const std::string types = readEntry(standardBook(), "[Content_Types].xml");
-    const auto entriesOf = [&](const QString& p) {
-        std::map<std::string, std::string> e;
-        for (const auto& [name, raw] : readRawEntries(p))
-            e[name] = readEntry(p, name);
-        return e;
-    };
-    const auto base = entriesOf(path(QStringLiteral("book.xlsx")));
+    const auto base = readEntries(path(QStringLiteral("book.xlsx")));
     struct Case
     {
         const char* entry;
@@ -323,11 +306,7 @@ TEST_F(PackageTest, RunLeavesAWorkbookWithABadChecksumUntouched)
         if (i >= 46 && bytes.mid(i - 46, 4) == QByteArray("PK\x01\x02", 4))
             bytes[i - 46 + 16] = char(bytes[i - 46 + 16] ^ 1);
     }
-    {
-        QFile f(p);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
+    ASSERT_TRUE(writeFile(p, bytes));
 
     corvane::testsupport::RecordingSink sink;
     RunSettings settings;
@@ -344,9 +323,7 @@ TEST_F(PackageTest, RunLeavesAWorkbookWithABadChecksumUntouched)
 TEST_F(PackageTest, HostilePackagesAreRefusedWithinBounds)
 {
     const QString p = standardBook();
-    std::map<std::string, std::string> e;
-    for (const auto& [name, raw] : readRawEntries(p))
-        e[name] = readEntry(p, name);
+    const std::map<std::string, std::string> e = readEntries(p);
     {
         // A part that inflates beyond what a part may: refused when read, without holding it.
         auto big = e;
@@ -379,8 +356,7 @@ TEST_F(PackageTest, PartsElsewhereThanXlAreFoundThroughRelationships)
 {
     const QString p = standardBook();
     std::map<std::string, std::string> e;
-    for (const auto& [name, raw] : readRawEntries(p)) {
-        std::string content = readEntry(p, name);
+    for (auto [name, content] : readEntries(p)) {
         std::string target = name;
         if (name.rfind("xl/", 0) == 0)
             target = "book/" + name.substr(3);
@@ -469,7 +445,6 @@ TEST_F(PackageTest, SharedStringsChangeInPlaceOnlyWhenNoOtherCellShowsThem)
 {
     // A string whose every cell takes the same new text changes in the table and the sheets are
     // not written; one that a cell outside the replace still shows is copied on write.
-    const QString python = qEnvironmentVariable("CORVANE_PYTHON");
     struct Case
     {
         const char* name;
@@ -513,18 +488,17 @@ TEST_F(PackageTest, SharedStringsChangeInPlaceOnlyWhenNoOtherCellShowsThem)
         EXPECT_EQ(strings.find("<si><t>the pin</t></si><si><t>other</t></si>") != std::string::npos,
                   c.inPlace)
             << c.name << ": " << strings;
-        if (python.isEmpty())
+        if (m_python.isEmpty())
             continue;
-        QProcess py;
-        py.start(python, {QStringLiteral("-c"),
-                          QStringLiteral("import openpyxl,sys\n"
-                                         "wb=openpyxl.load_workbook(sys.argv[1])\n"
-                                         "print('|'.join([wb['One']['A1'].value,wb['One']['B1'].value,"
-                                         "wb['Two']['A1'].value]))"),
-                          p});
-        ASSERT_TRUE(py.waitForFinished(60000));
-        EXPECT_EQ(QString::fromUtf8(py.readAllStandardOutput()).trimmed(), QString::fromUtf8(c.values))
-            << c.name << py.readAllStandardError().toStdString();
+        const QByteArray read =
+            python({QStringLiteral("-c"),
+                    QStringLiteral("import openpyxl,sys\n"
+                                   "wb=openpyxl.load_workbook(sys.argv[1])\n"
+                                   "print('|'.join([wb['One']['A1'].value,wb['One']['B1'].value,"
+                                   "wb['Two']['A1'].value]))"),
+                    p},
+                   {}, 60000);
+        EXPECT_EQ(QString::fromUtf8(read).trimmed(), QString::fromUtf8(c.values)) << c.name;
     }
 }
 

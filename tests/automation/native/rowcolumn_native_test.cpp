@@ -5,6 +5,7 @@
 #include "automation/sheet.h"
 #include "automation/workbook.h"
 #include "workbookfixture.h"
+#include "workbooktest.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,36 +13,17 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 using namespace corvane::automation;
+using corvane::testing::strings;
 
 namespace {
 
-class RowColumnEngine : public ::testing::Test
+class RowColumnEngine : public corvane::testing::OpenpyxlTest
 {
 protected:
-    void SetUp() override
-    {
-        m_python = qEnvironmentVariable("CORVANE_PYTHON");
-        if (m_python.isEmpty())
-            GTEST_SKIP() << "no python3 with openpyxl (CORVANE_PYTHON)";
-        ASSERT_TRUE(m_dir.isValid());
-    }
-
-    QString path(const QString& name) const { return m_dir.path() + QLatin1Char('/') + name; }
-
-    QByteArray python(const QStringList& arguments)
-    {
-        QProcess p;
-        p.start(m_python, arguments);
-        EXPECT_TRUE(p.waitForStarted());
-        EXPECT_TRUE(p.waitForFinished(120000));
-        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-        return p.readAllStandardOutput();
-    }
     QString make()
     {
         const QString file = path(QStringLiteral("book.xlsx"));
@@ -67,9 +49,7 @@ protected:
     bool edit(const QString& file, int index, const std::function<bool(Sheet&)>& change,
               QString* error = nullptr)
     {
-        native::NativeServer server;
-        auto book = server.open(file);
-        EXPECT_TRUE(book) << server.lastError().toStdString();
+        auto book = open(file);
         if (!book)
             return false;
         Sheet* sheet = book->sheet(index);
@@ -80,22 +60,11 @@ protected:
         book->close();
         return done;
     }
-
-    QTemporaryDir m_dir;
-    QString m_python;
 };
 
 QString text(const QJsonValue& v)
 {
     return v.toString();
-}
-
-QStringList strings(const QJsonValue& v)
-{
-    QStringList out;
-    for (const QJsonValue& s : v.toArray())
-        out.append(s.toString());
-    return out;
 }
 
 QJsonArray json(const char* text)
@@ -340,8 +309,8 @@ TEST_F(RowColumnEngine, LibreOfficeComputesTheSameAfterMakingTheSameEditItself)
 
 TEST_F(RowColumnEngine, CorpusEditsComputeWhatLibreOfficeComputesAfterTheSameEdit)
 {
-    const QString corpus = qEnvironmentVariable("CORVANE_CORPUS_DIR");
-    if (corpus.isEmpty() || !QDir(corpus).exists())
+    const QString corpus = corvane::testing::corpusDir();
+    if (corpus.isEmpty())
         GTEST_SKIP() << "corpus folder missing (CORVANE_CORPUS_DIR)";
     if (qEnvironmentVariable("CORVANE_SOFFICE").isEmpty())
         GTEST_SKIP() << "no headless LibreOffice (CORVANE_SOFFICE)";
@@ -362,11 +331,10 @@ TEST_F(RowColumnEngine, CorpusEditsComputeWhatLibreOfficeComputesAfterTheSameEdi
     for (const Case& c : cases) {
         const QString original = path(QStringLiteral("o_") + QLatin1String(c.file));
         const QString edited = path(QStringLiteral("e_") + QLatin1String(c.file));
-        if (!QFile::copy(corpus + QLatin1Char('/') + QLatin1String(c.file), original)) {
+        if (!corvane::testing::copyWorkbook(corpus + QLatin1Char('/') + QLatin1String(c.file), original)) {
             ADD_FAILURE() << c.file << " is missing from the corpus";
             continue;
         }
-        QFile::setPermissions(original, QFile::ReadOwner | QFile::WriteOwner);
         ASSERT_TRUE(QFile::copy(original, edited));
         const std::string kind = c.kind;
         const int index = c.index;
@@ -407,8 +375,8 @@ TEST_F(RowColumnEngine, CorpusEditsComputeWhatLibreOfficeComputesAfterTheSameEdi
 
 TEST_F(RowColumnEngine, CorpusWorkbooksStayReadableAfterARowAndAColumnGo)
 {
-    const QString corpus = qEnvironmentVariable("CORVANE_CORPUS_DIR");
-    if (corpus.isEmpty() || !QDir(corpus).exists())
+    const QString corpus = corvane::testing::corpusDir();
+    if (corpus.isEmpty())
         GTEST_SKIP() << "corpus folder missing (CORVANE_CORPUS_DIR)";
     const QString soffice = qEnvironmentVariable("CORVANE_SOFFICE");
     // Workbooks with formulas across sheets, merges, conditional formats, tables and pictures.
@@ -420,9 +388,7 @@ TEST_F(RowColumnEngine, CorpusWorkbooksStayReadableAfterARowAndAColumnGo)
     int checkedByOffice = 0;
     for (int i = 0; i < names.size(); i += 5) {
         const QString file = path(QStringLiteral("c%1.").arg(i) + QFileInfo(names[i]).suffix());
-        QFile::remove(file);
-        ASSERT_TRUE(QFile::copy(corpus + QLatin1Char('/') + names[i], file));
-        QFile(file).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        ASSERT_TRUE(corvane::testing::copyWorkbook(corpus + QLatin1Char('/') + names[i], file));
         // Some corpus files are damaged in ways openpyxl does not forgive; those are only
         // checked by LibreOffice.
         const bool openpyxlReads = loads(file);
@@ -455,12 +421,7 @@ TEST_F(RowColumnEngine, CorpusWorkbooksStayReadableAfterARowAndAColumnGo)
         if (!soffice.isEmpty() && (rowDone || columnDone) && checkedByOffice < 3) {
             ++checkedByOffice;
             const QString out = path(QStringLiteral("office%1").arg(i));
-            QProcess lo;
-            lo.start(soffice,
-                     {QStringLiteral("-env:UserInstallation=file://") + path(QStringLiteral("profile")),
-                      QStringLiteral("--headless"), QStringLiteral("--convert-to"), QStringLiteral("csv"),
-                      QStringLiteral("--outdir"), out, file});
-            ASSERT_TRUE(lo.waitForFinished(240000));
+            ASSERT_TRUE(officeConvert(file, out));
             EXPECT_TRUE(QDir(out).entryList(QDir::Files).size() == 1)
                 << names[i].toStdString() << ": LibreOffice did not open it";
         }

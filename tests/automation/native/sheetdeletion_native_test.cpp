@@ -4,6 +4,7 @@
 #include "automation/sheet.h"
 #include "automation/workbook.h"
 #include "workbookfixture.h"
+#include "workbooktest.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,8 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -25,63 +24,19 @@ namespace fx = corvane::testing;
 
 namespace {
 
-class SheetDeletion : public ::testing::Test
+class SheetDeletion : public corvane::testing::OpenpyxlTest
 {
 protected:
-    void SetUp() override
-    {
-        m_python = qEnvironmentVariable("CORVANE_PYTHON");
-        if (m_python.isEmpty())
-            GTEST_SKIP() << "no python3 with openpyxl (CORVANE_PYTHON)";
-        ASSERT_TRUE(m_dir.isValid());
-    }
-
-    QString path(const QString& name) const { return m_dir.path() + QLatin1Char('/') + name; }
-
     QJsonObject inspect(const QString& file)
     {
-        QProcess p;
-        p.start(m_python, {QStringLiteral(CORVANE_SHEET_REMOVAL_CHECK), file});
-        EXPECT_TRUE(p.waitForFinished(120000));
-        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-        return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+        return QJsonDocument::fromJson(python({QStringLiteral(CORVANE_SHEET_REMOVAL_CHECK), file})).object();
     }
 
     // Opens, deletes sheet `index` and saves; the reason when the engine refused.
-    QString deleteSheet(const QString& file, int index)
+    static QString deleteSheet(const QString& file, int index)
     {
-        NativeServer server;
-        std::unique_ptr<Workbook> book = server.open(file);
-        if (!book)
-            return QStringLiteral("not opened: ") + server.lastError();
-        if (!book->deleteSheet(index))
-            return book->lastError();
-        if (!book->save())
-            return QStringLiteral("not saved: ") + book->lastError();
-        book->close();
-        return {};
+        return fx::changeAndSave(file, [index](Workbook& book) { return book.deleteSheet(index); });
     }
-
-    // The first sheet as LibreOffice computes it, as CSV lines; empty when it did not open it.
-    QStringList officeFirstSheet(const QString& file)
-    {
-        const QString soffice = qEnvironmentVariable("CORVANE_SOFFICE");
-        if (soffice.isEmpty())
-            return {};
-        const QString out = path(QStringLiteral("office"));
-        QProcess lo;
-        lo.start(soffice, {QStringLiteral("-env:UserInstallation=file://") + path(QStringLiteral("profile")),
-                           QStringLiteral("--headless"), QStringLiteral("--convert-to"),
-                           QStringLiteral("csv"), QStringLiteral("--outdir"), out, file});
-        EXPECT_TRUE(lo.waitForFinished(240000));
-        QFile csv(out + QLatin1Char('/') + QFileInfo(file).completeBaseName() + QStringLiteral(".csv"));
-        if (!csv.open(QIODevice::ReadOnly))
-            return {QStringLiteral("<LibreOffice did not open it>")};
-        return QString::fromUtf8(csv.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-
-    QString m_python;
-    QTemporaryDir m_dir;
 };
 
 fx::FixtureSheet sheet(const std::string& name, const std::string& data)
@@ -101,9 +56,7 @@ QString makeCrossSheetBook(const QString& file)
                                              "<c r=\"D1\"><f>'Data'!B1&amp;\"x\"</f><v>7x</v></c></row>"),
                             sheet("Data", numbers), sheet("Other", numbers)}))
         return {};
-    std::map<std::string, std::string> entries;
-    for (const auto& [name, raw] : fx::readRawEntries(file))
-        entries[name] = fx::readEntry(file, name);
+    std::map<std::string, std::string> entries = fx::readEntries(file);
     std::string& wb = entries["xl/workbook.xml"];
     const size_t sheetsEnd = wb.find("</sheets>") + 9;
     wb.insert(sheetsEnd,
@@ -126,14 +79,6 @@ QString sheetNameOf(const char* name)
     return QString::fromUtf8(name);
 }
 
-QStringList names(const QJsonArray& a)
-{
-    QStringList out;
-    for (const QJsonValue& v : a)
-        out << v.toString();
-    return out;
-}
-
 } // namespace
 
 TEST_F(SheetDeletion, ReferencesIntoTheDeletedSheetBecomeRefErrors)
@@ -144,7 +89,7 @@ TEST_F(SheetDeletion, ReferencesIntoTheDeletedSheetBecomeRefErrors)
     ASSERT_EQ(deleteSheet(file, 2), QString());
 
     const QJsonObject after = inspect(file);
-    EXPECT_EQ(names(after["sheets"].toArray()), (QStringList{"Summary", "Other"}));
+    EXPECT_EQ(fx::strings(after["sheets"]), (QStringList{"Summary", "Other"}));
     const QJsonObject summary = after["formulas"].toObject()["Summary"].toObject();
     EXPECT_EQ(summary["A1"].toString(), "=#REF!*2");
     EXPECT_EQ(summary["B1"].toString(), "=SUM(#REF!)");
@@ -157,7 +102,7 @@ TEST_F(SheetDeletion, ReferencesIntoTheDeletedSheetBecomeRefErrors)
     EXPECT_EQ(definedNames[1].toArray(), (QJsonArray{"Local", "Other!$A$1", "1"}));
     // The deleted sheet was active: its right neighbour takes over, selected alone.
     EXPECT_EQ(after["activeTab"].toInt(), 1);
-    EXPECT_EQ(names(after["selected"].toArray()), QStringList{"Other"});
+    EXPECT_EQ(fx::strings(after["selected"]), QStringList{"Other"});
     EXPECT_EQ(after["problems"].toArray(), QJsonArray());
     EXPECT_FALSE(after["entries"].toArray().contains("xl/worksheets/sheet2.xml"));
 
@@ -174,9 +119,7 @@ TEST_F(SheetDeletion, TheLastVisibleSheetIsRefusedAndNothingChanges)
 {
     const QString file = path("hidden.xlsx");
     ASSERT_TRUE(fx::writeWorkbook(file, {sheet("Shown", ""), sheet("Gone", "")}));
-    std::map<std::string, std::string> entries;
-    for (const auto& [name, raw] : fx::readRawEntries(file))
-        entries[name] = fx::readEntry(file, name);
+    std::map<std::string, std::string> entries = fx::readEntries(file);
     std::string& wb = entries["xl/workbook.xml"];
     const size_t at = wb.find("name=\"Gone\"");
     ASSERT_NE(at, std::string::npos);
@@ -197,29 +140,27 @@ TEST_F(SheetDeletion, TheLastVisibleSheetIsRefusedAndNothingChanges)
     ASSERT_TRUE(book->deleteSheet(2));
     ASSERT_TRUE(book->save());
     book->close();
-    EXPECT_EQ(names(inspect(file)["sheets"].toArray()), QStringList{"Shown"});
+    EXPECT_EQ(fx::strings(inspect(file)["sheets"]), QStringList{"Shown"});
 }
 
 TEST_F(SheetDeletion, AProtectedStructureIsRefused)
 {
     const QString file = path("locked.xlsx");
     ASSERT_TRUE(fx::writeWorkbook(file, {sheet("A", ""), sheet("B", "")}));
-    std::map<std::string, std::string> entries;
-    for (const auto& [name, raw] : fx::readRawEntries(file))
-        entries[name] = fx::readEntry(file, name);
+    std::map<std::string, std::string> entries = fx::readEntries(file);
     std::string& wb = entries["xl/workbook.xml"];
     wb.insert(wb.find("<sheets>"), "<workbookProtection lockStructure=\"1\"/>");
     ASSERT_TRUE(fx::writeZip(file, entries));
     EXPECT_EQ(deleteSheet(file, 2), "the workbook's structure is protected");
-    EXPECT_EQ(names(inspect(file)["sheets"].toArray()), (QStringList{"A", "B"}));
+    EXPECT_EQ(fx::strings(inspect(file)["sheets"]), (QStringList{"A", "B"}));
 }
 
 // Real workbooks: the sheet goes with its parts, every other part that neither mentions it nor
 // changes its tab selection keeps its bytes, and both readers open the result.
 TEST_F(SheetDeletion, CorpusWorkbooksOpenCleanlyAfterwards)
 {
-    const QString corpus = qEnvironmentVariable("CORVANE_CORPUS_DIR");
-    if (corpus.isEmpty() || !QDir(corpus).exists())
+    const QString corpus = fx::corpusDir();
+    if (corpus.isEmpty())
         GTEST_SKIP() << "no corpus folder (CORVANE_CORPUS_DIR)";
     struct Case
     {
@@ -253,21 +194,21 @@ TEST_F(SheetDeletion, CorpusWorkbooksOpenCleanlyAfterwards)
             continue;
         }
         const QString file = path(QString::number(c.index) + QLatin1String(c.file));
-        ASSERT_TRUE(QFile::copy(source, file));
+        ASSERT_TRUE(fx::copyWorkbook(source, file));
         const QJsonObject before = inspect(file);
         const auto rawBefore = fx::readRawEntries(file);
         ASSERT_EQ(deleteSheet(file, c.index), QString());
         const QJsonObject after = inspect(file);
         const auto rawAfter = fx::readRawEntries(file);
 
-        QStringList expectedSheets = names(before["sheets"].toArray());
+        QStringList expectedSheets = fx::strings(before["sheets"]);
         expectedSheets.removeAt(c.index - 1);
-        EXPECT_EQ(names(after["sheets"].toArray()), expectedSheets);
+        EXPECT_EQ(fx::strings(after["sheets"]), expectedSheets);
         EXPECT_EQ(after["problems"].toArray(), QJsonArray());
         EXPECT_EQ(after["selected"].toArray().size(), 1);
         // The document properties list the sheet no more, and no fewer of the others.
-        const QStringList titlesBefore = names(before["titles"].toArray());
-        const QStringList titlesAfter = names(after["titles"].toArray());
+        const QStringList titlesBefore = fx::strings(before["titles"]);
+        const QStringList titlesAfter = fx::strings(after["titles"]);
         if (titlesBefore.contains(sheetNameOf(c.sheet))) {
             EXPECT_FALSE(titlesAfter.contains(sheetNameOf(c.sheet)));
             for (const QString& s : expectedSheets)

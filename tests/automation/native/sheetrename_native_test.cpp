@@ -5,6 +5,7 @@
 #include "automation/sheet.h"
 #include "automation/workbook.h"
 #include "workbookfixture.h"
+#include "workbooktest.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,8 +13,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -26,26 +25,12 @@ namespace fx = corvane::testing;
 
 namespace {
 
-class SheetRename : public ::testing::Test
+class SheetRename : public corvane::testing::OpenpyxlTest
 {
 protected:
-    void SetUp() override
-    {
-        m_python = qEnvironmentVariable("CORVANE_PYTHON");
-        if (m_python.isEmpty())
-            GTEST_SKIP() << "no python3 with openpyxl (CORVANE_PYTHON)";
-        ASSERT_TRUE(m_dir.isValid());
-    }
-
-    QString path(const QString& name) const { return m_dir.path() + QLatin1Char('/') + name; }
-
     QByteArray check(const QStringList& args)
     {
-        QProcess p;
-        p.start(m_python, QStringList{QStringLiteral(CORVANE_SHEET_RENAME_CHECK)} + args);
-        EXPECT_TRUE(p.waitForFinished(300000));
-        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-        return p.readAllStandardOutput();
+        return python(QStringList{QStringLiteral(CORVANE_SHEET_RENAME_CHECK)} + args, {}, 300000);
     }
 
     QString makeBook(const QString& name)
@@ -66,48 +51,9 @@ protected:
     // Opens, renames sheet `index` and saves; the reason when the engine refused.
     static QString rename(const QString& file, int index, const QString& name)
     {
-        NativeServer server;
-        std::unique_ptr<Workbook> book = server.open(file);
-        if (!book)
-            return QStringLiteral("not opened: ") + server.lastError();
-        if (!book->renameSheet(index, name))
-            return book->lastError();
-        if (!book->save())
-            return QStringLiteral("not saved: ") + book->lastError();
-        book->close();
-        return {};
+        return fx::changeAndSave(file, [&](Workbook& book) { return book.renameSheet(index, name); });
     }
-
-    // The first sheet as LibreOffice computes it, as CSV lines; empty without LibreOffice.
-    QStringList officeFirstSheet(const QString& file)
-    {
-        const QString soffice = qEnvironmentVariable("CORVANE_SOFFICE");
-        if (soffice.isEmpty())
-            return {};
-        const QString out = path(QStringLiteral("office"));
-        QDir(out).removeRecursively();
-        QProcess lo;
-        lo.start(soffice, {QStringLiteral("-env:UserInstallation=file://") + path(QStringLiteral("profile")),
-                           QStringLiteral("--headless"), QStringLiteral("--convert-to"),
-                           QStringLiteral("csv"), QStringLiteral("--outdir"), out, file});
-        EXPECT_TRUE(lo.waitForFinished(240000));
-        QFile csv(out + QLatin1Char('/') + QFileInfo(file).completeBaseName() + QStringLiteral(".csv"));
-        if (!csv.open(QIODevice::ReadOnly))
-            return {QStringLiteral("<LibreOffice did not open it>")};
-        return QString::fromUtf8(csv.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-
-    QString m_python;
-    QTemporaryDir m_dir;
 };
-
-QStringList strings(const QJsonArray& a)
-{
-    QStringList out;
-    for (const QJsonValue& v : a)
-        out << v.toString();
-    return out;
-}
 
 } // namespace
 
@@ -137,7 +83,7 @@ TEST_F(SheetRename, EveryReferenceFollowsAndLibreOfficeComputesTheSame)
     }
 
     const QJsonObject result = compare(original, file, QStringLiteral("Data"), newName);
-    EXPECT_EQ(strings(result["mismatches"].toArray()),
+    EXPECT_EQ(fx::strings(result["mismatches"]),
               QStringList{"cell 0 K1: new text \"='Q1 ''Data'' 2024'!A2\""});
     EXPECT_EQ(result["problems"].toArray(), QJsonArray());
     // Cells (plain, shared, array, 3-D, beside a text that only looks like a reference), both
@@ -221,8 +167,8 @@ TEST_F(SheetRename, RefusedNamesLeaveTheFileAsItWas)
 // the first sheet the same.
 TEST_F(SheetRename, CorpusWorkbooks)
 {
-    const QString corpus = qEnvironmentVariable("CORVANE_CORPUS_DIR");
-    if (corpus.isEmpty() || !QDir(corpus).exists())
+    const QString corpus = fx::corpusDir();
+    if (corpus.isEmpty())
         GTEST_SKIP() << "no corpus folder (CORVANE_CORPUS_DIR)";
     struct Case
     {
@@ -252,8 +198,7 @@ TEST_F(SheetRename, CorpusWorkbooks)
             continue;
         }
         const QString file = path(QStringLiteral("renamed-") + QLatin1String(c.file));
-        ASSERT_TRUE(QFile::copy(source, file));
-        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+        ASSERT_TRUE(fx::copyWorkbook(source, file));
         ASSERT_EQ(rename(file, c.index, QString::fromUtf8(c.newName)), QString());
         // A part changes only when it names the sheet; the workbook's part and its links also
         // lose the calculation chain.
@@ -271,7 +216,7 @@ TEST_F(SheetRename, CorpusWorkbooks)
         }
         const QJsonObject result =
             compare(source, file, QString::fromUtf8(c.oldName), QString::fromUtf8(c.newName));
-        EXPECT_EQ(strings(result["mismatches"].toArray()), QStringList());
+        EXPECT_EQ(fx::strings(result["mismatches"]), QStringList());
         EXPECT_EQ(result["problems"].toArray(), QJsonArray());
         EXPECT_GT(result["followed"].toInt(), 1);
         std::cout << c.file << ": " << result["followed"].toInt() << " texts follow the rename\n";

@@ -3,6 +3,7 @@
 // printed; differences with LibreOffice that are understood are listed by kind in
 // formulatokens_known_differences.tsv, and anything else fails.
 #include "automation/native/biff/formulatokens.h"
+#include "workbooktest.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +13,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTextStream>
 
 #include <gtest/gtest.h>
 
@@ -130,16 +130,7 @@ struct KnownKind
 std::vector<KnownKind> knownKinds()
 {
     std::vector<KnownKind> out;
-    QFile f(QStringLiteral(CORVANE_BIFF_FORMULA_KNOWN));
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return out;
-    QTextStream in(&f);
-    in.setCodec("UTF-8");
-    while (!in.atEnd()) {
-        const QString line = in.readLine();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
-            continue;
-        const QStringList c = line.split(QLatin1Char('\t'));
+    for (const QStringList& c : corvane::testing::readTsv(QStringLiteral(CORVANE_BIFF_FORMULA_KNOWN))) {
         if (c.size() >= 5)
             out.push_back({c[1], c[0] == QLatin1String("pair"), QRegularExpression(c[2]), c[3]});
     }
@@ -175,8 +166,8 @@ QJsonArray corpusFormulas(QTemporaryDir& dir, const QString& office, QString* wh
 {
     QString path = qEnvironmentVariable("CORVANE_BIFF_FORMULAS");
     if (path.isEmpty()) {
-        const QString corpus = qEnvironmentVariable("CORVANE_CORPUS_DIR");
-        if (corpus.isEmpty() || !QDir(corpus).exists()) {
+        const QString corpus = corvane::testing::corpusDir();
+        if (corpus.isEmpty()) {
             *why = QStringLiteral("corpus folder missing (CORVANE_CORPUS_DIR)");
             return {};
         }
