@@ -343,6 +343,104 @@ TEST_F(EngineCells, SharedStringsInEveryShapeOfTextAreReadAndEditedWhole)
     EXPECT_NE(sst.find("<r><t>ri</t></r><r><t>ch</t></r>"), std::string::npos) << sst;
 }
 
+TEST_F(EngineCells, SharedStringTablesKeepEveryEntryNoEditTouched)
+{
+    // A1 and C1 show string 0, B1 string 1 (a run and a phonetic hint). Replacing in A1:B1
+    // leaves string 0 to C1 and adds the new texts before the extension list; replacing in A1:C1
+    // changes string 0 itself. Entries no edit reached keep their bytes, single quotes and all.
+    const std::string main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    for (const std::string p : {"", "x:"}) {
+        for (const bool inPlace : {false, true}) {
+            const std::string label = (p.empty() ? "default namespace" : "prefixed") +
+                                      std::string(inPlace ? ", in place" : ", copied on write");
+            const std::string si0 =
+                "<" + p + "si><" + p + "t xml:space='preserve'>the needle </" + p + "t></" + p + "si>";
+            const std::string si1 = "<" + p + "si><" + p + "r><" + p + "rPr><" + p + "b/></" + p + "rPr><" +
+                                    p + "t>a needle</" + p + "t></" + p + "r><" + p +
+                                    "rPh sb=\"0\" eb=\"1\"><" + p + "t>ニードル</" + p + "t></" + p +
+                                    "rPh><" + p + "phoneticPr fontId=\"1\"/></" + p + "si>";
+            const std::string ext = "<" + p + "extLst><" + p + "ext uri=\"{0}\"/></" + p + "extLst>";
+            const std::string xmlns = p.empty() ? "xmlns" : "xmlns:x";
+            auto wb =
+                open({{"S", "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v></c>"
+                            "<c r=\"C1\" t=\"s\"><v>0</v></c></row>"}});
+            ASSERT_TRUE(wb);
+            wb->close();
+            std::map<std::string, std::string> e = readEntries(m_path);
+            e["xl/sharedStrings.xml"] = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<" +
+                                        p + "sst " + xmlns + "=\"" + main +
+                                        "\" count=\"3\" uniqueCount=\"2\">" + si0 + "\n" + si1 + ext + "</" +
+                                        p + "sst>";
+            ASSERT_TRUE(writeZip(m_path, e));
+            wb = WorkbookTest::open(m_path);
+            ASSERT_TRUE(wb) << label;
+            Sheet* s = wb->sheet(1);
+            const RangeAddress row{1, 1, 1, 3};
+            EXPECT_EQ(s->find(row, {QStringLiteral("a needle"), LookIn::Values, LookAt::Whole}), at("B1"))
+                << label;
+            EXPECT_FALSE(s->find(row, {QStringLiteral("ニードル"), LookIn::Values, LookAt::Part})) << label;
+            ASSERT_TRUE(
+                s->replace({1, 1, 1, inPlace ? 3 : 2}, QStringLiteral("needle"), QStringLiteral("pin")));
+            ASSERT_TRUE(wb->save()) << label;
+            wb->close();
+            const std::string sst = readEntry(m_path, "xl/sharedStrings.xml");
+            const std::string pinned =
+                "<" + p + "si><" + p + "t xml:space=\"preserve\">the pin </" + p + "t></" + p + "si>";
+            const std::string added = "<" + p + "si><" + p + "t>a pin</" + p + "t></" + p + "si>";
+            const std::string expected =
+                inPlace ? pinned + "\n" + si1 + added + ext : si0 + "\n" + si1 + pinned + added + ext;
+            EXPECT_NE(sst.find(expected), std::string::npos) << label << ": " << sst;
+            EXPECT_NE(sst.find(inPlace ? "count=\"3\" uniqueCount=\"3\"" : "count=\"3\" uniqueCount=\"4\""),
+                      std::string::npos)
+                << label << ": " << sst;
+            if (m_python.isEmpty())
+                continue;
+            const QByteArray read =
+                python({QStringLiteral("-c"),
+                        QStringLiteral("import openpyxl,sys\n"
+                                       "ws=openpyxl.load_workbook(sys.argv[1]).active\n"
+                                       "print('|'.join(ws[c].value for c in ('A1','B1','C1')))"),
+                        m_path});
+            EXPECT_EQ(QString::fromUtf8(read).trimmed(), inPlace
+                                                             ? QStringLiteral("the pin |a pin|the pin ")
+                                                             : QStringLiteral("the pin |a pin|the needle "))
+                << label;
+        }
+    }
+}
+
+TEST_F(EngineCells, SharedStringTablesThatAreNotWellFormedAreRefused)
+{
+    const std::string head = "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">";
+    for (const std::string entries :
+         {"<si><t>a</si></t>", "<si><t>a</t>", "<si><t a=\"1>a</t></si>", "<si><t>a</t></si></x>",
+          "<si><!DOCTYPE x><t>a</t></si>", "<si><t>a</t><</si>"}) {
+        auto wb = open({{"S", "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"}});
+        ASSERT_TRUE(wb);
+        wb->close();
+        std::map<std::string, std::string> e = readEntries(m_path);
+        e["xl/sharedStrings.xml"] = head + entries + "</sst>";
+        ASSERT_TRUE(writeZip(m_path, e));
+        const QString reason = changeAndSave(m_path, [](Workbook&) { return true; });
+        EXPECT_TRUE(reason.contains(QLatin1String("damaged"))) << entries << ": " << reason.toStdString();
+    }
+    // A table with no entries at all takes the first one.
+    auto wb = open({{"S", ""}});
+    ASSERT_TRUE(wb);
+    wb->close();
+    std::map<std::string, std::string> e = readEntries(m_path);
+    e["xl/sharedStrings.xml"] = head.substr(0, head.size() - 1) + " count=\"0\" uniqueCount=\"0\"/>";
+    ASSERT_TRUE(writeZip(m_path, e));
+    EXPECT_EQ(
+        changeAndSave(m_path,
+                      [](Workbook& book) { return book.sheet(1)->setValue(at("B2"), QStringLiteral("x")); }),
+        QString());
+    EXPECT_NE(readEntry(m_path, "xl/sharedStrings.xml")
+                  .find("count=\"1\" uniqueCount=\"1\"><si><t>x</t></si></sst>"),
+              std::string::npos)
+        << readEntry(m_path, "xl/sharedStrings.xml");
+}
+
 TEST_F(EngineCells, SheetDataInUnusualShapes)
 {
     // Rows and cells without references, a self-closing row, a comment, a row extension, and
