@@ -3,8 +3,8 @@
 #include "deferredlines.h"
 #include "nativeworkbook.h"
 #include "package.h"
-#include "text/searchpattern.h"
 #include "sharedstrings.h"
+#include "text/searchpattern.h"
 #include "worksheet.h"
 
 #include <algorithm>
@@ -123,10 +123,11 @@ std::optional<CellAddress> NativeSheet::find(const RangeAddress& in, const FindQ
     const bool numbers = !formulas || pattern.mayMatchNumberText();
     const std::vector<bool>* strings = formulas ? storedMatches(query.what, pattern) : nullptr;
     const bool stored = formulas && pattern.needsStoredText();
-    const bool bytes = stored && ws->cellBytesMayHold(pattern);
+    static const std::vector<std::size_t> kNowhere;
+    const std::vector<std::size_t>& places = stored ? ws->bytePlaces(pattern) : kNowhere;
     const auto matches = [&](const GridCell& c, int row) {
         // A find text that needs stored text matches no number: the first test covers both.
-        if (stored ? !ws->mayMatch(c, row, pattern, strings, bytes)
+        if (stored ? !ws->mayMatch(c, row, pattern, strings, places)
                    : !numbers && ws->isNumberConstant(c, row))
             return false;
         const QString text = query.lookIn == LookIn::Values ? ws->displayText(c) : ws->formulaBarText(c, row);
@@ -229,12 +230,13 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
     const bool numbers = pattern.mayMatchNumberText();
     const std::vector<bool>* matching = storedMatches(what, pattern);
     const bool stored = pattern.needsStoredText();
-    const bool bytes = stored && ws->cellBytesMayHold(pattern);
+    static const std::vector<std::size_t> kNowhere;
+    const std::vector<std::size_t>& places = stored ? ws->bytePlaces(pattern) : kNowhere;
     const auto& rows = ws->grid().rows();
     for (auto it = ws->grid().rowAtOrAfter(in.firstRow); it != rows.end() && it->row <= in.lastRow; ++it) {
         for (const GridCell& c : it->cells) {
             if (c.column < in.firstColumn || c.column > in.lastColumn ||
-                (stored ? !ws->mayMatch(c, it->row, pattern, matching, bytes)
+                (stored ? !ws->mayMatch(c, it->row, pattern, matching, places)
                         : !numbers && ws->isNumberConstant(c, it->row)))
                 continue;
             const QString text = ws->formulaBarText(c, it->row);

@@ -39,6 +39,8 @@ size_t closeTagEnd(std::string_view s, size_t pos, std::string_view qname, size_
 // Skips whitespace, comments and processing instructions.
 size_t skipMisc(std::string_view s, size_t pos)
 {
+    if (pos + 1 < s.size() && s[pos] == '<' && s[pos + 1] != '!' && s[pos + 1] != '?')
+        return pos;
     for (;;) {
         while (pos < s.size() && isSpace(s[pos]))
             ++pos;
@@ -56,6 +58,40 @@ size_t skipMisc(std::string_view s, size_t pos)
             return pos;
         }
     }
+}
+
+// The end of a cell's element, from the end of its start tag: after its close tag, npos when it
+// has none. `formulaAt` takes where a formula element inside it starts, npos when none does.
+size_t cellEnd(std::string_view s, size_t from, std::string_view close, std::string_view fName,
+               size_t& formulaAt)
+{
+    formulaAt = std::string_view::npos;
+    for (size_t at = s.find('<', from); at != std::string_view::npos; at = s.find('<', at + 1)) {
+        if (s.compare(at, close.size(), close) == 0) {
+            size_t i = at + close.size();
+            while (i < s.size() && isSpace(s[i]))
+                ++i;
+            if (i < s.size() && s[i] == '>')
+                return i + 1;
+        } else if (formulaAt == std::string_view::npos && startsElement(s, at, fName)) {
+            formulaAt = at;
+        }
+    }
+    return std::string_view::npos;
+}
+
+// A cell's r attribute, read at once where it comes first, as writers put it.
+bool referenceOf(std::string_view tag, size_t nameSize, std::string_view& ref)
+{
+    const size_t at = nameSize + 1;
+    if (tag.compare(at, 4, " r=\"") == 0) {
+        const size_t end = tag.find('"', at + 4);
+        if (end != std::string_view::npos) {
+            ref = tag.substr(at + 4, end - at - 4);
+            return true;
+        }
+    }
+    return attributeValue(tag, "r", ref);
 }
 
 bool parseRowNumber(std::string_view text, int& row)
@@ -183,6 +219,7 @@ bool Worksheet::scanSheetData()
 {
     const std::string_view s = m_content;
     const std::string fName = m_prefix + "f";
+    const std::string cellClose = "</" + m_cellName;
     size_t pos = 0;
     int rowNumber = 0;
     bool first = true;
@@ -249,12 +286,12 @@ bool Worksheet::scanSheetData()
                     return false;
                 continue;
             }
-            size_t ce = cte, ignored = 0;
-            if (!cellClosed && (ce = closeTagEnd(s, cte, m_cellName, ignored)) == std::string_view::npos)
+            size_t ce = cte, formulaAt = std::string_view::npos;
+            if (!cellClosed && (ce = cellEnd(s, cte, cellClose, fName, formulaAt)) == std::string_view::npos)
                 return false;
             int cr = rowNumber, cc = column + 1;
             std::string_view ref;
-            if (attributeValue(s.substr(p, cte - p), "r", ref) &&
+            if (referenceOf(s.substr(p, cte - p), m_cellName.size(), ref) &&
                 (!parseCellReference(ref, cr, cc) || cr != rowNumber)) {
                 m_error = QStringLiteral("damaged: %1 has a cell with the reference \"%2\" in row %3")
                               .arg(QString::fromStdString(partName()),
@@ -277,12 +314,12 @@ bool Worksheet::scanSheetData()
                 m_used.firstColumn = std::min(m_used.firstColumn, cc);
                 m_used.lastColumn = std::max(m_used.lastColumn, cc);
             }
-            // Formula cells are read now for their shared and array groups.
-            for (size_t f = s.find('<', cte); f < ce; f = s.find('<', f + 1)) {
-                if (startsElement(s, f, fName)) {
+            // Formula cells of shared and array groups are read now for their groups.
+            if (formulaAt != std::string_view::npos) {
+                const std::string_view formula = s.substr(formulaAt, ce - formulaAt);
+                if (formula.find("shared") != std::string_view::npos ||
+                    formula.find("array") != std::string_view::npos)
                     noteFormula(parseCell(cell), cr, cc);
-                    break;
-                }
             }
             p = ce;
         }

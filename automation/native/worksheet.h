@@ -67,12 +67,13 @@ public:
     // False only when the cell's formula-bar text cannot match `pattern` (one that needs stored
     // text): its bytes do not hold the stored piece, it is no shared string among `strings` (the
     // matching ones by index; null: any may match), and its text is not made from another cell's
-    // (a shared formula moved, a member of an array formula).
-    // `bytes` false says that no cell's bytes hold the piece (see cellBytesMayHold).
+    // (a shared formula moved, a member of an array formula). `places` are bytePlaces().
     bool mayMatch(const GridCell& cell, int row, const SearchPattern& pattern,
-                  const std::vector<bool>* strings, bool bytes = true) const;
-    // Whether the bytes of any cell, as loaded or as edited, may hold `pattern` (SearchPattern::mayBeIn).
-    bool cellBytesMayHold(const SearchPattern& pattern) const;
+                  const std::vector<bool>* strings, const std::vector<std::size_t>& places) const;
+    // Where in the raw sheet data a cell as loaded may hold `pattern` (SearchPattern::placesIn):
+    // the sheet is searched once rather than cell by cell, and once for a find and the replace
+    // after it. Edited cells are tested on their own.
+    const std::vector<std::size_t>& bytePlaces(const SearchPattern& pattern) const;
 
     // Stores typed content in a cell, creating it when needed. A shared formula the cell takes
     // part in is first written out in full in every member, so that no other cell changes.
@@ -134,6 +135,9 @@ private:
     RangeAddress m_used{0, 0, 0, 0};
     std::map<std::string, SharedGroup> m_shared;
     std::vector<ArrayGroup> m_arrays;
+    mutable std::string m_placesPiece; // the stored piece m_places were found for
+    mutable std::vector<std::size_t> m_places;
+    mutable bool m_placesFound = false;
 };
 
 } // namespace corvane::automation::native

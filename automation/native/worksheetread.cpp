@@ -239,18 +239,31 @@ int Worksheet::sharedStringIndex(const GridCell& cell, bool formulas) const
     return v ? std::atoi(rawText(v).c_str()) : -1;
 }
 
-bool Worksheet::cellBytesMayHold(const SearchPattern& pattern) const
+const std::vector<std::size_t>& Worksheet::bytePlaces(const SearchPattern& pattern) const
 {
-    return pattern.mayBeIn(m_content) ||
-           std::any_of(m_edits.begin(), m_edits.end(),
-                       [&](const std::string& e) { return pattern.mayBeIn(e); });
+    // The raw sheet data never changes: what was found for a piece holds as long as the part.
+    if (!m_placesFound || m_placesPiece != pattern.storedPiece()) {
+        m_places = pattern.placesIn(m_content);
+        m_placesPiece = pattern.storedPiece();
+        m_placesFound = true;
+    }
+    return m_places;
 }
 
 bool Worksheet::mayMatch(const GridCell& cell, int row, const SearchPattern& pattern,
-                         const std::vector<bool>* strings, bool bytes) const
+                         const std::vector<bool>* strings, const std::vector<std::size_t>& places) const
 {
     const std::string_view xml = cellXml(cell);
-    if ((bytes && pattern.mayBeIn(xml)) || xml.find("shared") != std::string_view::npos)
+    if (cell.edit >= 0) {
+        if (pattern.mayBeIn(xml))
+            return true;
+    } else {
+        const auto place = std::lower_bound(places.begin(), places.end(), std::size_t(cell.begin));
+        if (place != places.end() && *place < cell.end)
+            return true;
+    }
+    // Every member of a shared group was noted when the sheet was read.
+    if (!m_shared.empty() && xml.find("shared") != std::string_view::npos)
         return true;
     if (std::any_of(m_arrays.begin(), m_arrays.end(), [&](const ArrayGroup& a) {
             return a.ref.contains({row, cell.column});

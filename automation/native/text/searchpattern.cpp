@@ -62,6 +62,48 @@ bool holdsHexEscape(std::string_view bytes)
     return false;
 }
 
+// A numeric character reference (&#110; or &#x6E;) at bytes[i], appended as UTF-8: the bytes
+// it takes, 0 when there is none.
+size_t decodeNumericReference(std::string_view bytes, size_t i, std::string& out)
+{
+    if (bytes.compare(i, 2, "&#") != 0)
+        return 0;
+    const bool hex = i + 2 < bytes.size() && (bytes[i + 2] == 'x' || bytes[i + 2] == 'X');
+    size_t k = i + (hex ? 3 : 2);
+    const size_t digits = k;
+    char32_t code = 0;
+    for (; k < bytes.size(); ++k) {
+        const char c = bytes[k];
+        const int d = c >= '0' && c <= '9'          ? c - '0'
+                      : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                    : -1;
+        if (d < 0)
+            break;
+        code = code * (hex ? 16 : 10) + static_cast<char32_t>(d);
+        if (code > 0x10FFFF)
+            return 0;
+    }
+    if (k == digits || k >= bytes.size() || bytes[k] != ';' || code == 0 || code > 0x10FFFF)
+        return 0;
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+    return k + 1 - i;
+}
+
 } // namespace
 
 SearchPattern::SearchPattern(const QString& what, bool wholeCell) : m_whole(wholeCell)
@@ -160,19 +202,81 @@ bool SearchPattern::mayBeIn(std::string_view bytes) const
     if (bytes.size() >= 2 &&
         (bytes[0] == '\xFF' || bytes[0] == '\xFE' || bytes[0] == '\0' || bytes[1] == '\0'))
         return true;
+    if (nextPiece(bytes, 0) != std::string_view::npos || holdsHexEscape(bytes))
+        return true;
+    // Some writers store every character outside ASCII as a numeric reference: the piece is
+    // looked for again with those decoded, as decoding the text would give them.
+    return bytes.find("&#") != std::string_view::npos && decodedMayHold(bytes);
+}
+
+std::vector<std::size_t> SearchPattern::placesIn(std::string_view bytes) const
+{
+    std::vector<std::size_t> out;
+    for (size_t at = nextPiece(bytes, 0); at != std::string_view::npos; at = nextPiece(bytes, at + 1))
+        out.push_back(at);
+    for (size_t at = bytes.find("_x"); at != std::string_view::npos; at = bytes.find("_x", at + 1)) {
+        if (holdsHexEscape(bytes.substr(at, 7)))
+            out.push_back(at);
+    }
+    // A piece made partly of references lies in one run of character data (no character it
+    // holds is "<" or ">"), and one of them stands for a character of the piece or for ASCII
+    // (an escape may be written with references). Other runs were searched as they are.
+    for (size_t amp = bytes.find("&#"); amp != std::string_view::npos;) {
+        size_t end = amp;
+        while (end < bytes.size() && bytes[end] != '<' && bytes[end] != '>')
+            ++end;
+        bool relevant = false;
+        std::string character;
+        for (size_t ref = amp; ref < end && !relevant; ref = bytes.find("&#", ref + 1)) {
+            character.clear();
+            if (decodeNumericReference(bytes, ref, character))
+                relevant = character.size() == 1 || m_piece.find(character) != std::string::npos;
+        }
+        if (relevant) {
+            size_t begin = amp;
+            while (begin > 0 && bytes[begin - 1] != '<' && bytes[begin - 1] != '>')
+                --begin;
+            if (decodedMayHold(bytes.substr(begin, end - begin)))
+                out.push_back(amp);
+        }
+        amp = end >= bytes.size() ? std::string_view::npos : bytes.find("&#", end);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+bool SearchPattern::decodedMayHold(std::string_view bytes) const
+{
+    thread_local std::string decoded;
+    decoded.clear();
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t amp = std::min(bytes.find('&', i), bytes.size());
+        decoded.append(bytes.data() + i, amp - i);
+        if (amp == bytes.size())
+            break;
+        const size_t used = decodeNumericReference(bytes, amp, decoded);
+        if (!used)
+            decoded += '&';
+        i = amp + std::max<size_t>(used, 1);
+    }
+    return nextPiece(decoded, 0) != std::string_view::npos || holdsHexEscape(decoded);
+}
+
+size_t SearchPattern::nextPiece(std::string_view bytes, size_t from) const
+{
     // Horspool's search, ASCII letters folded: the parts searched can be large.
     const auto fold = [](unsigned char ch) { return ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch; };
     const size_t n = m_piece.size();
-    for (size_t at = 0; at + n <= bytes.size();) {
+    for (size_t at = from; at + n <= bytes.size();) {
         size_t i = n;
         while (i > 0 && fold(static_cast<unsigned char>(bytes[at + i - 1])) ==
                             static_cast<unsigned char>(m_piece[i - 1]))
             --i;
         if (i == 0)
-            return true;
+            return at;
         at += m_skip[static_cast<unsigned char>(bytes[at + n - 1])];
     }
-    return bytes.find("&#") != std::string_view::npos || holdsHexEscape(bytes);
+    return std::string_view::npos;
 }
 
 bool SearchPattern::matches(const QString& text) const

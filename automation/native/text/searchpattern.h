@@ -39,11 +39,20 @@ public:
     // hold something that decodes to other characters than it is written with (character
     // references, _xHHHH_ escapes, UTF-16). True when there is no stored piece.
     bool mayBeIn(std::string_view bytes) const;
+    // Offsets in `bytes` (markup with character data) around which a matching text may be
+    // stored, ascending: where the stored piece starts, where an _xHHHH_ escape starts, and the
+    // first reference of each run of character data whose references decode to the piece. Every
+    // offset lies inside the text that may match. Needs a stored piece.
+    std::vector<std::size_t> placesIn(std::string_view bytes) const;
     // Whether a cell can match only through text it stores (in its own bytes or as a shared
     // string): there is a stored piece, and no number or boolean as shown (TRUE, FALSE) can match.
     bool needsStoredText() const { return m_needsStored; }
 
 private:
+    // Where the stored piece next occurs at or after `from`, npos when it does not.
+    std::size_t nextPiece(std::string_view bytes, std::size_t from) const;
+    bool decodedMayHold(std::string_view bytes) const;
+
     bool m_empty = false;
     bool m_whole = false;
     bool m_literal = false; // no wildcard: plain case-insensitive comparison

@@ -167,6 +167,10 @@ TEST_F(EngineCells, TextsNotStoredAsSearchedAreStillFound)
     const std::vector<Case> cases = {
         {"needle", text("&#110;ee&#x64;le"), {}, "B1"},
         {"needle", text("_x006E_eedle"), {}, "B1"},
+        {"needle", text("&#95;x006E_eedle"), {}, "B1"},
+        {"\xE8\xAE\xA2\xE5\x8D\x95", text("&#35746;&#21333;1"), {}, "B1"},
+        {"\xE8\xAE\xA2\xE5\x8D\x95", "<c r=\"B1\" t=\"s\"><v>0</v></c>", {"<t>x&#35746;&#x5355;</t>"}, "B1"},
+        {"needle", text("&#35746;needl&#21333;e"), {}, ""},
         {"needle", text("NeEdLe"), {}, "B1"},
         {"kk", text("\xE2\x84\xAA\xE2\x84\xAA"), {}, "B1"}, // Kelvin signs
         {"nest", text("ne\xC5\xBFt"), {}, "B1"},            // long s
