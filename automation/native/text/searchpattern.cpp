@@ -5,6 +5,10 @@
 #include <iterator>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace corvane::automation::native {
 
 namespace {
@@ -264,15 +268,41 @@ bool SearchPattern::decodedMayHold(std::string_view bytes) const
 
 size_t SearchPattern::nextPiece(std::string_view bytes, size_t from) const
 {
-    // Horspool's search, ASCII letters folded: the parts searched can be large.
     const auto fold = [](unsigned char ch) { return ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch; };
     const size_t n = m_piece.size();
-    for (size_t at = from; at + n <= bytes.size();) {
-        size_t i = n;
-        while (i > 0 && fold(static_cast<unsigned char>(bytes[at + i - 1])) ==
-                            static_cast<unsigned char>(m_piece[i - 1]))
-            --i;
-        if (i == 0)
+    const auto pieceAt = [&](size_t at) {
+        for (size_t i = 0; i < n; ++i) {
+            if (fold(static_cast<unsigned char>(bytes[at + i])) != static_cast<unsigned char>(m_piece[i]))
+                return false;
+        }
+        return true;
+    };
+    size_t at = from;
+#if defined(__SSE2__)
+    // Sixteen places at a time: where the first and the last byte of the piece both fit, with
+    // the letter-case bit set on both sides (a superset of the places where it may start).
+    if (n > 0) {
+        const __m128i caseBit = _mm_set1_epi8(0x20);
+        const __m128i first = _mm_set1_epi8(static_cast<char>(m_piece.front() | 0x20));
+        const __m128i last = _mm_set1_epi8(static_cast<char>(m_piece.back() | 0x20));
+        for (; at + n - 1 + 16 <= bytes.size(); at += 16) {
+            const auto* p = reinterpret_cast<const __m128i*>(bytes.data() + at);
+            const __m128i a = _mm_or_si128(_mm_loadu_si128(p), caseBit);
+            const __m128i b = _mm_or_si128(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + at + n - 1)), caseBit);
+            auto mask = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+            for (; mask; mask &= mask - 1) {
+                const size_t candidate = at + static_cast<size_t>(__builtin_ctz(mask));
+                if (pieceAt(candidate))
+                    return candidate;
+            }
+        }
+    }
+#endif
+    // Horspool's search, ASCII letters folded.
+    while (at + n <= bytes.size()) {
+        if (pieceAt(at))
             return at;
         at += m_skip[static_cast<unsigned char>(bytes[at + n - 1])];
     }

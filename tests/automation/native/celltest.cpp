@@ -63,6 +63,25 @@ TEST(CellText, TypedInput)
     EXPECT_FALSE(parseTypedInput(QStringLiteral("='Sheet 1!A1"), in));
 }
 
+TEST(SearchPattern, StoredPieceIsFoundAtEveryOffsetOfALongText)
+{
+    // Long texts are searched many bytes at a time; every place must still be found once, in
+    // either letter case, and look-alikes that differ only in the case bit must not be.
+    const SearchPattern needle(QStringLiteral("NeEdle"), false);
+    const SearchPattern dash(QStringLiteral("-ab-"), false);
+    for (size_t at = 0; at < 40; ++at) {
+        for (const std::string stored : {"needle", "NEEDLE", "nEeDlE"}) {
+            std::string bytes = std::string(at, 'e') + stored + std::string(40 - at, 'n') + stored;
+            EXPECT_EQ(needle.placesIn(bytes), (std::vector<std::size_t>{at, 46})) << at << stored;
+            bytes[at + 3] = 'D' ^ 0x20 ^ 0x01;
+            EXPECT_EQ(needle.placesIn(bytes), std::vector<std::size_t>{46}) << at << stored;
+        }
+        const std::string lookAlike = std::string(at, 'x') + "\rab\r" + std::string(40, 'x');
+        EXPECT_FALSE(dash.mayBeIn(lookAlike)) << at;
+        EXPECT_TRUE(dash.mayBeIn(std::string(at, 'x') + "-AB-" + std::string(40, 'x'))) << at;
+    }
+}
+
 TEST(SearchPattern, WildcardsReplaceWholeRuns)
 {
     EXPECT_EQ(
