@@ -2,7 +2,8 @@
 """Makes a workbook for the row and column walks: on sheet "Data" most lines hold the text
 "drop" (the rest "keep"), and formulas, merges, validations, conditional formats, notes,
 hyperlinks, page breaks, a filter, a chart, defined names and a second sheet refer across those lines,
-so that every deletion moves and rewrites references.
+so that every deletion or insertion moves and rewrites references; some lines have formats (fills,
+heights or widths) that inserted lines take from their neighbours.
 
 usage: gen_walk_workbook.py OUT.xlsx LINES [SEED] [--columns]
   LINES  how many data lines (rows, or columns with --columns)
@@ -68,6 +69,13 @@ def main():
             ws._hyperlinks.append(Hyperlink(ref=at(line, 1), location=f"Data!{at(line + 5, 3)}"))
         if line % 97 == 0:
             (ws.col_breaks if columns else ws.row_breaks).append(Break(id=line))
+        if line % 5 == 0:
+            cell(ws, line, 3).fill = PatternFill("solid", "DDEEFF")
+        if line % 11 == 0:
+            if columns:
+                ws.column_dimensions[get_column_letter(line)].width = 14
+            else:
+                ws.row_dimensions[line].height = 21
 
     whole = f"{at(2, 3)}:{at(last, 3)}"
     dv = DataValidation(type="whole", operator="between", formula1="0", formula2=f"{at(2, 3, True)}*1000")

@@ -1,14 +1,15 @@
-// Deletes the row (or column) of every cell on every sheet that shows a text, through the row
-// and column walk on the engine, and saves to a copy. With --one-by-one each deletion rewrites
-// the package at once, the way every deletion was made before deletions could wait; the two
-// runs save the same workbook.
+// Deletes (with --insert, inserts) the row or column of every cell on every sheet that shows a
+// text (with --in-formulas, whose formula holds it), through the row and column walk on the
+// engine, and saves to a copy. With --one-by-one each edit rewrites the package at once, the way
+// every edit was made before edits could wait; the two runs save the same workbook.
 //
-// usage: corvane-walkbench IN.xlsx OUT.xlsx TEXT [rows|columns] [--one-by-one]
-// Prints "deletions seconds" (open to saved).
+// usage: corvane-walkbench IN.xlsx OUT.xlsx TEXT [rows|columns] [--insert] [--below-or-right]
+//                          [--in-formulas] [--range A1:C7] [--one-by-one]
+// Prints "edits seconds" (open to saved).
 #include "automation/native/nativeworkbook.h"
+#include "automation/sheet.h"
 #include "operations/rowcolumn.h"
 #include "run/runsink.h"
-#include "automation/sheet.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -42,9 +43,18 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     const bool oneByOne = args.removeAll(QStringLiteral("--one-by-one")) > 0;
+    const bool insert = args.removeAll(QStringLiteral("--insert")) > 0;
+    const bool belowOrRight = args.removeAll(QStringLiteral("--below-or-right")) > 0;
+    const bool inFormulas = args.removeAll(QStringLiteral("--in-formulas")) > 0;
+    QString range;
+    const int rangeAt = args.indexOf(QStringLiteral("--range"));
+    if (rangeAt >= 0 && rangeAt + 1 < args.size()) {
+        range = args[rangeAt + 1];
+        args.erase(args.begin() + rangeAt, args.begin() + rangeAt + 2);
+    }
     if (args.size() < 3) {
-        std::fprintf(stderr,
-                     "usage: corvane-walkbench IN.xlsx OUT.xlsx TEXT [rows|columns] [--one-by-one]\n");
+        std::fprintf(stderr, "usage: corvane-walkbench IN.xlsx OUT.xlsx TEXT [rows|columns] [--insert] "
+                             "[--below-or-right] [--in-formulas] [--range A1:C7] [--one-by-one]\n");
         return 2;
     }
     const bool columns = args.size() > 3 && args[3] == QLatin1String("columns");
@@ -56,14 +66,19 @@ int main(int argc, char** argv)
 
     const auto started = std::chrono::steady_clock::now();
     native::NativeWorkbook book;
-    book.keepDeletionsAside(!oneByOne);
+    book.keepLineEditsAside(!oneByOne);
     if (!book.open(args[1])) {
         std::fprintf(stderr, "%s\n", qPrintable(book.lastError()));
         return 1;
     }
     RowColumnOptions options;
-    options.mode = columns ? RowColumnMode::DeleteColumn : RowColumnMode::DeleteRow;
+    options.mode = insert ? (columns ? RowColumnMode::AddColumn : RowColumnMode::AddRow)
+                          : (columns ? RowColumnMode::DeleteColumn : RowColumnMode::DeleteRow);
+    options.insertDownOrRight = belowOrRight;
     options.locating.findText = args[2];
+    options.locating.findInFormula = inFormulas;
+    options.locating.findRangeOn = !range.isEmpty();
+    options.locating.findRange = range;
     RowColumnOperation op(options);
     QuietSink sink;
     op.takeUpWorkbook(args[1]);

@@ -96,12 +96,21 @@ std::optional<CellAddress> NativeSheet::cell(int row, int column)
 std::optional<CellAddress> NativeSheet::find(const RangeAddress& in, const FindQuery& query,
                                              std::optional<CellAddress> after)
 {
-    // A search in values between deletions kept aside answers from the cells as they were: no
-    // text a cell shows changes when lines are deleted. Formula texts do, so a search in them
-    // takes the deletions first.
-    const bool deferred = m_deferred && m_worksheet && query.lookIn == LookIn::Values;
-    m_lastFindInFormulas = query.lookIn == LookIn::Formulas;
-    Worksheet* ws = deferred ? m_worksheet : worksheet();
+    // Between line edits kept aside, the sheet as it was answers where it can.
+    if (m_deferred && m_worksheet) {
+        const CellAddress start = after.value_or(in.topLeft());
+        if (!in.contains(start)) {
+            m_lastError = QStringLiteral("the start cell lies outside the searched range");
+            return std::nullopt;
+        }
+        bool answered = false;
+        const std::optional<CellAddress> found = findBeforeEdits(in, query, start, answered);
+        if (answered)
+            return found;
+    } else {
+        m_searchesNeedEdits = query.lookIn == LookIn::Formulas && searchKey(query) == m_keyNeedingEdits;
+    }
+    Worksheet* ws = worksheet();
     if (!ws)
         return std::nullopt;
     const CellAddress start = after.value_or(in.topLeft());
@@ -112,12 +121,6 @@ std::optional<CellAddress> NativeSheet::find(const RangeAddress& in, const FindQ
     const SearchPattern pattern(query.what, query.lookAt == LookAt::Whole);
     if (pattern.isEmpty())
         return std::nullopt;
-    if (deferred) {
-        const QString key =
-            (query.lookAt == LookAt::Whole ? QLatin1Char('w') : QLatin1Char('p')) + query.what;
-        return m_deferred->find(ws->grid(), in, start, key,
-                                [&](const GridCell& c) { return pattern.matches(ws->displayText(c)); });
-    }
     // Cells whose text cannot match are not turned into text.
     const bool formulas = query.lookIn == LookIn::Formulas;
     const bool numbers = !formulas || pattern.mayMatchNumberText();

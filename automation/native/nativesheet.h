@@ -69,19 +69,26 @@ public:
     // Lets go of the parsed worksheet when it holds no changes: saving copies its entry as it
     // is, and a large sheet's text and index need not sit beside what saving writes.
     void releaseUnchanged();
-    // Takes the deletions kept aside out of the package (rowcolumnedit.cpp). False with
+    // Puts the line edits kept aside into the package (nativesheetlines.cpp). False with
     // lastError() when that failed; they are dropped then.
-    bool settleDeletions();
+    bool settleLines();
 
 private:
     // The row and column edits, with everything in the package that points into the sheet
     // (rowcolumnedit.cpp).
     bool editLines(const formula::SheetEdit& edit);
-    // One row or column deleted: kept aside when the sheet allows it (see DeferredLines).
-    bool deleteLine(formula::SheetEdit::Axis axis, int index);
-    // Whether deleting lines along `axis` can never be refused by anything on the sheet or in
-    // the workbook, whatever lines go, so that deletions can wait.
-    bool deletionsCanWait(formula::SheetEdit::Axis axis);
+    // One row or column deleted or inserted: kept aside when the sheet allows it (see
+    // DeferredLines).
+    bool editLine(formula::SheetEdit::Axis axis, int index, bool insert);
+    // Whether deleting (inserting) lines along `axis` can never be refused by anything on the
+    // sheet or in the workbook, whatever lines they are, so that the edits can wait.
+    bool linesCanWait(formula::SheetEdit::Axis axis, bool insert);
+    // A search answered from the sheet as it was, with the line edits kept aside; nothing, with
+    // `answered` false, when it cannot be answered that way (nativesheetlines.cpp).
+    std::optional<CellAddress> findBeforeEdits(const RangeAddress& in, const FindQuery& query,
+                                               const CellAddress& start, bool& answered);
+    // What a search compares with and how, as one text.
+    static QString searchKey(const FindQuery& query);
 
     // Which shared strings match, by index, when only stored text can match (else null).
     const std::vector<bool>* storedMatches(const QString& what, const SearchPattern& pattern);
@@ -105,9 +112,17 @@ private:
     int m_edgeColumn = 0;
     int m_edgeRow = 0;
     std::unique_ptr<DeferredLines> m_deferred;
-    // The axis along which a deletion last went through in full: the parts it reads are sound.
-    std::optional<formula::SheetEdit::Axis> m_deletedAlong;
-    bool m_lastFindInFormulas = false;
+    // The last line edit that went through in full: the parts it reads are sound for its kind.
+    struct EditedAlong
+    {
+        formula::SheetEdit::Axis axis;
+        bool insert;
+    };
+    std::optional<EditedAlong> m_editedAlong;
+    // The last search could not be answered from the sheet as it was; a later search for
+    // m_keyNeedingEdits (see searchKey) is taken not to be answerable either.
+    bool m_searchesNeedEdits = false;
+    QString m_keyNeedingEdits;
 };
 
 } // namespace corvane::automation::native

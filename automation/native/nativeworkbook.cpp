@@ -45,7 +45,7 @@ bool NativeWorkbook::open(const QString& path)
         return false;
     };
     m_deferring = nullptr;
-    m_lostDeletions.clear();
+    m_lostLineEdits.clear();
     if (!m_package.open(path))
         return fail(m_package.error());
     if (!m_package.contains("[Content_Types].xml"))
@@ -232,11 +232,11 @@ void NativeWorkbook::contentsChanged()
 bool NativeWorkbook::settle()
 {
     NativeSheet* sheet = std::exchange(m_deferring, nullptr);
-    if (!sheet || sheet->settleDeletions())
+    if (!sheet || sheet->settleLines())
         return true;
-    m_lostDeletions =
-        QStringLiteral("the deleted rows or columns could not be taken out: %1").arg(sheet->lastError());
-    noteDamage(m_lostDeletions);
+    m_lostLineEdits = QStringLiteral("the rows or columns deleted or inserted could not be written: %1")
+                          .arg(sheet->lastError());
+    noteDamage(m_lostLineEdits);
     return false;
 }
 
@@ -255,8 +255,8 @@ bool NativeWorkbook::save()
         m_lastError = QStringLiteral("not saved: the workbook is closed");
         return false;
     }
-    if (!settle() || !m_lostDeletions.isEmpty()) {
-        m_lastError = QStringLiteral("not saved: %1").arg(m_lostDeletions);
+    if (!settle() || !m_lostLineEdits.isEmpty()) {
+        m_lastError = QStringLiteral("not saved: %1").arg(m_lostLineEdits);
         return false;
     }
     if (m_package.hasChanges()) {

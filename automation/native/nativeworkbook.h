@@ -76,15 +76,20 @@ public:
     // A shared string was given another text in place: answers about matching are stale.
     void sharedStringEdited() { m_sharedStringMatches.clear(); }
 
-    // Whether row and column deletions may be kept aside at all (they are unless told otherwise);
-    // without it every deletion rewrites the package at once, as a yardstick for the other way.
-    void keepDeletionsAside(bool allowed) { m_deferAllowed = allowed; }
-    bool deletionsMayWait() const { return m_deferAllowed; }
-    // `sheet` keeps row or column deletions aside; one sheet at a time.
+    // Whether row and column deletions and insertions may be kept aside at all (they are unless
+    // told otherwise); without it every one rewrites the package at once, as a yardstick for the
+    // other way.
+    void keepLineEditsAside(bool allowed) { m_deferAllowed = allowed; }
+    bool lineEditsMayWait() const { return m_deferAllowed; }
+    // `sheet` keeps row or column edits aside; one sheet at a time.
     void deferring(NativeSheet* sheet) { m_deferring = sheet; }
-    // Puts deletions kept aside into the package. False when that failed: the workbook is then
-    // not saved, since the run has counted deletions that did not happen.
+    // Puts line edits kept aside into the package. False when that failed: the workbook is then
+    // not saved, since the run has counted edits that did not happen.
     bool settle();
+    // How many row or column edits went into the package since the workbook was opened (edits
+    // made together count once).
+    int lineEditsWritten() const { return m_lineEditsWritten; }
+    void lineEditWritten() { ++m_lineEditsWritten; }
     // Whether the workbook has pivot caches (a pivot table anywhere).
     bool hasPivotCaches() const;
 
@@ -107,7 +112,8 @@ private:
     QString m_damage;
     NativeSheet* m_deferring = nullptr;
     bool m_deferAllowed = true;
-    QString m_lostDeletions;
+    int m_lineEditsWritten = 0;
+    QString m_lostLineEdits;
 };
 
 } // namespace corvane::automation::native

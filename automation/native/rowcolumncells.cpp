@@ -11,8 +11,10 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 
 namespace corvane::automation::native {
 
@@ -197,7 +199,7 @@ void RowColumnEdit::moveCells(WorksheetWork& work)
     }
     for (pugi::xml_node row : dropRows)
         work.sheetData.remove_child(row);
-    if (m_edit.insert && m_edit.first > 1)
+    if (m_edit.insert && (m_edit.lines || m_edit.first > 1))
         copyFormats(work, newRow);
 }
 
@@ -205,28 +207,48 @@ void RowColumnEdit::copyFormats(WorksheetWork& work, const std::map<pugi::xml_no
 {
     // The application's insertion takes the formats of the row above (column to the left):
     // the new cells get their styles, the new row its height and style, the new column its width.
+    // New lines made together are made as one after another from the top: one right after
+    // another takes the formats the earlier one took.
+    std::vector<int> made; // where the new lines end up, ascending; the first line has none before it
+    if (m_edit.lines) {
+        for (std::size_t k = 0; k < m_edit.lines->size(); ++k) {
+            const int line = (*m_edit.lines)[k] + static_cast<int>(k);
+            if (line > 1)
+                made.push_back(line);
+        }
+    } else {
+        made.push_back(m_edit.first);
+    }
+    const auto isMade = [&made](int line) { return std::binary_search(made.begin(), made.end(), line); };
     const bool rows = m_edit.axis == SheetEdit::Axis::Rows;
-    const int source = m_edit.first - 1;
     const auto styledCell = [](pugi::xml_node after, const std::string& ref, const char* style) {
         pugi::xml_node c = after.parent().insert_child_after(pugi::node_element, after);
         c.set_name(after.name());
         c.append_attribute("r").set_value(ref.c_str());
         c.append_attribute("s").set_value(style);
+        return c;
     };
     const auto styled = [](pugi::xml_node cell) {
         const char* s = cell.attribute("s").value();
         return *s && std::strcmp(s, "0") != 0;
     };
     if (rows) {
+        std::unordered_map<int, pugi::xml_node> byNumber; // the first row of each number
         for (pugi::xml_node row = work.sheetData.first_child(); row; row = row.next_sibling()) {
             const auto it = rowNumbers.find(row.internal_object());
-            if (it == rowNumbers.end() || it->second != source)
+            if (it != rowNumbers.end())
+                byNumber.emplace(it->second, row);
+        }
+        for (const int line : made) {
+            const auto source = byNumber.find(line - 1);
+            if (source == byNumber.end())
                 continue;
+            const pugi::xml_node row = source->second;
             pugi::xml_node copy = work.sheetData.insert_child_after(pugi::node_element, row);
             copy.set_name(row.name());
             for (pugi::xml_attribute a = row.first_attribute(); a; a = a.next_attribute())
                 copy.append_attribute(a.name()).set_value(a.value());
-            copy.attribute("r").set_value(m_edit.first);
+            copy.attribute("r").set_value(line);
             for (pugi::xml_node c : childElements(row, "c")) {
                 if (!styled(c))
                     continue;
@@ -237,34 +259,42 @@ void RowColumnEdit::copyFormats(WorksheetWork& work, const std::map<pugi::xml_no
                 pugi::xml_node n = last ? copy.insert_child_after(pugi::node_element, last)
                                         : copy.append_child(pugi::node_element);
                 n.set_name(c.name());
-                n.append_attribute("r").set_value(cellReference(m_edit.first, column).c_str());
+                n.append_attribute("r").set_value(cellReference(line, column).c_str());
                 n.append_attribute("s").set_value(c.attribute("s").value());
             }
-            return;
+            byNumber.emplace(line, copy);
         }
         return;
     }
     for (const WorksheetWork::CellAt& c : work.cells) {
-        if (c.column != source || !styled(c.node))
+        const std::optional<int> column = formula::shiftIndex(c.column, m_edit);
+        if (!column || !isMade(*column + 1) || !styled(c.node))
             continue;
         const auto it = rowNumbers.find(c.node.parent().internal_object());
-        if (it != rowNumbers.end())
-            styledCell(c.node, cellReference(it->second, m_edit.first), c.node.attribute("s").value());
+        if (it == rowNumbers.end())
+            continue;
+        pugi::xml_node after = c.node;
+        for (int line = *column + 1; isMade(line); ++line)
+            after = styledCell(after, cellReference(it->second, line), c.node.attribute("s").value());
     }
     pugi::xml_node cols = firstChildElement(work.copy.root(), "cols");
-    for (pugi::xml_node col : childElements(cols, "col")) {
-        if (intAttribute(col, "max", 0) != source)
-            continue;
-        pugi::xml_node next = col.next_sibling();
-        if (next && isElement(next, "col") && intAttribute(next, "min", 0) <= m_edit.first)
-            return;
-        pugi::xml_node copy = cols.insert_child_after(pugi::node_element, col);
-        copy.set_name(col.name());
-        for (pugi::xml_attribute a = col.first_attribute(); a; a = a.next_attribute())
-            copy.append_attribute(a.name()).set_value(a.value());
-        copy.attribute("min").set_value(m_edit.first);
-        copy.attribute("max").set_value(m_edit.first);
+    if (!cols)
         return;
+    for (const int line : made) {
+        for (pugi::xml_node col : childElements(cols, "col")) {
+            if (intAttribute(col, "max", 0) != line - 1)
+                continue;
+            pugi::xml_node next = col.next_sibling();
+            if (next && isElement(next, "col") && intAttribute(next, "min", 0) <= line)
+                break;
+            pugi::xml_node copy = cols.insert_child_after(pugi::node_element, col);
+            copy.set_name(col.name());
+            for (pugi::xml_attribute a = col.first_attribute(); a; a = a.next_attribute())
+                copy.append_attribute(a.name()).set_value(a.value());
+            copy.attribute("min").set_value(line);
+            copy.attribute("max").set_value(line);
+            break;
+        }
     }
 }
 

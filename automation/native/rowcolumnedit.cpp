@@ -244,7 +244,7 @@ bool RowColumnEdit::checkEditedSheet(WorksheetWork& work)
     for (const WorksheetWork::CellAt& c : work.cells) {
         const int at = rows ? c.row : c.column;
         // As the application does: an insertion may not push cells off the sheet.
-        if (m_edit.insert && at > limit - m_edit.count)
+        if (m_edit.insert && (m_edit.lines ? !formula::shiftIndex(at, m_edit) : at > limit - m_edit.count))
             return refuse(QStringLiteral("inserting would push cells off the end of the sheet"));
         const pugi::xml_node f = firstChildElement(c.node, "f");
         if (!f)
@@ -261,7 +261,7 @@ bool RowColumnEdit::checkEditedSheet(WorksheetWork& work)
             return refuse(QStringLiteral("a data table (what-if analysis) lies in the way"));
         // Like the application: part of an array formula cannot change.
         const bool wholly = !m_edit.insert && first >= m_edit.first && last <= m_edit.last();
-        const bool cuts = m_edit.insert ? (m_edit.first > first && m_edit.first <= last)
+        const bool cuts = m_edit.insert ? m_edit.insertsInside(first, last)
                                         : (!wholly && m_edit.first <= last && m_edit.last() >= first);
         if (cuts)
             return refuse(QStringLiteral("the edit would change part of the array formula in %1")

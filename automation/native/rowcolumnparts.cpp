@@ -90,7 +90,7 @@ bool RowColumnEdit::prepareTables(WorksheetWork& work)
                 return refuse(QStringLiteral("the edit would leave table %1 without rows").arg(tableName));
         } else {
             const bool cuts = m_edit.insert
-                                  ? (m_edit.first > ref->firstColumn && m_edit.first <= ref->lastColumn)
+                                  ? m_edit.insertsInside(ref->firstColumn, ref->lastColumn)
                                   : (m_edit.first <= ref->lastColumn && m_edit.last() >= ref->firstColumn);
             if (cuts)
                 return refuse(

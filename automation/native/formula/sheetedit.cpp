@@ -16,19 +16,40 @@ SheetEdit SheetEdit::deleteLines(Axis axis, std::vector<int> deleted)
     return edit;
 }
 
+SheetEdit SheetEdit::insertLines(Axis axis, std::vector<int> before)
+{
+    SheetEdit edit = deleteLines(axis, std::move(before));
+    edit.insert = true;
+    return edit;
+}
+
 int SheetEdit::deletedBefore(int index) const
 {
+    if (insert)
+        return 0;
     if (lines)
         return static_cast<int>(std::lower_bound(lines->begin(), lines->end(), index) - lines->begin());
-    if (insert || index <= first)
+    if (index <= first)
         return 0;
     return std::min(index - first, count);
 }
 
+bool SheetEdit::insertsInside(int from, int to) const
+{
+    if (!insert)
+        return false;
+    if (!lines)
+        return first > from && first <= to;
+    const auto after = std::upper_bound(lines->begin(), lines->end(), from);
+    return after != lines->end() && *after <= to;
+}
+
 int closedIndex(int index, const SheetEdit& edit)
 {
+    // Pushed off the end, a line stays at the last one, where the first insertion that reached
+    // the end left it.
     if (edit.insert)
-        return shiftIndex(index, edit).value_or(index);
+        return shiftIndex(index, edit).value_or(edit.limit());
     return index - edit.deletedBefore(index);
 }
 
@@ -49,6 +70,20 @@ bool adjustSpan(int& first, int& last, bool isRange, const SheetEdit& edit)
     // or row: no edit along that axis changes it, not even one at its very start.
     if (edit.count <= 0 || last < edit.first || (pinned && first == 1))
         return true;
+
+    if (edit.lines && edit.insert) {
+        // Each new line goes in before the line it names: an end moves down one for each new
+        // line placed before it or at it.
+        const auto& before = *edit.lines;
+        first += static_cast<int>(std::upper_bound(before.begin(), before.end(), first) - before.begin());
+        if (first > limit)
+            return false;
+        if (!pinned)
+            last = std::min(last + static_cast<int>(std::upper_bound(before.begin(), before.end(), last) -
+                                                    before.begin()),
+                            limit);
+        return true;
+    }
 
     if (edit.lines) {
         // Each deleted line before the span moves it up one; a span keeps its lines that are

@@ -27,9 +27,11 @@ struct SheetEdit
     int first = 1; // first row/column deleted, or the one the new rows/columns go before
     int count = 0; // how many rows/columns are deleted or inserted
     bool insert = false;
-    // Deletions of lines that need not be adjacent, taken out together: ascending and distinct,
-    // `first` and `count` are its first line and its size. Taking them out together ends as
-    // taking them out one at a time, each in the numbering the earlier ones left.
+    // Lines that need not be adjacent, edited together; `first` and `count` are its first entry
+    // and its size. Deletions: the deleted lines, ascending and distinct. Insertions: for each new
+    // line, the line it goes before, ascending, repeated for several new lines in one place.
+    // Either way the lines are numbered as they were before the edit, and the edit ends as
+    // editing one line at a time, each in the numbering the earlier ones left.
     std::shared_ptr<const std::vector<int>> lines;
 
     static SheetEdit deleteRows(int first, int count = 1) { return {Axis::Rows, first, count, false, {}}; }
@@ -44,10 +46,14 @@ struct SheetEdit
     }
     // `deleted` ascending and distinct, not empty.
     static SheetEdit deleteLines(Axis axis, std::vector<int> deleted);
+    // `before` ascending, not empty: one new line before each.
+    static SheetEdit insertLines(Axis axis, std::vector<int> before);
 
     int last() const { return lines ? lines->back() : first + count - 1; }
     // How many of the deleted lines lie before `index`.
     int deletedBefore(int index) const;
+    // Whether an insertion puts new lines strictly inside [first, last] (after its first line).
+    bool insertsInside(int first, int last) const;
     // Number of rows or columns along the edited axis.
     int limit() const { return axis == Axis::Rows ? kMaxRows : kMaxColumns; }
 };

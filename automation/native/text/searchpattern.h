@@ -20,6 +20,8 @@ public:
     // An empty find text matches nothing.
     bool isEmpty() const { return m_empty; }
     bool matches(const QString& text) const;
+    // Without wildcards: the text to find, compared regardless of case (else null).
+    const QString* literal() const { return m_literal ? &m_plain : nullptr; }
     // Replaces every non-overlapping occurrence, left to right; the inserted text is not
     // searched again. Returns the text unchanged when nothing matched.
     QString replaceAll(const QString& text, const QString& replacement) const;
