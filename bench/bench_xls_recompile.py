@@ -24,8 +24,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "tools"))
 from office import Office  # noqa: E402
 
-# Results that change from one calculation to the next, or with the file's place.
-VOLATILE = re.compile(r"\b(NOW|TODAY|RAND|RANDBETWEEN)\(", re.IGNORECASE)
+# Results that change from one calculation to the next (RANDBETWEEN also as the add-in LibreOffice
+# names ...ANALYSIS.GETRANDBETWEEN), or with the file's place.
+VOLATILE = re.compile(r"(\bNOW|\bTODAY|\bRAND|RANDBETWEEN)\(", re.IGNORECASE)
 PLACE = re.compile(r"\b(CELL|INFO)\(", re.IGNORECASE)
 
 
@@ -84,7 +85,7 @@ def same(a, b):
 
 def reason(before, after):
     if VOLATILE.search(before[2]):
-        return "volatile function (NOW, TODAY, RAND)"
+        return "volatile function (NOW, TODAY, RAND, RANDBETWEEN)"
     if PLACE.search(before[2]):
         return "CELL or INFO (the file's path)"
     if "#REF!" in before[2] and before[2].count("#REF!") > after[2].count("#REF!"):
