@@ -177,6 +177,15 @@ TEST(BiffNumberFormats, CellsShowThroughTheirFormatAndDateSystem)
     const ListedCell first1904 =
         *std::find_if(madeCells.begin(), madeCells.end(), [](const ListedCell& c) { return c.date1904; });
     EXPECT_EQ(madeTexts.text(first1904), QStringLiteral("2028-03-06"));
+    // A search in values finds what the cell shows, not the serial behind it.
+    biff::BiffWorkbook book;
+    ASSERT_TRUE(book.open(made.filePath(QStringLiteral("formats.xls")), WorkKind::FindReplace));
+    Sheet* sheet = book.sheet(1);
+    const RangeAddress all = sheet->usedRange().value_or(RangeAddress{1, 1, 1, 1});
+    EXPECT_EQ(sheet->find(all, FindQuery{QStringLiteral("2024-03-05"), LookIn::Values, LookAt::Whole}),
+              (CellAddress{1, 1}));
+    EXPECT_EQ(sheet->find(all, FindQuery{QStringLiteral("45356"), LookIn::Values, LookAt::Part}),
+              std::nullopt);
 
     const QString corpus = corvane::testing::corpusDir();
     if (corpus.isEmpty())
