@@ -21,7 +21,6 @@ public:
     // The text a number shows in a cell of XF `xf`; General for an XF or format the workbook
     // lacks.
     QString shown(double value, int xf);
-    bool date1904() const { return m_date1904; }
 
 private:
     const NumberFormat* format(int xf);
