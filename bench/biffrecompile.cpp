@@ -2,12 +2,12 @@
 // decompiled, changed and compiled again, and saves them in place (bench_xls_recompile.py has
 // LibreOffice calculate them before and after). The change only lowers the letters outside
 // quotes (SUM(A1) becomes sum(a1)): names, functions and references ignore letter case, so the
-// new tokens must calculate as the old ones did.
+// new tokens must calculate as the old ones did. A formula without letters gets a leading space.
 //
 // usage: corvane-biffrecompile WORKBOOK...
 // Prints a line per workbook the engine does not serve ("FILE<TAB>-<TAB>-<TAB>-<TAB>not served<TAB>
 // reason") and one per formula cell: "FILE<TAB>sheet<TAB>row<TAB>column<TAB>outcome<TAB>detail"
-// (1-based; outcome rewritten, unchanged (no letter to lower), refused or unread), then saves.
+// (1-based; outcome rewritten, refused or unread), then saves.
 #include "automation/native/biff/biffsheet.h"
 #include "automation/native/biff/biffworkbook.h"
 
@@ -98,11 +98,10 @@ void recompile(const QString& path)
                 continue;
             }
             const QString body = before.mid(1);
-            const QString after = lowered(body);
-            if (after == body) {
-                line(file, sheet->name(), row, column, "unchanged", before);
-                continue;
-            }
+            // Without a letter to lower, a leading space (kept as a space token) changes the text.
+            QString after = lowered(body);
+            if (after == body)
+                after = QLatin1Char(' ') + body;
             // A cell heading a shared formula writes the formula's other cells out with it; a
             // refusal of any of them counts here.
             const bool any = sheet->replace(RangeAddress{row, column, row, column}, literal(body), after);
