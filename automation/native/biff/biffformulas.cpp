@@ -2,6 +2,7 @@
 
 #include "biffworkbook.h"
 #include "formulatokens.h"
+#include "tokencodes.h"
 
 namespace corvane::automation::native::biff {
 
@@ -27,10 +28,7 @@ bool characters(const QByteArray& b, int at, int count, QString* text, int* end 
     const int bytes = wide ? 2 * count : count;
     if (count < 0 || pos + bytes > b.size())
         return false;
-    if (wide)
-        *text = QString::fromUtf16(reinterpret_cast<const char16_t*>(b.constData() + pos), count);
-    else
-        *text = QString::fromLatin1(b.constData() + pos, count);
+    *text = storedCharacters(b.constData() + pos, count, wide);
     if (end)
         *end = pos + bytes;
     return true;

@@ -7,7 +7,6 @@
 #include "formulasource.h"
 
 #include "automation/native/text/celltext.h"
-#include "automation/native/text/numberformat.h"
 #include "automation/native/text/searchpattern.h"
 
 #include <cstring>
@@ -297,7 +296,7 @@ QString BiffSheet::shownText(const CellAddress& cell, const CellRef& ref)
     const CellValue v = valueOf(cell, ref);
     switch (v.kind) {
     case CellValue::Kind::Number:
-        return generalDisplayText(v.number);
+        return m_workbook.formats().shown(v.number, styleOf(cell, ref));
     case CellValue::Kind::Boolean:
         return v.boolean ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
     default:

@@ -79,6 +79,7 @@ bool BiffWorkbook::open(const QString& path, WorkKind work, FormulaTextSource* f
         } else if (r.type == rt::kXf) {
             m_xfLocked.push_back(r.data.size() < 6 || (le16(r.data, 4) & 0x0001) != 0);
         }
+        m_formats.read(r);
     }
     if (sst) {
         m_sst = std::make_unique<SharedStringTable>();

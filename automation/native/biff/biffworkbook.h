@@ -3,6 +3,7 @@
 // and the stream positions that move, and nothing else.
 #pragma once
 
+#include "biffformats.h"
 #include "compounddocument.h"
 #include "records.h"
 #include "sharedstringtable.h"
@@ -61,6 +62,7 @@ public:
     const WorkbookStream& stream() const { return m_stream; }
     SharedStringTable* strings() { return m_sst ? m_sst.get() : nullptr; }
     bool styleLocked(int xf) const;
+    BiffFormats& formats() { return m_formats; }
     FormulaTextSource* formulas() const { return m_formulas; }
     void noteChange() { m_changed = true; }
     void noteDamage(const QString& reason)
@@ -76,6 +78,7 @@ private:
     std::unique_ptr<SharedStringTable> m_sst;
     std::size_t m_extSst = 0; // index of EXTSST, 0 when none
     std::vector<bool> m_xfLocked;
+    BiffFormats m_formats;
     std::vector<std::unique_ptr<BiffSheet>> m_sheets;
     FormulaTextSource* m_formulas = nullptr;
     std::unique_ptr<RecordFormulas> m_ownFormulas;

@@ -325,9 +325,7 @@ bool Decompiler::arrayConstant()
                 const int bytes = wide ? 2 * cch : cch;
                 if (at + bytes > size)
                     return fail(QStringLiteral("array constant cut short"));
-                const QString s =
-                    wide ? QString::fromUtf16(reinterpret_cast<const char16_t*>(m_data.constData() + at), cch)
-                         : QString::fromLatin1(m_data.constData() + at, cch);
+                const QString s = storedCharacters(m_data.constData() + at, cch, wide);
                 at += bytes;
                 values << quotedString(s);
                 continue;
@@ -553,9 +551,7 @@ bool Decompiler::token()
         const int bytes = wide ? 2 * cch : cch;
         if (!need(3 + bytes))
             return false;
-        const char* chars = m_data.constData() + m_pos + 3;
-        const QString s = wide ? QString::fromUtf16(reinterpret_cast<const char16_t*>(chars), cch)
-                               : QString::fromLatin1(chars, cch);
+        const QString s = storedCharacters(m_data.constData() + m_pos + 3, cch, wide);
         m_pos += 3 + bytes;
         push(quotedString(s));
         return true;

@@ -1,4 +1,5 @@
-// The error codes of ptgErr and array constants, and their texts.
+// The error codes of ptgErr and array constants, and their texts; the characters of stored
+// strings.
 #include "tokencodes.h"
 
 namespace corvane::automation::native::biff {
@@ -33,6 +34,18 @@ std::optional<int> errorCode(const QString& text)
             return e.code;
     }
     return std::nullopt;
+}
+
+QString storedCharacters(const char* bytes, int count, bool wide)
+{
+    if (!wide)
+        return QString::fromLatin1(bytes, count);
+    // Units assembled byte by byte: a string inside tokens or records is not aligned.
+    QString text(count, Qt::Uninitialized);
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes);
+    for (int i = 0; i < count; ++i)
+        text[i] = QChar(char16_t(p[2 * i] | (p[2 * i + 1] << 8)));
+    return text;
 }
 
 } // namespace corvane::automation::native::biff

@@ -83,4 +83,8 @@ enum AttrBits : int
 QString errorText(int code);
 std::optional<int> errorCode(const QString& text);
 
+// `count` characters of a string stored as Latin-1 bytes or, `wide`, as UTF-16LE units; the
+// bytes may start at any address, odd ones included.
+QString storedCharacters(const char* bytes, int count, bool wide);
+
 } // namespace corvane::automation::native::biff

@@ -161,7 +161,10 @@ INSTANTIATE_TEST_SUITE_P(
         Reading{"1901 0000 29 0500 24 0000 00c0 1910 0000", "SUM(A1)"},
         Reading{"23 0200 0000 24 0000 00c0 1e0000 42 03 ff00", "IFERROR(A1,0)"},
         Reading{"1f 000000000000f03f 1f 00000000000020c0 03 1f 8dedb5a0f7c6b03e 03 1f 000000a2941a6d42 03",
-                "1+-8+1E-06+1000000000000"}));
+                "1+-8+1E-06+1000000000000"},
+        // Two-byte characters start at odd offsets, in a ptgStr and in an array constant.
+        Reading{"17 02 01 2d4e 8765", "\"中文\""},
+        Reading{"60 00000000000000 00 0000 02 0100 01 2d4e", "{\"中\"}", 8}));
 
 TEST(FormulaTokens, ArrayConstantsCarryTheirValuesBehindTheTokens)
 {
