@@ -27,25 +27,6 @@ QString errorText(unsigned code)
     return QStringLiteral("#N/A");
 }
 
-bool isCellRecord(std::uint16_t type)
-{
-    switch (type) {
-    case rt::kFormula:
-    case rt::kLabelSst:
-    case rt::kNumber:
-    case rt::kRk:
-    case rt::kMulRk:
-    case rt::kBoolErr:
-    case rt::kBlank:
-    case rt::kMulBlank:
-    case rt::kLabel:
-    case rt::kRString:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // The smallest body each cell record needs before its fields can be read.
 int minimumBody(std::uint16_t type)
 {
@@ -125,11 +106,18 @@ void BiffSheet::index()
             m_dimensions = i;
         if (r.type == rt::kRow && r.data.size() >= 6)
             m_rowRecords[le16(r.data, 0) + 1] = i;
+        if (r.type == rt::kIndex && r.data.size() >= 16)
+            m_index = i;
+        if (r.type == rt::kDefaultRowHeight && r.data.size() >= 4)
+            m_rowHeight = i;
+        if (r.type == rt::kColInfo && r.data.size() >= 10)
+            m_columns.push_back(i);
         if (!isCellRecord(r.type) || r.data.size() < minimumBody(r.type))
             continue;
         const int row = le16(r.data, 0) + 1;
         if (r.type == rt::kFormula)
             m_formulas = true;
+        m_firstCell.emplace(row, i);
         if (r.type == rt::kMulRk || r.type == rt::kMulBlank) {
             int first = 0, last = 0, entry = 0;
             if (!runBounds(r, &first, &last, &entry))
@@ -140,6 +128,7 @@ void BiffSheet::index()
             m_cells[{row, le16(r.data, 2) + 1}] = {i, Placed::Read};
         }
     }
+    indexBlocks();
 }
 
 QString BiffSheet::formulaRefusal()
@@ -181,6 +170,10 @@ bool BiffSheet::holdsFormulas()
 
 const Record* BiffSheet::current(const CellAddress& cell, const CellRef& ref) const
 {
+    if (ref.placed == Placed::Fresh) {
+        const auto c = m_fresh.find({cell.row, cell.column});
+        return c == m_fresh.end() ? nullptr : &c->second;
+    }
     if (ref.placed != Placed::Read) {
         const auto& from = ref.placed == Placed::Before ? m_before : m_after;
         const auto e = from.find(ref.record);

@@ -149,7 +149,7 @@ bool BiffSheet::store(const CellAddress& cell, const QString& text)
     const auto it = m_cells.find({cell.row, cell.column});
     if (it == m_cells.end() && input.kind == CellInput::Kind::Empty)
         return true;
-    const int style = it == m_cells.end() ? 15 : styleOf(cell, it->second);
+    const int style = it == m_cells.end() ? newCellStyle(cell.row, cell.column) : styleOf(cell, it->second);
     if (m_protected && m_workbook.styleLocked(style)) {
         m_lastError = QStringLiteral("the cell is locked on a protected sheet");
         return false;
@@ -260,6 +260,8 @@ bool BiffSheet::writeRecord(const CellAddress& cell, Record record, int referenc
             strings->countReferences(references);
         if (ref.placed == Placed::Read)
             m_edits[ref.record][cell.column] = std::move(record);
+        else if (ref.placed == Placed::Fresh)
+            m_fresh[{cell.row, cell.column}] = std::move(record);
         else
             (ref.placed == Placed::Before ? m_before : m_after)[ref.record][{cell.row, cell.column}] =
                 std::move(record);
@@ -267,11 +269,23 @@ bool BiffSheet::writeRecord(const CellAddress& cell, Record record, int referenc
         return true;
     }
 
-    // A new cell goes among the cells of its row, in column order; a row that holds no cell yet
-    // would need its row block rebuilt.
+    // A new cell goes among the cells of its row, in column order; into a row that holds no
+    // cells yet, with the records of its row made for it.
     const auto firstOfRow = m_cells.lower_bound({cell.row, 0});
-    if (firstOfRow == m_cells.end() || firstOfRow->first.first != cell.row || !m_rowRecords.count(cell.row))
-        return unsupported(QStringLiteral("writing into a row that holds no cells yet"));
+    const bool rowHasCells = firstOfRow != m_cells.end() && firstOfRow->first.first == cell.row;
+    if (!rowHasCells || m_freshRows.count(cell.row)) {
+        if (!openRow(cell.row))
+            return false;
+        widen(cell.row, cell.column);
+        if (strings)
+            strings->countReferences(references);
+        m_fresh[{cell.row, cell.column}] = std::move(record);
+        m_cells[{cell.row, cell.column}] = {0, Placed::Fresh};
+        m_workbook.noteChange();
+        return true;
+    }
+    if (!m_rowRecords.count(cell.row))
+        return unsupported(QStringLiteral("writing into a row whose cells have no ROW record"));
     CellRef place;
     bool found = false;
     for (auto c = firstOfRow; c != m_cells.end() && c->first.first == cell.row; ++c) {
@@ -295,20 +309,7 @@ bool BiffSheet::writeRecord(const CellAddress& cell, Record record, int referenc
             ++last;
         place = {last, Placed::After};
     }
-    // The row's and the sheet's bounds take the new column in.
-    const std::size_t rowIndex = m_rowRecords[cell.row];
-    Record row = m_patched.count(rowIndex) ? m_patched[rowIndex] : records[rowIndex];
-    if (row.data.size() >= 6) {
-        put16(row.data, 2, std::min<std::uint32_t>(le16(row.data, 2), std::uint32_t(cell.column - 1)));
-        put16(row.data, 4, std::max<std::uint32_t>(le16(row.data, 4), std::uint32_t(cell.column)));
-        m_patched[rowIndex] = row;
-    }
-    if (m_dimensions) {
-        Record dim = m_patched.count(m_dimensions) ? m_patched[m_dimensions] : records[m_dimensions];
-        put16(dim.data, 8, std::min<std::uint32_t>(le16(dim.data, 8), std::uint32_t(cell.column - 1)));
-        put16(dim.data, 10, std::max<std::uint32_t>(le16(dim.data, 10), std::uint32_t(cell.column)));
-        m_patched[m_dimensions] = dim;
-    }
+    widen(cell.row, cell.column);
     if (strings)
         strings->countReferences(references);
     (place.placed == Placed::Before ? m_before : m_after)[place.record][{cell.row, cell.column}] =
@@ -323,14 +324,26 @@ void BiffSheet::commit(WorkbookStream& stream) const
     const std::vector<Record>& records = stream.records();
     for (const auto& [index, record] : m_patched)
         stream.replace(index, {record});
+    // Everything new, in the order of the stream: block by block, a block's ROW records before
+    // its cells, cells by row and column.
+    Placement placement;
     for (const auto& [slot, cells] : m_before) {
         for (const auto& [at, record] : cells)
-            stream.insertedBefore(slot).push_back(record);
+            placement[{slot, true}].emplace(Order{blockFirstOf(at.first), 1, at.first, at.second}, record);
     }
     for (const auto& [slot, cells] : m_after) {
         for (const auto& [at, record] : cells)
-            stream.insertedAfter(slot).push_back(record);
+            placement[{slot, false}].emplace(Order{blockFirstOf(at.first), 1, at.first, at.second}, record);
     }
+    placeFreshRows(placement);
+    for (const auto& [slot, placed] : placement) {
+        std::vector<Record>& into =
+            slot.before ? stream.insertedBefore(slot.record) : stream.insertedAfter(slot.record);
+        for (const auto& [order, record] : placed)
+            into.push_back(record);
+    }
+    if (!m_freshRows.empty())
+        commitRowIndex(stream);
     for (const auto& [index, cells] : m_edits) {
         const Record& original = records[index];
         if (original.type == rt::kMulRk || original.type == rt::kMulBlank) {

@@ -14,6 +14,9 @@
 2. A workbook made with xlwt whose shared string table spans several CONTINUE records, replaced
    so that old strings across the boundaries and many new ones (long, two bytes a character)
    are read back intact.
+2b. Cells written into rows that held none, in a workbook with row blocks indexed by DBCELL and
+   INDEX records and in one without: read back with xlrd and LibreOffice, every other record
+   unchanged, and the blocks laid out as a spreadsheet application lays them out.
 3. A workbook whose workbook stream carries a record length running past its end: refused as
    damaged, byte-identical, no crash.
 4. Replacing inside the formulas of a workbook made with xlwt: found by their new text, and
@@ -125,6 +128,95 @@ def structure_faults(path):
                 if target not in starts:
                     faults.append("DBCELL at %d row %d -> %d" % (at, (k - 4) // 2, target))
                 base = target
+    return faults
+
+
+CELL_RECORDS = {0x06, 0xFD, 0x203, 0x27E, 0xBD, 0x205, 0x201, 0xBE, 0x204, 0xD6}
+
+
+def row_layout_faults(path):
+    """Each sheet's rows as a spreadsheet application lays them out: every cell's row has a ROW
+    record spanning its column, inside DIMENSIONS; a block's ROW records ascend, a block with a
+    DBCELL holds at most 32, its DBCELL leads to its first ROW record and to each row's first cell;
+    INDEX lists every DBCELL and bounds the rows with cells."""
+    recs = records(path)
+    faults = []
+    sheets, cur, depth = [], None, 0
+    for i, (at, kind, body) in enumerate(recs):
+        if kind == 0x809:
+            depth += 1
+            if depth == 1 and i > 0:
+                cur = []
+                sheets.append(cur)
+            continue
+        if kind == 0x0A:
+            depth -= 1
+            continue
+        if depth == 1 and cur is not None:
+            cur.append((at, kind, body))
+    for n, sheet in enumerate(sheets):
+        rows = {}
+        cells = []
+        dims = index = None
+        dbcells = []
+        run = []
+        blocks = []
+        for k, (at, kind, body) in enumerate(sheet):
+            if kind == 0x208:
+                if not run or sheet[k - 1][1] != 0x208:
+                    run = []
+                    blocks.append(run)
+                run.append((at, body))
+                rows[struct.unpack_from("<H", body, 0)[0]] = struct.unpack_from("<HH", body, 2)
+            elif kind in CELL_RECORDS:
+                r, c = struct.unpack_from("<HH", body, 0)
+                last = struct.unpack_from("<H", body, len(body) - 2)[0] if kind in (0xBD, 0xBE) else c
+                cells.append((at, r, c, last))
+            elif kind == 0x200:
+                dims = struct.unpack_from("<IIHH", body, 0)
+            elif kind == 0x20B:
+                index = body
+            elif kind == 0xD7:
+                dbcells.append((at, body, run))
+        for at, r, c, last in cells:
+            if r not in rows:
+                faults.append("sheet %d: cell R%dC%d has no ROW record" % (n, r + 1, c + 1))
+            elif not (rows[r][0] <= c and last < rows[r][1]):
+                faults.append("sheet %d: ROW %d spans %r, not column %d" % (n, r + 1, rows[r], c + 1))
+            if dims and not (dims[0] <= r < dims[1] and dims[2] <= c and last < dims[3]):
+                faults.append("sheet %d: DIMENSIONS %r leave out R%dC%d" % (n, dims, r + 1, c + 1))
+        for block in blocks:
+            numbers = [struct.unpack_from("<H", b, 0)[0] for _, b in block]
+            if numbers != sorted(numbers):
+                faults.append("sheet %d: ROW records out of order %r" % (n, numbers[:40]))
+        starts = {at for at, _, _ in sheet}
+        for at, body, block in dbcells:
+            if len(block) > 32:
+                faults.append("sheet %d: a block of %d rows" % (n, len(block)))
+            if not block:
+                continue
+            if at - struct.unpack_from("<I", body, 0)[0] != block[0][0]:
+                faults.append("sheet %d: DBCELL at %d does not lead to its first ROW" % (n, at))
+            offsets = struct.unpack_from("<%dH" % ((len(body) - 4) // 2), body, 4)
+            if len(offsets) != len(block):
+                faults.append("sheet %d: DBCELL at %d has %d entries for %d rows" % (n, at, len(offsets), len(block)))
+                continue
+            base = block[0][0] + 20
+            for (_, rb), off in zip(block, offsets):
+                target = base + off
+                r = struct.unpack_from("<H", rb, 0)[0]
+                first = [a for a, cr, _, _ in cells if cr == r]
+                if first and target != min(first):
+                    faults.append("sheet %d: DBCELL at %d: row %d -> %d, not its first cell %d" % (n, at, r + 1, target, min(first)))
+                base = target
+        if index is not None:
+            listed = [struct.unpack_from("<I", index, k)[0] for k in range(16, len(index) - 3, 4)]
+            if listed != [at for at, _, _ in dbcells]:
+                faults.append("sheet %d: INDEX lists %r, DBCELLs at %r" % (n, listed[:5], [a for a, _, _ in dbcells][:5]))
+            lo, hi = struct.unpack_from("<II", index, 4)
+            with_cells = sorted({r for _, r, _, _ in cells})
+            if with_cells and not (lo <= with_cells[0] and with_cells[-1] < hi):
+                faults.append("sheet %d: INDEX rows %d..%d leave out %d..%d" % (n, lo, hi, with_cells[0], with_cells[-1]))
     return faults
 
 
@@ -349,6 +441,58 @@ def run_round(work):
     check(not structure_faults(path), "numbers.xls: %s" % structure_faults(path)[:3])
 
 
+def new_rows_round(work):
+    """Cells written into rows that hold none: a row with a ROW record but no cells, rows inside
+    and between existing blocks of rows, a new block, rows past the last, the sheet's last row;
+    in a workbook with DBCELL and INDEX records (from the corpus) and in one without (xlwt)."""
+    folder = os.path.join(work, "rows")
+    os.makedirs(folder)
+    made = os.path.join(folder, "made.xls")
+    book = xlwt.Workbook()
+    sheet = book.add_sheet("S")
+    for r in (0, 1, 2, 5, 40, 41, 70):
+        sheet.write(r, 0, "r%d" % r)
+        sheet.write(r, 2, r * 1.5)
+    sheet.row(10).height = 500  # a ROW record without cells
+    sheet.row(10).height_mismatch = True
+    book.add_sheet("Empty")
+    book.save(made)
+    paths = [made]
+    source = os.path.join(CORPUS, "poi__FormulaEvalTestData.xls")
+    if os.path.isfile(source):
+        paths.append(os.path.join(folder, "blocks.xls"))
+        shutil.copyfile(source, paths[-1])
+        os.chmod(paths[-1], 0o644)
+    targets = ["B2", "D4", "B11", "C40", "A33", "E65", "F200", "AA5000", "IV65536"]
+    originals = {p: (cells(p), untouched_records(p), len(row_layout_faults(p))) for p in paths}
+    p = run(folder, "cells", "--mode", "fill-text", "--cells", ",".join(targets), "--text", "新行")
+    check(not p.stderr.strip(), "new rows: %s" % p.stderr[-300:])
+    for path in paths:
+        before, kept, faults = originals[path]
+        want = [(n, [list(r) for r in rows]) for n, rows in before]
+        for _, grid in want:
+            for target in targets:
+                m = re.match(r"([A-Z]+)(\d+)", target)
+                col = 0
+                for ch in m.group(1):
+                    col = col * 26 + ord(ch) - 64
+                row, col = int(m.group(2)) - 1, col - 1
+                while len(grid) <= row:
+                    grid.append([])
+                while len(grid[row]) <= col:
+                    grid[row].append((xlrd.XL_CELL_EMPTY, ""))
+                grid[row][col] = (xlrd.XL_CELL_TEXT, "新行")
+        diffs = same_values(cells(path), want, set())
+        check(not diffs, "%s: %d cell(s) differ, first %s" % (path, len(diffs), diffs[:3]))
+        check(untouched_records(path) == kept, "%s: a record outside the cells and rows changed" % path)
+        now = row_layout_faults(path)
+        check(len(now) <= faults, "%s: rows laid out wrongly: %s" % (path, now[:3]))
+    if SOFFICE:
+        lines = libreoffice_csv(work, made, "rows-csv")
+        check(len(lines) >= 200 and lines[199].split(",")[5:6] == ["新行"] and lines[10].split(",")[1:2] == ["新行"],
+              "made.xls as LibreOffice reads it: %r" % lines[:12])
+
+
 def hostile_round(work):
     """A record whose length runs past the stream's end."""
     folder = os.path.join(work, "hostile")
@@ -509,6 +653,7 @@ def main():
         figures, changed = corpus_round(work) if CORPUS and os.path.isdir(CORPUS) else ({}, [])
         continue_round(work)
         run_round(work)
+        new_rows_round(work)
         hostile_round(work)
         formula_round(work)
         figures["recompiled"] = recompile_round(work) if CORPUS and os.path.isdir(CORPUS) else 0
