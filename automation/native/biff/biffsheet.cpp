@@ -162,6 +162,62 @@ QString BiffSheet::formulaRefusal()
     return {};
 }
 
+QString BiffSheet::rewriteRefusal(const AutomationServer::FormulaRewrite& rewrite)
+{
+    if (!m_hasGrid)
+        return {};
+    index();
+    FormulaTextSource* source = m_workbook.formulas();
+    const std::vector<Record>& records = m_workbook.stream().records();
+    for (const auto& [at, ref] : m_cells) {
+        const CellAddress cell{at.first, at.second};
+        const std::optional<QString> text = barText(cell, ref);
+        if (!text)
+            return QStringLiteral("reading the formula of cell %1 on sheet \"%2\"")
+                .arg(cellName(cell), m_name);
+        const QString after = rewrite(*text);
+        CellInput input;
+        // A text that is no formula, or no valid one, is written or refused cell by cell as in
+        // a package.
+        if (after == *text || !parseTypedInput(after, input) || input.kind != CellInput::Kind::Formula)
+            continue;
+        const Record* r = current(cell, ref);
+        if (r && r->type == rt::kFormula) {
+            const FormulaShape shape = source->shape(m_workbook, m_position, r->data);
+            if (shape == FormulaShape::Array || shape == FormulaShape::Other)
+                continue; // part of an array formula or data table: refused cell by cell, as in a package
+            // Its shared formula is written out cell by cell first: each must compile.
+            if (ref.placed == Placed::Read && ref.record + 1 < records.size() &&
+                records[ref.record + 1].type == rt::kShrFmla) {
+                for (const auto& [member, memberRef] : m_cells) {
+                    if (member == at || sharedAnchorOf({member.first, member.second}, memberRef) != at)
+                        continue;
+                    const CellAddress m{member.first, member.second};
+                    const std::optional<QString> own = barText(m, memberRef);
+                    int size = 0;
+                    QString why = QStringLiteral("reading formulas");
+                    if (!own || !source->formulaTokens(m_workbook, m_position, m.row - 1, m.column - 1, *own,
+                                                       &size, &why))
+                        return QStringLiteral("the formula of cell %1 on sheet \"%2\", which shares the "
+                                              "formula of cell %3 (%4)")
+                            .arg(cellName(m), m_name, cellName(cell), why);
+                }
+            }
+        }
+        int tokenSize = 0;
+        QString reason;
+        const std::optional<QByteArray> tokens = source->formulaTokens(
+            m_workbook, m_position, cell.row - 1, cell.column - 1, input.text, &tokenSize, &reason);
+        if (!tokens)
+            return QStringLiteral("the formula %1 of cell %2 on sheet \"%3\" (%4)")
+                .arg(after.left(100), cellName(cell), m_name, reason);
+        if (tokenSize > 0xFFFF || 22 + tokens->size() > kMaxRecordData)
+            return QStringLiteral("the formula of cell %1 on sheet \"%2\" (longer than a record holds)")
+                .arg(cellName(cell), m_name);
+    }
+    return {};
+}
+
 bool BiffSheet::holdsFormulas()
 {
     index();
@@ -421,7 +477,7 @@ bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QStri
                                                          "whose other cells keep it")));
             continue;
         }
-        if (store(at, text)) {
+        if (store(at, text, true)) {
             any = true;
             if (changed) {
                 // What the cell now holds, which typed input may have made a number of.

@@ -4,6 +4,7 @@
 
 #include "records.h"
 
+#include "automation/automationserver.h"
 #include "automation/sheet.h"
 
 #include <map>
@@ -52,6 +53,9 @@ public:
     bool holdsFormulas();
     // Why a formula of the sheet could not be searched or written back; empty when each can.
     QString formulaRefusal();
+    // Why a cell of the sheet could not take the formula `rewrite` makes of the text it holds;
+    // empty when each can.
+    QString rewriteRefusal(const AutomationServer::FormulaRewrite& rewrite);
     // The text a search in values compares with.
     QString text(const CellAddress& cell);
 
@@ -78,7 +82,12 @@ private:
     QString shownText(const CellAddress& cell, const CellRef& ref);
     CellValue valueOf(const CellAddress& cell, const CellRef& ref) const;
     int styleOf(const CellAddress& cell, const CellRef& ref) const;
-    bool store(const CellAddress& cell, const QString& text);
+    // `rewrite`: a formula is written even when it is the one the cell holds (to give a member
+    // of a shared formula tokens of its own).
+    bool store(const CellAddress& cell, const QString& text, bool rewrite = false);
+    // Before a formula is written over the cell that heads a shared formula: every other cell
+    // of it gets the formula as tokens of its own. False with lastError() when one cannot.
+    bool writeOutSharedFormula(const CellAddress& head);
     // The style a new cell takes: its row's, when the row has one, else its column's.
     int newCellStyle(int row, int column) const;
     bool writeRecord(const CellAddress& cell, Record record, int references);

@@ -109,6 +109,36 @@ void BiffSheet::dissolveSharedFormulas(std::vector<CellRewrite>& changes)
     });
 }
 
+bool BiffSheet::writeOutSharedFormula(const CellAddress& head)
+{
+    FormulaTextSource* source = m_workbook.formulas();
+    std::vector<std::pair<CellAddress, QString>> members;
+    for (const auto& [at, ref] : m_cells) {
+        const CellAddress cell{at.first, at.second};
+        if (at == std::make_pair(head.row, head.column) ||
+            sharedAnchorOf(cell, ref) != std::make_pair(head.row, head.column))
+            continue;
+        const std::optional<QString> text = barText(cell, ref);
+        int tokenSize = 0;
+        QString reason = QStringLiteral("reading formulas");
+        if (!text || !source ||
+            !source->formulaTokens(m_workbook, m_position, cell.row - 1, cell.column - 1, *text, &tokenSize,
+                                   &reason))
+            return unsupported(QStringLiteral("overwriting a cell that heads a shared formula whose cell %1 "
+                                              "cannot have it as its own (%2)")
+                                   .arg(cellName(cell), reason));
+        members.emplace_back(cell, *text);
+    }
+    m_dissolved.insert(m_cells[{head.row, head.column}].record);
+    for (const auto& [cell, text] : members) {
+        if (!store(cell, text, true)) {
+            m_dissolved.erase(m_cells[{head.row, head.column}].record);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool BiffSheet::sharedFormulaFree(const CellAddress& anchor)
 {
     const auto self = m_cells.find({anchor.row, anchor.column});
@@ -126,7 +156,7 @@ bool BiffSheet::sharedFormulaFree(const CellAddress& anchor)
     return true;
 }
 
-bool BiffSheet::store(const CellAddress& cell, const QString& text)
+bool BiffSheet::store(const CellAddress& cell, const QString& text, bool rewrite)
 {
     if (!m_hasGrid) {
         m_lastError = QStringLiteral("the sheet \"%1\" has no cells (a chart or dialog sheet)").arg(m_name);
@@ -153,6 +183,20 @@ bool BiffSheet::store(const CellAddress& cell, const QString& text)
     if (m_protected && m_workbook.styleLocked(style)) {
         m_lastError = QStringLiteral("the cell is locked on a protected sheet");
         return false;
+    }
+    // A formula written over itself changes nothing: its tokens, cached result and shared or
+    // array formula stay as they are.
+    if (it != m_cells.end() && input.kind == CellInput::Kind::Formula) {
+        const Record* now = current(cell, it->second);
+        if (!rewrite && now && now->type == rt::kFormula &&
+            barText(cell, it->second) == std::optional<QString>(text))
+            return true;
+        const std::vector<Record>& records = m_workbook.stream().records();
+        const std::size_t next = it->second.record + 1;
+        if (it->second.placed == Placed::Read && now && now->type == rt::kFormula && next < records.size() &&
+            records[next].type == rt::kShrFmla && !m_dissolved.count(it->second.record) &&
+            !writeOutSharedFormula(cell))
+            return false;
     }
     Record record;
     int references = 0;

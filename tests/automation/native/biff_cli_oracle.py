@@ -21,7 +21,10 @@
    damaged, byte-identical, no crash.
 4. Replacing inside the formulas of a workbook made with xlwt: found by their new text, and
    calculated by LibreOffice to the new results.
-5. Corpus workbooks whose SUM calls are rewritten (decompiled, replaced, compiled): LibreOffice
+4b. change-formula on a workbook made with xlwt: calculated by LibreOffice to the new results;
+   a rewrite that does not compile refuses the workbook untouched.
+5. Corpus workbooks whose SUM calls are rewritten (decompiled, replaced, compiled), by replace and
+   by change-formula (shared formulas whose heads change written out cell by cell): LibreOffice
    calculates every sheet to the same values as before.
 6. LibreOffice converts a sample of the changed workbooks to CSV holding the new texts.
 
@@ -573,6 +576,42 @@ def formula_round(work):
     check(lines[:4] == ["5", "80", "xlabel", "big"], "formulas.xls as LibreOffice calculates it: %r" % lines[:5])
 
 
+def change_formula_round(work):
+    """change-formula through the engine: each located formula compiled anew and calculated by
+    LibreOffice to its new result; a rewrite that does not compile leaves the workbook to another
+    server before anything is saved."""
+    folder = os.path.join(work, "change")
+    os.makedirs(folder)
+    book = xlwt.Workbook()
+    calc = book.add_sheet("Calc")
+    data = book.add_sheet("Data")
+    for r in range(5):
+        data.write(r, 0, r + 1)
+        data.write(r, 1, (r + 1) * 10)
+    calc.write(0, 0, xlwt.Formula("SUM(Data!A1:A5)"))
+    calc.write(1, 0, xlwt.Formula("Data!B2*2"))
+    calc.write(2, 0, xlwt.Formula('IF(Data!B2>25,"big","small")'))
+    calc.write(3, 0, "Data!B2 stays text")
+    path = os.path.join(folder, "change.xls")
+    book.save(path)
+    refused = os.path.join(work, "change-refused")
+    os.makedirs(refused)
+    shutil.copyfile(path, os.path.join(refused, "change.xls"))
+    p = run(folder, "cells", "--mode", "change-formula", "--find", "Data!B2", "--text", "Data!B4")
+    check(not p.stderr.strip(), "change.xls: %s" % p.stderr[-300:])
+    got = cells(path)[0][1]
+    check(got[1][0] == (xlrd.XL_CELL_TEXT, "") and got[2][0] == (xlrd.XL_CELL_TEXT, ""),
+          "change.xls: the rewritten formulas keep a result: %r" % got[:3])
+    check(got[3][0] == (xlrd.XL_CELL_TEXT, "Data!B4 stays text"), "change.xls: A4 %r" % (got[3][0],))
+    before = digest(os.path.join(refused, "change.xls"))
+    p = run(refused, "cells", "--mode", "change-formula", "--find", "SUM(", "--text", "'[other.xls]S'!A1+SUM(")
+    check("unsupported on .xls" in p.stderr and digest(os.path.join(refused, "change.xls")) == before,
+          "change.xls with a formula the engine cannot write: %r" % p.stderr[-300:])
+    if SOFFICE:
+        lines = libreoffice_csv(work, path, "change-csv")
+        check(lines[:4] == ["15", "80", "big", "Data!B4 stays text"], "change.xls as LibreOffice calculates it: %r" % lines[:5])
+
+
 # Corpus workbooks whose formulas call SUM: plain cells, cells heading shared formulas, add-in calls.
 RECOMPILED = ["poi__34775.xls", "sheetjs__formula_stress_test.xls", "poi__ConditionalFormattingSamples.xls"]
 VOLATILE = re.compile(r"NOW|RAND|TODAY", re.IGNORECASE)
@@ -607,6 +646,10 @@ def recompile_round(work):
     paths = sorted(os.path.join(folder, f) for f in os.listdir(folder))
     before = {p: digest(p) for p in paths}
     run(folder, "replace", "--find", "sum(", "--replace", "Sum(")
+    # And through change-formula, which also writes out the shared formulas whose heads change:
+    # one more argument of 0 leaves every sum as it was.
+    p = run(folder, "cells", "--mode", "change-formula", "--find", "=SUM(", "--text", "=SUM(0,")
+    check("unsupported" not in p.stderr, "recompile: change-formula refused: %s" % p.stderr[-300:])
     changed = [p for p in paths if digest(p) != before[p]]
     check(len(changed) == len(paths), "recompile: only %d of %d workbooks changed" % (len(changed), len(paths)))
     want = all_sheets_csv(work, sources, "recompile-before")
@@ -656,6 +699,7 @@ def main():
         new_rows_round(work)
         hostile_round(work)
         formula_round(work)
+        change_formula_round(work)
         figures["recompiled"] = recompile_round(work) if CORPUS and os.path.isdir(CORPUS) else 0
         figures["libreoffice"] = libreoffice_round(work, changed)
         print("figures:", " ".join("%s=%s" % kv for kv in figures.items()))
