@@ -10,6 +10,7 @@
 #include "automation/native/text/numberformat.h"
 #include "automation/native/text/searchpattern.h"
 
+#include <algorithm>
 #include <cstring>
 #include <tuple>
 #include <vector>
@@ -147,10 +148,10 @@ QString BiffSheet::formulaRefusal()
         if (!text)
             return QStringLiteral("reading the formula of cell %1 on sheet \"%2\"")
                 .arg(cellName(cell), m_name);
-        // Only a cell with tokens of its own, or a member of a shared formula, is ever written
-        // back; its text must compile again.
+        // A cell with tokens of its own, a member of a shared formula and an array formula (once
+        // for its range) may be written back; its text must compile again.
         const FormulaShape shape = source->shape(m_workbook, m_position, r->data);
-        if (shape != FormulaShape::Own && shape != FormulaShape::Shared)
+        if (shape == FormulaShape::Other)
             continue;
         int tokenSize = 0;
         QString reason;
@@ -326,6 +327,8 @@ std::optional<QString> BiffSheet::barText(const CellAddress& cell, const CellRef
 {
     const Record* r = current(cell, ref);
     if (r && r->type == rt::kFormula) {
+        if (const auto anchor = sharedAnchorOf(cell, ref); anchor && m_arrayTexts.count(*anchor))
+            return m_arrayTexts.at(*anchor);
         if (FormulaTextSource* source = m_workbook.formulas())
             return source->formulaText(m_workbook, m_position, r->data);
         return std::nullopt;
@@ -463,6 +466,18 @@ bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QStri
         if (after != *text)
             changes.emplace_back(at, *text, after);
     }
+    // An array formula's text is held once for its range: it changes for all its cells at once,
+    // through the cell its ARRAY record follows, or not at all.
+    std::vector<CellRewrite> arrays;
+    changes.erase(std::remove_if(changes.begin(), changes.end(),
+                                 [&](const CellRewrite& change) {
+                                     const CellAddress& at = std::get<0>(change);
+                                     const auto anchor = arrayAnchorOf(at);
+                                     if (anchor && *anchor == std::make_pair(at.row, at.column))
+                                         arrays.push_back(change);
+                                     return anchor.has_value();
+                                 }),
+                  changes.end());
     dissolveSharedFormulas(changes);
     bool any = false;
     for (const auto& [at, before, text] : changes) {
@@ -488,6 +503,22 @@ bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QStri
         } else
             m_replaceRefusal =
                 QStringLiteral("could not replace in cell %1: %2").arg(cellName(at), m_lastError);
+    }
+    for (const auto& [at, before, text] : arrays) {
+        CellInput input;
+        if (!parseTypedInput(text, input) || input.kind != CellInput::Kind::Formula)
+            continue; // an array formula stays a formula, as in a package
+        if (!rewriteArray(at, input.text)) {
+            m_replaceRefusal =
+                QStringLiteral("could not replace in cell %1: %2").arg(cellName(at), m_lastError);
+            continue;
+        }
+        any = true;
+        if (changed) {
+            const QString now = formula(at);
+            if (now != before)
+                changed(at, before, now);
+        }
     }
     return any;
 }

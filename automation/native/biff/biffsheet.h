@@ -88,6 +88,11 @@ private:
     // Before a formula is written over the cell that heads a shared formula: every other cell
     // of it gets the formula as tokens of its own. False with lastError() when one cannot.
     bool writeOutSharedFormula(const CellAddress& head);
+    // The cell whose ARRAY record holds the array formula `cell` belongs to, 1-based.
+    std::optional<std::pair<int, int>> arrayAnchorOf(const CellAddress& cell);
+    // The array formula that `anchor` heads compiled anew from `text`, for its whole range; every
+    // cell of the range is to be calculated again. False with lastError() when it cannot be.
+    bool rewriteArray(const CellAddress& anchor, const QString& text);
     // The style a new cell takes: its row's, when the row has one, else its column's.
     int newCellStyle(int row, int column) const;
     bool writeRecord(const CellAddress& cell, Record record, int references);
@@ -159,10 +164,12 @@ private:
     std::map<int, std::size_t> m_firstCell;        // 1-based row: its first cell record as read
     std::map<std::pair<int, int>, Record> m_fresh; // cells of rows that held none, by (row, column)
     std::set<int> m_freshRows;
-    std::size_t m_index = 0;            // INDEX record; 0: none
-    std::size_t m_rowHeight = 0;        // DEFAULTROWHEIGHT record; 0: none
-    std::vector<std::size_t> m_columns; // COLINFO records
-    std::set<std::size_t> m_dissolved;  // FORMULA records whose shared formula is written out
+    std::size_t m_index = 0;                // INDEX record; 0: none
+    std::size_t m_rowHeight = 0;            // DEFAULTROWHEIGHT record; 0: none
+    std::vector<std::size_t> m_columns;     // COLINFO records
+    std::set<std::size_t> m_dissolved;      // FORMULA records whose shared formula is written out
+    std::map<std::size_t, Record> m_arrays; // ARRAY records compiled anew, by index
+    std::map<std::pair<int, int>, QString> m_arrayTexts; // their texts, by anchor cell
     QString m_lastError;
     QString m_replaceRefusal;
 

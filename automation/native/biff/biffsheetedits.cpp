@@ -139,6 +139,74 @@ bool BiffSheet::writeOutSharedFormula(const CellAddress& head)
     return true;
 }
 
+std::optional<std::pair<int, int>> BiffSheet::arrayAnchorOf(const CellAddress& cell)
+{
+    const auto it = m_cells.find({cell.row, cell.column});
+    if (it == m_cells.end())
+        return std::nullopt;
+    const auto anchor = sharedAnchorOf(cell, it->second);
+    if (!anchor)
+        return std::nullopt;
+    const auto head = m_cells.find(*anchor);
+    const std::vector<Record>& records = m_workbook.stream().records();
+    if (head == m_cells.end() || head->second.placed != Placed::Read ||
+        head->second.record + 1 >= records.size() || records[head->second.record + 1].type != rt::kArray)
+        return std::nullopt;
+    return anchor;
+}
+
+bool BiffSheet::rewriteArray(const CellAddress& anchor, const QString& text)
+{
+    const std::vector<Record>& records = m_workbook.stream().records();
+    const CellRef ref = m_cells.at({anchor.row, anchor.column});
+    const std::size_t at = ref.record + 1;
+    if (records[at].data.size() < 14 || (at + 1 < records.size() && records[at + 1].type == rt::kContinue))
+        return unsupported(QStringLiteral("an array formula stored over several records"));
+    if (m_protected && m_workbook.styleLocked(styleOf(anchor, ref))) {
+        m_lastError = QStringLiteral("the cell is locked on a protected sheet");
+        return false;
+    }
+    FormulaTextSource* source = m_workbook.formulas();
+    int tokenSize = 0;
+    QString reason = QStringLiteral("writing formulas");
+    const std::optional<QByteArray> tokens =
+        source ? source->formulaTokens(m_workbook, m_position, anchor.row - 1, anchor.column - 1, text,
+                                       &tokenSize, &reason)
+               : std::nullopt;
+    if (!tokens)
+        return unsupported(reason);
+    if (tokenSize > 0xFFFF || 14 + tokens->size() > kMaxRecordData)
+        return unsupported(QStringLiteral("a formula longer than a record holds"));
+    Record array;
+    array.type = rt::kArray;
+    array.data = records[at].data.left(12);
+    put16(array.data, 6, le16(array.data, 6) | 0x0001); // fAlwaysCalc
+    append16(array.data, std::uint32_t(tokenSize));
+    array.data.append(*tokens);
+    // The text as the formula bar shows it: the new tokens read back.
+    QByteArray body = records[ref.record].data.left(20);
+    append16(body, std::uint32_t(tokenSize));
+    body.append(*tokens);
+    const std::optional<QString> shown = source->formulaText(m_workbook, m_position, body);
+    // Every cell of the range keeps its pointer to the array formula and loses its result.
+    const std::pair<int, int> key{anchor.row, anchor.column};
+    for (const auto& [cellAt, cellRef] : m_cells) {
+        const CellAddress cell{cellAt.first, cellAt.second};
+        if (cellRef.placed != Placed::Read || sharedAnchorOf(cell, cellRef) != key)
+            continue;
+        Record r = *current(cell, cellRef);
+        const char pending[8] = {3, 0, 0, 0, 0, 0, char(0xFF), char(0xFF)};
+        for (int i = 0; i < 8; ++i)
+            r.data[6 + i] = pending[i];
+        put16(r.data, 14, le16(r.data, 14) | 0x0001);
+        m_edits[cellRef.record][cell.column] = r;
+    }
+    m_arrays[at] = array;
+    m_arrayTexts[key] = shown.value_or(QLatin1Char('=') + text);
+    m_workbook.noteChange();
+    return true;
+}
+
 bool BiffSheet::sharedFormulaFree(const CellAddress& anchor)
 {
     const auto self = m_cells.find({anchor.row, anchor.column});
@@ -368,6 +436,8 @@ void BiffSheet::commit(WorkbookStream& stream) const
     const std::vector<Record>& records = stream.records();
     for (const auto& [index, record] : m_patched)
         stream.replace(index, {record});
+    for (const auto& [index, record] : m_arrays)
+        stream.replace(index, {record});
     // Everything new, in the order of the stream: block by block, a block's ROW records before
     // its cells, cells by row and column.
     Placement placement;
@@ -415,6 +485,9 @@ void BiffSheet::commit(WorkbookStream& stream) const
         if (original.type == rt::kFormula && m_dissolved.count(index) && next < records.size() &&
             records[next].type == rt::kShrFmla)
             stream.replace(next++, {});
+        // An array formula's record stays between a cell of it and the cell's cached text.
+        if (original.type == rt::kFormula && next < records.size() && records[next].type == rt::kArray)
+            ++next;
         if (original.type == rt::kFormula && next < records.size() && records[next].type == rt::kString)
             stream.replace(next, {});
     }

@@ -21,6 +21,8 @@
    damaged, byte-identical, no crash.
 4. Replacing inside the formulas of a workbook made with xlwt: found by their new text, and
    calculated by LibreOffice to the new results.
+4a. Replacing inside the array formulas of a corpus workbook: each range's formula changes as a
+   whole and is calculated by LibreOffice anew; one that cannot be written changes nothing.
 4b. change-formula on a workbook made with xlwt: calculated by LibreOffice to the new results;
    a rewrite that does not compile refuses the workbook untouched.
 5. Corpus workbooks whose SUM calls are rewritten (decompiled, replaced, compiled), by replace and
@@ -85,9 +87,10 @@ def records(path):
     return out
 
 
-# What an edit may rewrite: cell records and a formula's cached text, the shared string table,
-# and the records that hold stream positions or the bounds of rows and sheets.
-REWRITTEN = {0x06, 0xFD, 0x203, 0x27E, 0xBD, 0x205, 0x201, 0xBE, 0x204, 0xD6, 0x207,
+# What an edit may rewrite: cell records and a formula's cached text, an array formula's record,
+# the shared string table, and the records that hold stream positions or the bounds of rows and
+# sheets.
+REWRITTEN = {0x06, 0xFD, 0x203, 0x27E, 0xBD, 0x205, 0x201, 0xBE, 0x204, 0xD6, 0x207, 0x221,
              0xFC, 0xFF, 0x85, 0x20B, 0xD7, 0x208, 0x200}
 
 
@@ -612,6 +615,40 @@ def change_formula_round(work):
         check(lines[:4] == ["15", "80", "big", "Data!B4 stays text"], "change.xls as LibreOffice calculates it: %r" % lines[:5])
 
 
+def array_round(work):
+    """Replacing inside array formulas: the formula of the whole range changes at once (its
+    ARRAY record) and LibreOffice calculates every cell of it anew; a replacement that does not
+    compile leaves all of it as it was."""
+    source = os.path.join(CORPUS, "poi__MatrixFormulaEvalTestData.xls")
+    if not os.path.isfile(source):
+        print("array round skipped: no corpus")
+        return
+    folder = os.path.join(work, "arrays")
+    os.makedirs(folder)
+    path = os.path.join(folder, "arrays.xls")
+    shutil.copyfile(source, path)
+    os.chmod(path, 0o644)
+    before = digest(path)
+    p = run(folder, "replace", "--find", "B2:D4 + E2:G4", "--replace", "B2:D4 + '[o.xls]S'!E2:G4")
+    check("could not replace in cell H2" in p.stderr and digest(path) == before,
+          "arrays.xls: an array formula that cannot be written changed: %r" % p.stderr[-300:])
+    original = cells(path)
+    p = run(folder, "replace", "--find", "+", "--replace", "-")
+    check("could not replace" not in p.stderr, "arrays.xls: %s" % p.stderr[-300:])
+    got = cells(path)
+    # Every cell of the 3x3 range H42:J44 (B42-E42 entered over it) lost its cached result.
+    for r in range(41, 44):
+        for c in range(7, 10):
+            check(original[0][1][r][c] == (xlrd.XL_CELL_NUMBER, 2.0) and got[0][1][r][c] == (xlrd.XL_CELL_TEXT, ""),
+                  "arrays.xls R%dC%d: %r, was %r" % (r + 1, c + 1, got[0][1][r][c], original[0][1][r][c]))
+    if SOFFICE:
+        lines = libreoffice_csv(work, path, "arrays-csv")
+        for n in (41, 42, 43):
+            check(lines[n].split(",")[7:10] == ["0", "0", "0"], "arrays.xls row %d as LibreOffice calculates it: %r"
+                  % (n + 1, lines[n][:60]))
+        check(lines[61].split(",")[7:10] == ["0", "0", "#N/A"], "arrays.xls row 62: %r" % lines[61][:60])
+
+
 # Corpus workbooks whose formulas call SUM: plain cells, cells heading shared formulas, add-in calls.
 RECOMPILED = ["poi__34775.xls", "sheetjs__formula_stress_test.xls", "poi__ConditionalFormattingSamples.xls"]
 VOLATILE = re.compile(r"NOW|RAND|TODAY", re.IGNORECASE)
@@ -700,6 +737,7 @@ def main():
         hostile_round(work)
         formula_round(work)
         change_formula_round(work)
+        array_round(work) if CORPUS and os.path.isdir(CORPUS) else None
         figures["recompiled"] = recompile_round(work) if CORPUS and os.path.isdir(CORPUS) else 0
         figures["libreoffice"] = libreoffice_round(work, changed)
         print("figures:", " ".join("%s=%s" % kv for kv in figures.items()))
