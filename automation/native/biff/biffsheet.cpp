@@ -185,7 +185,7 @@ QString BiffSheet::rewriteRefusal(const AutomationServer::FormulaRewrite& rewrit
         const Record* r = current(cell, ref);
         if (r && r->type == rt::kFormula) {
             const FormulaShape shape = source->shape(m_workbook, m_position, r->data);
-            if (shape == FormulaShape::Array || shape == FormulaShape::Other)
+            if ((shape == FormulaShape::Array && !singleCellArray(cell)) || shape == FormulaShape::Other)
                 continue; // part of an array formula or data table: refused cell by cell, as in a package
             // Its shared formula is written out cell by cell first: each must compile.
             if (ref.placed == Placed::Read && ref.record + 1 < records.size() &&

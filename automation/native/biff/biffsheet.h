@@ -93,6 +93,8 @@ private:
     // The array formula that `anchor` heads compiled anew from `text`, for its whole range; every
     // cell of the range is to be calculated again. False with lastError() when it cannot be.
     bool rewriteArray(const CellAddress& anchor, const QString& text);
+    // Whether the cell holds an array formula of its own cell only.
+    bool singleCellArray(const CellAddress& cell);
     // The style a new cell takes: its row's, when the row has one, else its column's.
     int newCellStyle(int row, int column) const;
     bool writeRecord(const CellAddress& cell, Record record, int references);

@@ -155,6 +155,14 @@ std::optional<std::pair<int, int>> BiffSheet::arrayAnchorOf(const CellAddress& c
     return anchor;
 }
 
+bool BiffSheet::singleCellArray(const CellAddress& cell)
+{
+    if (arrayAnchorOf(cell) != std::make_pair(cell.row, cell.column))
+        return false;
+    const QByteArray& b = m_workbook.stream().records()[m_cells.at({cell.row, cell.column}).record + 1].data;
+    return b.size() >= 6 && le16(b, 0) == le16(b, 2) && b[4] == b[5];
+}
+
 bool BiffSheet::rewriteArray(const CellAddress& anchor, const QString& text)
 {
     const std::vector<Record>& records = m_workbook.stream().records();
@@ -171,7 +179,7 @@ bool BiffSheet::rewriteArray(const CellAddress& anchor, const QString& text)
     QString reason = QStringLiteral("writing formulas");
     const std::optional<QByteArray> tokens =
         source ? source->formulaTokens(m_workbook, m_position, anchor.row - 1, anchor.column - 1, text,
-                                       &tokenSize, &reason)
+                                       &tokenSize, &reason, true)
                : std::nullopt;
     if (!tokens)
         return unsupported(reason);
@@ -259,6 +267,9 @@ bool BiffSheet::store(const CellAddress& cell, const QString& text, bool rewrite
         if (!rewrite && now && now->type == rt::kFormula &&
             barText(cell, it->second) == std::optional<QString>(text))
             return true;
+        // An array formula of one cell is that cell's formula: it is written as the array's.
+        if (singleCellArray(cell))
+            return rewriteArray(cell, input.text);
         const std::vector<Record>& records = m_workbook.stream().records();
         const std::size_t next = it->second.record + 1;
         if (it->second.placed == Placed::Read && now && now->type == rt::kFormula && next < records.size() &&
