@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace corvane::automation {
@@ -73,6 +74,10 @@ public:
     // Told with expectWork() the formula every written cell gets, when the run writes one and
     // the same formula; empty when it writes none or each cell's own.
     virtual void expectFormula(const QString& text) { (void)text; }
+    // Told with expectWork(), when the run rewrites each located cell's formula text in place,
+    // how the text it holds becomes the text written; empty when the run does no such thing.
+    using FormulaRewrite = std::function<QString(const QString&)>;
+    virtual void expectFormulaRewrite(const FormulaRewrite& rewrite) { (void)rewrite; }
     // Whether openConcurrently() may be called, from several threads at once, once isAvailable()
     // was true.
     virtual bool opensConcurrently() const { return false; }

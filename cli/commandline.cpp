@@ -61,10 +61,11 @@ std::vector<OptionSpec> commonJobOptions()
          QStringLiteral("do all the work but save no workbook and write no result list (a preview; "
                         "with --report, the report tells what a real run would change)")},
         {QStringLiteral("server"), QStringLiteral("auto|native|libreoffice"), false,
-         QStringLiteral("what opens the workbooks: auto (default: the built-in engine, and "
-                        "LibreOffice for what the engine cannot do, such as older .xls and row, "
-                        "column, picture or sheet work on .xls), native (the engine only) or "
-                        "libreoffice (LibreOffice for all)")},
+         QStringLiteral("what opens the workbooks: auto (default: the built-in engine, which also "
+                        "serves .xls for replace, list-only and the cell rewrites; LibreOffice for "
+                        "what the engine cannot do: row, column, picture and sheet work on .xls, "
+                        "Excel 5.0/95 and older .xls, and .xls formulas the engine cannot compile), "
+                        "native (the engine only) or libreoffice (LibreOffice for all)")},
         {QStringLiteral("jobs"), QStringLiteral("N"), false,
          QStringLiteral("work on up to N workbooks at once (default: one per processor core); the "
                         "output is the same for every N, and LibreOffice takes one at a time")},

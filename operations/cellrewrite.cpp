@@ -41,6 +41,15 @@ QString CellRewriteOperation::writtenFormula() const
     return same ? m_newText : QString();
 }
 
+AutomationServer::FormulaRewrite CellRewriteOperation::formulaRewrite() const
+{
+    if (m_mode != CellRewriteMode::ChangeFormula)
+        return {};
+    const QString find = locating().findText;
+    const QString with = m_newText;
+    return [find, with](const QString& text) { return replaceExactly(text, find, with); };
+}
+
 std::unique_ptr<Operation> CellRewriteOperation::workbookCopy() const
 {
     return uncounted(std::make_unique<CellRewriteOperation>(*this));

@@ -31,6 +31,7 @@ public:
     explicit CellRewriteOperation(CellRewriteOptions options);
     WorkKind workKind() const override;
     QString writtenFormula() const override;
+    AutomationServer::FormulaRewrite formulaRewrite() const override;
 
     std::unique_ptr<Operation> workbookCopy() const override;
 

@@ -59,6 +59,9 @@ public:
     virtual WorkKind workKind() const { return WorkKind::Other; }
     // The formula text every cell is written with, when that is one and the same; empty otherwise.
     virtual QString writtenFormula() const { return {}; }
+    // How a located cell's formula text becomes the one written, when the operation rewrites
+    // formulas in place; empty otherwise.
+    virtual AutomationServer::FormulaRewrite formulaRewrite() const { return {}; }
 
     // Notes sent around the server's start ("excel OK!", "WorkBooks OK!").
     virtual bool sendsStartNotes() const { return false; }

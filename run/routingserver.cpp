@@ -78,6 +78,7 @@ AutomationServer* RoutingServer::engine()
         if (m_engine) {
             m_engine->expectWork(m_work);
             m_engine->expectFormula(m_formula);
+            m_engine->expectFormulaRewrite(m_rewrite);
         }
     }
     return m_engine.get();
@@ -195,6 +196,13 @@ void RoutingServer::expectFormula(const QString& text)
     m_formula = text;
     if (m_engine)
         m_engine->expectFormula(text);
+}
+
+void RoutingServer::expectFormulaRewrite(const FormulaRewrite& rewrite)
+{
+    m_rewrite = rewrite;
+    if (m_engine)
+        m_engine->expectFormulaRewrite(rewrite);
 }
 
 bool RoutingServer::opensConcurrently() const

@@ -51,6 +51,7 @@ public:
     QString missingMessage() const override;
     void expectWork(WorkKind work) override;
     void expectFormula(const QString& text) override;
+    void expectFormulaRewrite(const FormulaRewrite& rewrite) override;
     // The engine's workbooks may be opened beside each other; a file that goes to the office is
     // handed over to open() on the run's thread, so that the office serves one at a time.
     bool opensConcurrently() const override;
@@ -67,6 +68,7 @@ private:
     ServerChoice m_choice;
     WorkKind m_work = WorkKind::Other;
     QString m_formula;
+    FormulaRewrite m_rewrite;
     ServerFactory m_makeEngine;
     ServerFactory m_makeOffice;
     std::unique_ptr<AutomationServer> m_engine;

@@ -545,6 +545,7 @@ RunEnd runOperation(const RunSettings& settings, const ServerFactory& makeServer
     if (server) {
         server->expectWork(operation.workKind());
         server->expectFormula(operation.writtenFormula());
+        server->expectFormulaRewrite(operation.formulaRewrite());
     }
     if (operation.sendsStartNotes())
         sink.status(QStringLiteral("excel OK!"));

@@ -19,7 +19,7 @@ std::unique_ptr<Workbook> NativeServer::open(const QString& path)
     // Excel 97-2003 workbook or damaged.
     if (workbook->foreignFormat() && isCompoundFile(path)) {
         auto binary = std::make_unique<biff::BiffWorkbook>();
-        if (binary->open(path, m_work, nullptr, m_formula)) {
+        if (binary->open(path, m_work, nullptr, m_formula, m_rewrite)) {
             m_lastError.clear();
             m_lastOpenWasForeign = false;
             return binary;

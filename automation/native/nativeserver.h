@@ -21,6 +21,7 @@ public:
     QString refusal(const QString& path) override;
     void expectWork(WorkKind work) override { m_work = work; }
     void expectFormula(const QString& text) override { m_formula = text; }
+    void expectFormulaRewrite(const FormulaRewrite& rewrite) override { m_rewrite = rewrite; }
     // Every package is a workbook of its own, with nothing shared between them; an Excel 97-2003
     // workbook is handed over.
     bool opensConcurrently() const override { return true; }
@@ -29,6 +30,7 @@ public:
 private:
     WorkKind m_work = WorkKind::Other;
     QString m_formula;
+    FormulaRewrite m_rewrite;
     QString m_lastError;
     bool m_lastOpenWasForeign = false;
 };

@@ -380,10 +380,10 @@ std::optional<QString> RecordFormulas::formulaText(const BiffWorkbook& workbook,
 
 std::optional<QByteArray> RecordFormulas::formulaTokens(const BiffWorkbook& workbook, int sheet, int row,
                                                         int column, const QString& text, int* tokenSize,
-                                                        QString* reason)
+                                                        QString* reason, bool arrayFormula)
 {
     const RecordContext context(tables(workbook), sheet, row, column, false);
-    return compileFormula(text, context, reason, tokenSize);
+    return compileFormula(text, context, reason, tokenSize, arrayFormula);
 }
 
 } // namespace corvane::automation::native::biff

@@ -20,7 +20,8 @@ public:
     std::optional<QString> formulaText(const BiffWorkbook& workbook, int sheet,
                                        const QByteArray& body) override;
     std::optional<QByteArray> formulaTokens(const BiffWorkbook& workbook, int sheet, int row, int column,
-                                            const QString& text, int* tokenSize, QString* reason) override;
+                                            const QString& text, int* tokenSize, QString* reason,
+                                            bool arrayFormula = false) override;
     FormulaShape shape(const BiffWorkbook& workbook, int sheet, const QByteArray& body) override;
 
     // Why the tokens of `body` cannot be shown, after formulaText() gave none.

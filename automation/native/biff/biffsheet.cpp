@@ -9,6 +9,7 @@
 #include "automation/native/text/celltext.h"
 #include "automation/native/text/searchpattern.h"
 
+#include <algorithm>
 #include <cstring>
 #include <tuple>
 #include <vector>
@@ -24,25 +25,6 @@ QString errorText(unsigned code)
             return QString::fromLatin1(e.text);
     }
     return QStringLiteral("#N/A");
-}
-
-bool isCellRecord(std::uint16_t type)
-{
-    switch (type) {
-    case rt::kFormula:
-    case rt::kLabelSst:
-    case rt::kNumber:
-    case rt::kRk:
-    case rt::kMulRk:
-    case rt::kBoolErr:
-    case rt::kBlank:
-    case rt::kMulBlank:
-    case rt::kLabel:
-    case rt::kRString:
-        return true;
-    default:
-        return false;
-    }
 }
 
 // The smallest body each cell record needs before its fields can be read.
@@ -124,11 +106,18 @@ void BiffSheet::index()
             m_dimensions = i;
         if (r.type == rt::kRow && r.data.size() >= 6)
             m_rowRecords[le16(r.data, 0) + 1] = i;
+        if (r.type == rt::kIndex && r.data.size() >= 16)
+            m_index = i;
+        if (r.type == rt::kDefaultRowHeight && r.data.size() >= 4)
+            m_rowHeight = i;
+        if (r.type == rt::kColInfo && r.data.size() >= 10)
+            m_columns.push_back(i);
         if (!isCellRecord(r.type) || r.data.size() < minimumBody(r.type))
             continue;
         const int row = le16(r.data, 0) + 1;
         if (r.type == rt::kFormula)
             m_formulas = true;
+        m_firstCell.emplace(row, i);
         if (r.type == rt::kMulRk || r.type == rt::kMulBlank) {
             int first = 0, last = 0, entry = 0;
             if (!runBounds(r, &first, &last, &entry))
@@ -139,6 +128,7 @@ void BiffSheet::index()
             m_cells[{row, le16(r.data, 2) + 1}] = {i, Placed::Read};
         }
     }
+    indexBlocks();
 }
 
 QString BiffSheet::formulaRefusal()
@@ -157,10 +147,10 @@ QString BiffSheet::formulaRefusal()
         if (!text)
             return QStringLiteral("reading the formula of cell %1 on sheet \"%2\"")
                 .arg(cellName(cell), m_name);
-        // Only a cell with tokens of its own, or a member of a shared formula, is ever written
-        // back; its text must compile again.
+        // A cell with tokens of its own, a member of a shared formula and an array formula (once
+        // for its range) may be written back; its text must compile again.
         const FormulaShape shape = source->shape(m_workbook, m_position, r->data);
-        if (shape != FormulaShape::Own && shape != FormulaShape::Shared)
+        if (shape == FormulaShape::Other)
             continue;
         int tokenSize = 0;
         QString reason;
@@ -168,6 +158,62 @@ QString BiffSheet::formulaRefusal()
                                    &reason))
             return QStringLiteral("the formula of cell %1 on sheet \"%2\" (%3)")
                 .arg(cellName(cell), m_name, reason);
+    }
+    return {};
+}
+
+QString BiffSheet::rewriteRefusal(const AutomationServer::FormulaRewrite& rewrite)
+{
+    if (!m_hasGrid)
+        return {};
+    index();
+    FormulaTextSource* source = m_workbook.formulas();
+    const std::vector<Record>& records = m_workbook.stream().records();
+    for (const auto& [at, ref] : m_cells) {
+        const CellAddress cell{at.first, at.second};
+        const std::optional<QString> text = barText(cell, ref);
+        if (!text)
+            return QStringLiteral("reading the formula of cell %1 on sheet \"%2\"")
+                .arg(cellName(cell), m_name);
+        const QString after = rewrite(*text);
+        CellInput input;
+        // A text that is no formula, or no valid one, is written or refused cell by cell as in
+        // a package.
+        if (after == *text || !parseTypedInput(after, input) || input.kind != CellInput::Kind::Formula)
+            continue;
+        const Record* r = current(cell, ref);
+        if (r && r->type == rt::kFormula) {
+            const FormulaShape shape = source->shape(m_workbook, m_position, r->data);
+            if ((shape == FormulaShape::Array && !singleCellArray(cell)) || shape == FormulaShape::Other)
+                continue; // part of an array formula or data table: refused cell by cell, as in a package
+            // Its shared formula is written out cell by cell first: each must compile.
+            if (ref.placed == Placed::Read && ref.record + 1 < records.size() &&
+                records[ref.record + 1].type == rt::kShrFmla) {
+                for (const auto& [member, memberRef] : m_cells) {
+                    if (member == at || sharedAnchorOf({member.first, member.second}, memberRef) != at)
+                        continue;
+                    const CellAddress m{member.first, member.second};
+                    const std::optional<QString> own = barText(m, memberRef);
+                    int size = 0;
+                    QString why = QStringLiteral("reading formulas");
+                    if (!own || !source->formulaTokens(m_workbook, m_position, m.row - 1, m.column - 1, *own,
+                                                       &size, &why))
+                        return QStringLiteral("the formula of cell %1 on sheet \"%2\", which shares the "
+                                              "formula of cell %3 (%4)")
+                            .arg(cellName(m), m_name, cellName(cell), why);
+                }
+            }
+        }
+        int tokenSize = 0;
+        QString reason;
+        const std::optional<QByteArray> tokens = source->formulaTokens(
+            m_workbook, m_position, cell.row - 1, cell.column - 1, input.text, &tokenSize, &reason);
+        if (!tokens)
+            return QStringLiteral("the formula %1 of cell %2 on sheet \"%3\" (%4)")
+                .arg(after.left(100), cellName(cell), m_name, reason);
+        if (tokenSize > 0xFFFF || 22 + tokens->size() > kMaxRecordData)
+            return QStringLiteral("the formula of cell %1 on sheet \"%2\" (longer than a record holds)")
+                .arg(cellName(cell), m_name);
     }
     return {};
 }
@@ -180,6 +226,10 @@ bool BiffSheet::holdsFormulas()
 
 const Record* BiffSheet::current(const CellAddress& cell, const CellRef& ref) const
 {
+    if (ref.placed == Placed::Fresh) {
+        const auto c = m_fresh.find({cell.row, cell.column});
+        return c == m_fresh.end() ? nullptr : &c->second;
+    }
     if (ref.placed != Placed::Read) {
         const auto& from = ref.placed == Placed::Before ? m_before : m_after;
         const auto e = from.find(ref.record);
@@ -276,6 +326,8 @@ std::optional<QString> BiffSheet::barText(const CellAddress& cell, const CellRef
 {
     const Record* r = current(cell, ref);
     if (r && r->type == rt::kFormula) {
+        if (const auto anchor = sharedAnchorOf(cell, ref); anchor && m_arrayTexts.count(*anchor))
+            return m_arrayTexts.at(*anchor);
         if (FormulaTextSource* source = m_workbook.formulas())
             return source->formulaText(m_workbook, m_position, r->data);
         return std::nullopt;
@@ -413,6 +465,18 @@ bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QStri
         if (after != *text)
             changes.emplace_back(at, *text, after);
     }
+    // An array formula's text is held once for its range: it changes for all its cells at once,
+    // through the cell its ARRAY record follows, or not at all.
+    std::vector<CellRewrite> arrays;
+    changes.erase(std::remove_if(changes.begin(), changes.end(),
+                                 [&](const CellRewrite& change) {
+                                     const CellAddress& at = std::get<0>(change);
+                                     const auto anchor = arrayAnchorOf(at);
+                                     if (anchor && *anchor == std::make_pair(at.row, at.column))
+                                         arrays.push_back(change);
+                                     return anchor.has_value();
+                                 }),
+                  changes.end());
     dissolveSharedFormulas(changes);
     bool any = false;
     for (const auto& [at, before, text] : changes) {
@@ -427,7 +491,7 @@ bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QStri
                                                          "whose other cells keep it")));
             continue;
         }
-        if (store(at, text)) {
+        if (store(at, text, true)) {
             any = true;
             if (changed) {
                 // What the cell now holds, which typed input may have made a number of.
@@ -438,6 +502,22 @@ bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QStri
         } else
             m_replaceRefusal =
                 QStringLiteral("could not replace in cell %1: %2").arg(cellName(at), m_lastError);
+    }
+    for (const auto& [at, before, text] : arrays) {
+        CellInput input;
+        if (!parseTypedInput(text, input) || input.kind != CellInput::Kind::Formula)
+            continue; // an array formula stays a formula, as in a package
+        if (!rewriteArray(at, input.text)) {
+            m_replaceRefusal =
+                QStringLiteral("could not replace in cell %1: %2").arg(cellName(at), m_lastError);
+            continue;
+        }
+        any = true;
+        if (changed) {
+            const QString now = formula(at);
+            if (now != before)
+                changed(at, before, now);
+        }
     }
     return any;
 }

@@ -4,6 +4,7 @@
 
 #include "records.h"
 
+#include "automation/automationserver.h"
 #include "automation/sheet.h"
 
 #include <map>
@@ -52,6 +53,9 @@ public:
     bool holdsFormulas();
     // Why a formula of the sheet could not be searched or written back; empty when each can.
     QString formulaRefusal();
+    // Why a cell of the sheet could not take the formula `rewrite` makes of the text it holds;
+    // empty when each can.
+    QString rewriteRefusal(const AutomationServer::FormulaRewrite& rewrite);
     // The text a search in values compares with.
     QString text(const CellAddress& cell);
 
@@ -60,7 +64,8 @@ private:
     {
         Read,   // in the record it was read from
         Before, // new, written before the record
-        After   // new, written after the record
+        After,  // new, written after the record
+        Fresh   // new, in a row that held no cells (m_fresh)
     };
     struct CellRef
     {
@@ -77,7 +82,21 @@ private:
     QString shownText(const CellAddress& cell, const CellRef& ref);
     CellValue valueOf(const CellAddress& cell, const CellRef& ref) const;
     int styleOf(const CellAddress& cell, const CellRef& ref) const;
-    bool store(const CellAddress& cell, const QString& text);
+    // `rewrite`: a formula is written even when it is the one the cell holds (to give a member
+    // of a shared formula tokens of its own).
+    bool store(const CellAddress& cell, const QString& text, bool rewrite = false);
+    // Before a formula is written over the cell that heads a shared formula: every other cell
+    // of it gets the formula as tokens of its own. False with lastError() when one cannot.
+    bool writeOutSharedFormula(const CellAddress& head);
+    // The cell whose ARRAY record holds the array formula `cell` belongs to, 1-based.
+    std::optional<std::pair<int, int>> arrayAnchorOf(const CellAddress& cell);
+    // The array formula that `anchor` heads compiled anew from `text`, for its whole range; every
+    // cell of the range is to be calculated again. False with lastError() when it cannot be.
+    bool rewriteArray(const CellAddress& anchor, const QString& text);
+    // Whether the cell holds an array formula of its own cell only.
+    bool singleCellArray(const CellAddress& cell);
+    // The style a new cell takes: its row's, when the row has one, else its column's.
+    int newCellStyle(int row, int column) const;
     bool writeRecord(const CellAddress& cell, Record record, int references);
     bool unsupported(const QString& what);
     // The 1-based anchor cell a shared or array formula member's ptgExp points at.
@@ -87,6 +106,44 @@ private:
     void dissolveSharedFormulas(std::vector<CellRewrite>& changes);
     // False when `anchor` heads a shared formula being written out that a cell still uses.
     bool sharedFormulaFree(const CellAddress& anchor);
+
+    // Rows that hold no cells yet (biffsheetrows.cpp). A block of rows: its ROW records, then
+    // their cells, then (in most writers' files) a DBCELL pointing back into it.
+    struct RowBlock
+    {
+        int first = 0; // 1-based rows of its first and last ROW records, added ones included
+        int last = 0;
+        int rows = 0;             // ROW records, added ones included
+        std::size_t firstRow = 0; // its first and last ROW records as read; 0 for a new block
+        std::size_t lastRow = 0;
+        std::size_t end = 0;         // its last record as read: the DBCELL, or its last cell
+        std::size_t dbcell = 0;      // 0: none
+        std::map<int, Record> added; // new ROW records, by 1-based row
+        bool hasDbCell = false;      // holds at most 32 rows: its DBCELL points at no more
+    };
+    void indexBlocks();
+    // Readies a row that holds no cells for new ones: a ROW record of its own in the block it
+    // belongs to, or in a new block. False with lastError() when the row cannot take one.
+    bool openRow(int row);
+    // The row's and the sheet's bounds take the cell in.
+    void widen(int row, int column);
+    // Where a record goes that is written among the sheet's records: the record it is written
+    // next to, on which side, and its order among others written there.
+    struct Slot
+    {
+        std::size_t record;
+        bool before;
+        bool operator<(const Slot& o) const
+        {
+            return std::tie(record, before) < std::tie(o.record, o.before);
+        }
+    };
+    using Order = std::tuple<int, int, int, int>; // block's first row, ROW/cell/DBCELL, row, column
+    using Placement = std::map<Slot, std::multimap<Order, Record>>;
+    int blockFirstOf(int row) const;
+    void placeFreshRows(Placement& placement) const;
+    // The sheet's DBCELL records and its INDEX written anew round the new rows.
+    void commitRowIndex(WorkbookStream& stream) const;
 
     BiffWorkbook& m_workbook;
     int m_position;
@@ -104,8 +161,17 @@ private:
     std::map<std::size_t, std::map<int, Record>> m_edits;
     std::map<std::size_t, Insertions> m_before;
     std::map<std::size_t, Insertions> m_after;
-    std::map<std::size_t, Record> m_patched; // ROW and DIMENSIONS records with new bounds
-    std::set<std::size_t> m_dissolved;       // FORMULA records whose shared formula is written out
+    std::map<std::size_t, Record> m_patched;       // ROW and DIMENSIONS records with new bounds
+    std::vector<RowBlock> m_blocks;                // in stream order, new ones after them
+    std::map<int, std::size_t> m_firstCell;        // 1-based row: its first cell record as read
+    std::map<std::pair<int, int>, Record> m_fresh; // cells of rows that held none, by (row, column)
+    std::set<int> m_freshRows;
+    std::size_t m_index = 0;                // INDEX record; 0: none
+    std::size_t m_rowHeight = 0;            // DEFAULTROWHEIGHT record; 0: none
+    std::vector<std::size_t> m_columns;     // COLINFO records
+    std::set<std::size_t> m_dissolved;      // FORMULA records whose shared formula is written out
+    std::map<std::size_t, Record> m_arrays; // ARRAY records compiled anew, by index
+    std::map<std::pair<int, int>, QString> m_arrayTexts; // their texts, by anchor cell
     QString m_lastError;
     QString m_replaceRefusal;
 

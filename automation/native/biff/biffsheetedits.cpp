@@ -109,6 +109,112 @@ void BiffSheet::dissolveSharedFormulas(std::vector<CellRewrite>& changes)
     });
 }
 
+bool BiffSheet::writeOutSharedFormula(const CellAddress& head)
+{
+    FormulaTextSource* source = m_workbook.formulas();
+    std::vector<std::pair<CellAddress, QString>> members;
+    for (const auto& [at, ref] : m_cells) {
+        const CellAddress cell{at.first, at.second};
+        if (at == std::make_pair(head.row, head.column) ||
+            sharedAnchorOf(cell, ref) != std::make_pair(head.row, head.column))
+            continue;
+        const std::optional<QString> text = barText(cell, ref);
+        int tokenSize = 0;
+        QString reason = QStringLiteral("reading formulas");
+        if (!text || !source ||
+            !source->formulaTokens(m_workbook, m_position, cell.row - 1, cell.column - 1, *text, &tokenSize,
+                                   &reason))
+            return unsupported(QStringLiteral("overwriting a cell that heads a shared formula whose cell %1 "
+                                              "cannot have it as its own (%2)")
+                                   .arg(cellName(cell), reason));
+        members.emplace_back(cell, *text);
+    }
+    m_dissolved.insert(m_cells[{head.row, head.column}].record);
+    for (const auto& [cell, text] : members) {
+        if (!store(cell, text, true)) {
+            m_dissolved.erase(m_cells[{head.row, head.column}].record);
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<std::pair<int, int>> BiffSheet::arrayAnchorOf(const CellAddress& cell)
+{
+    const auto it = m_cells.find({cell.row, cell.column});
+    if (it == m_cells.end())
+        return std::nullopt;
+    const auto anchor = sharedAnchorOf(cell, it->second);
+    if (!anchor)
+        return std::nullopt;
+    const auto head = m_cells.find(*anchor);
+    const std::vector<Record>& records = m_workbook.stream().records();
+    if (head == m_cells.end() || head->second.placed != Placed::Read ||
+        head->second.record + 1 >= records.size() || records[head->second.record + 1].type != rt::kArray)
+        return std::nullopt;
+    return anchor;
+}
+
+bool BiffSheet::singleCellArray(const CellAddress& cell)
+{
+    if (arrayAnchorOf(cell) != std::make_pair(cell.row, cell.column))
+        return false;
+    const QByteArray& b = m_workbook.stream().records()[m_cells.at({cell.row, cell.column}).record + 1].data;
+    return b.size() >= 6 && le16(b, 0) == le16(b, 2) && b[4] == b[5];
+}
+
+bool BiffSheet::rewriteArray(const CellAddress& anchor, const QString& text)
+{
+    const std::vector<Record>& records = m_workbook.stream().records();
+    const CellRef ref = m_cells.at({anchor.row, anchor.column});
+    const std::size_t at = ref.record + 1;
+    if (records[at].data.size() < 14 || (at + 1 < records.size() && records[at + 1].type == rt::kContinue))
+        return unsupported(QStringLiteral("an array formula stored over several records"));
+    if (m_protected && m_workbook.styleLocked(styleOf(anchor, ref))) {
+        m_lastError = QStringLiteral("the cell is locked on a protected sheet");
+        return false;
+    }
+    FormulaTextSource* source = m_workbook.formulas();
+    int tokenSize = 0;
+    QString reason = QStringLiteral("writing formulas");
+    const std::optional<QByteArray> tokens =
+        source ? source->formulaTokens(m_workbook, m_position, anchor.row - 1, anchor.column - 1, text,
+                                       &tokenSize, &reason, true)
+               : std::nullopt;
+    if (!tokens)
+        return unsupported(reason);
+    if (tokenSize > 0xFFFF || 14 + tokens->size() > kMaxRecordData)
+        return unsupported(QStringLiteral("a formula longer than a record holds"));
+    Record array;
+    array.type = rt::kArray;
+    array.data = records[at].data.left(12);
+    put16(array.data, 6, le16(array.data, 6) | 0x0001); // fAlwaysCalc
+    append16(array.data, std::uint32_t(tokenSize));
+    array.data.append(*tokens);
+    // The text as the formula bar shows it: the new tokens read back.
+    QByteArray body = records[ref.record].data.left(20);
+    append16(body, std::uint32_t(tokenSize));
+    body.append(*tokens);
+    const std::optional<QString> shown = source->formulaText(m_workbook, m_position, body);
+    // Every cell of the range keeps its pointer to the array formula and loses its result.
+    const std::pair<int, int> key{anchor.row, anchor.column};
+    for (const auto& [cellAt, cellRef] : m_cells) {
+        const CellAddress cell{cellAt.first, cellAt.second};
+        if (cellRef.placed != Placed::Read || sharedAnchorOf(cell, cellRef) != key)
+            continue;
+        Record r = *current(cell, cellRef);
+        const char pending[8] = {3, 0, 0, 0, 0, 0, char(0xFF), char(0xFF)};
+        for (int i = 0; i < 8; ++i)
+            r.data[6 + i] = pending[i];
+        put16(r.data, 14, le16(r.data, 14) | 0x0001);
+        m_edits[cellRef.record][cell.column] = r;
+    }
+    m_arrays[at] = array;
+    m_arrayTexts[key] = shown.value_or(QLatin1Char('=') + text);
+    m_workbook.noteChange();
+    return true;
+}
+
 bool BiffSheet::sharedFormulaFree(const CellAddress& anchor)
 {
     const auto self = m_cells.find({anchor.row, anchor.column});
@@ -126,7 +232,7 @@ bool BiffSheet::sharedFormulaFree(const CellAddress& anchor)
     return true;
 }
 
-bool BiffSheet::store(const CellAddress& cell, const QString& text)
+bool BiffSheet::store(const CellAddress& cell, const QString& text, bool rewrite)
 {
     if (!m_hasGrid) {
         m_lastError = QStringLiteral("the sheet \"%1\" has no cells (a chart or dialog sheet)").arg(m_name);
@@ -149,10 +255,27 @@ bool BiffSheet::store(const CellAddress& cell, const QString& text)
     const auto it = m_cells.find({cell.row, cell.column});
     if (it == m_cells.end() && input.kind == CellInput::Kind::Empty)
         return true;
-    const int style = it == m_cells.end() ? 15 : styleOf(cell, it->second);
+    const int style = it == m_cells.end() ? newCellStyle(cell.row, cell.column) : styleOf(cell, it->second);
     if (m_protected && m_workbook.styleLocked(style)) {
         m_lastError = QStringLiteral("the cell is locked on a protected sheet");
         return false;
+    }
+    // A formula written over itself changes nothing: its tokens, cached result and shared or
+    // array formula stay as they are.
+    if (it != m_cells.end() && input.kind == CellInput::Kind::Formula) {
+        const Record* now = current(cell, it->second);
+        if (!rewrite && now && now->type == rt::kFormula &&
+            barText(cell, it->second) == std::optional<QString>(text))
+            return true;
+        // An array formula of one cell is that cell's formula: it is written as the array's.
+        if (singleCellArray(cell))
+            return rewriteArray(cell, input.text);
+        const std::vector<Record>& records = m_workbook.stream().records();
+        const std::size_t next = it->second.record + 1;
+        if (it->second.placed == Placed::Read && now && now->type == rt::kFormula && next < records.size() &&
+            records[next].type == rt::kShrFmla && !m_dissolved.count(it->second.record) &&
+            !writeOutSharedFormula(cell))
+            return false;
     }
     Record record;
     int references = 0;
@@ -260,6 +383,8 @@ bool BiffSheet::writeRecord(const CellAddress& cell, Record record, int referenc
             strings->countReferences(references);
         if (ref.placed == Placed::Read)
             m_edits[ref.record][cell.column] = std::move(record);
+        else if (ref.placed == Placed::Fresh)
+            m_fresh[{cell.row, cell.column}] = std::move(record);
         else
             (ref.placed == Placed::Before ? m_before : m_after)[ref.record][{cell.row, cell.column}] =
                 std::move(record);
@@ -267,11 +392,23 @@ bool BiffSheet::writeRecord(const CellAddress& cell, Record record, int referenc
         return true;
     }
 
-    // A new cell goes among the cells of its row, in column order; a row that holds no cell yet
-    // would need its row block rebuilt.
+    // A new cell goes among the cells of its row, in column order; into a row that holds no
+    // cells yet, with the records of its row made for it.
     const auto firstOfRow = m_cells.lower_bound({cell.row, 0});
-    if (firstOfRow == m_cells.end() || firstOfRow->first.first != cell.row || !m_rowRecords.count(cell.row))
-        return unsupported(QStringLiteral("writing into a row that holds no cells yet"));
+    const bool rowHasCells = firstOfRow != m_cells.end() && firstOfRow->first.first == cell.row;
+    if (!rowHasCells || m_freshRows.count(cell.row)) {
+        if (!openRow(cell.row))
+            return false;
+        widen(cell.row, cell.column);
+        if (strings)
+            strings->countReferences(references);
+        m_fresh[{cell.row, cell.column}] = std::move(record);
+        m_cells[{cell.row, cell.column}] = {0, Placed::Fresh};
+        m_workbook.noteChange();
+        return true;
+    }
+    if (!m_rowRecords.count(cell.row))
+        return unsupported(QStringLiteral("writing into a row whose cells have no ROW record"));
     CellRef place;
     bool found = false;
     for (auto c = firstOfRow; c != m_cells.end() && c->first.first == cell.row; ++c) {
@@ -295,20 +432,7 @@ bool BiffSheet::writeRecord(const CellAddress& cell, Record record, int referenc
             ++last;
         place = {last, Placed::After};
     }
-    // The row's and the sheet's bounds take the new column in.
-    const std::size_t rowIndex = m_rowRecords[cell.row];
-    Record row = m_patched.count(rowIndex) ? m_patched[rowIndex] : records[rowIndex];
-    if (row.data.size() >= 6) {
-        put16(row.data, 2, std::min<std::uint32_t>(le16(row.data, 2), std::uint32_t(cell.column - 1)));
-        put16(row.data, 4, std::max<std::uint32_t>(le16(row.data, 4), std::uint32_t(cell.column)));
-        m_patched[rowIndex] = row;
-    }
-    if (m_dimensions) {
-        Record dim = m_patched.count(m_dimensions) ? m_patched[m_dimensions] : records[m_dimensions];
-        put16(dim.data, 8, std::min<std::uint32_t>(le16(dim.data, 8), std::uint32_t(cell.column - 1)));
-        put16(dim.data, 10, std::max<std::uint32_t>(le16(dim.data, 10), std::uint32_t(cell.column)));
-        m_patched[m_dimensions] = dim;
-    }
+    widen(cell.row, cell.column);
     if (strings)
         strings->countReferences(references);
     (place.placed == Placed::Before ? m_before : m_after)[place.record][{cell.row, cell.column}] =
@@ -323,14 +447,28 @@ void BiffSheet::commit(WorkbookStream& stream) const
     const std::vector<Record>& records = stream.records();
     for (const auto& [index, record] : m_patched)
         stream.replace(index, {record});
+    for (const auto& [index, record] : m_arrays)
+        stream.replace(index, {record});
+    // Everything new, in the order of the stream: block by block, a block's ROW records before
+    // its cells, cells by row and column.
+    Placement placement;
     for (const auto& [slot, cells] : m_before) {
         for (const auto& [at, record] : cells)
-            stream.insertedBefore(slot).push_back(record);
+            placement[{slot, true}].emplace(Order{blockFirstOf(at.first), 1, at.first, at.second}, record);
     }
     for (const auto& [slot, cells] : m_after) {
         for (const auto& [at, record] : cells)
-            stream.insertedAfter(slot).push_back(record);
+            placement[{slot, false}].emplace(Order{blockFirstOf(at.first), 1, at.first, at.second}, record);
     }
+    placeFreshRows(placement);
+    for (const auto& [slot, placed] : placement) {
+        std::vector<Record>& into =
+            slot.before ? stream.insertedBefore(slot.record) : stream.insertedAfter(slot.record);
+        for (const auto& [order, record] : placed)
+            into.push_back(record);
+    }
+    if (!m_freshRows.empty())
+        commitRowIndex(stream);
     for (const auto& [index, cells] : m_edits) {
         const Record& original = records[index];
         if (original.type == rt::kMulRk || original.type == rt::kMulBlank) {
@@ -358,6 +496,9 @@ void BiffSheet::commit(WorkbookStream& stream) const
         if (original.type == rt::kFormula && m_dissolved.count(index) && next < records.size() &&
             records[next].type == rt::kShrFmla)
             stream.replace(next++, {});
+        // An array formula's record stays between a cell of it and the cell's cached text.
+        if (original.type == rt::kFormula && next < records.size() && records[next].type == rt::kArray)
+            ++next;
         if (original.type == rt::kFormula && next < records.size() && records[next].type == rt::kString)
             stream.replace(next, {});
     }

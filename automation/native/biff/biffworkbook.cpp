@@ -18,7 +18,7 @@ BiffWorkbook::BiffWorkbook() = default;
 BiffWorkbook::~BiffWorkbook() = default;
 
 bool BiffWorkbook::open(const QString& path, WorkKind work, FormulaTextSource* formulas,
-                        const QString& formula)
+                        const QString& formula, const AutomationServer::FormulaRewrite& rewrite)
 {
     m_path = path;
     if (!formulas) {
@@ -128,14 +128,22 @@ bool BiffWorkbook::open(const QString& path, WorkKind work, FormulaTextSource* f
         notDone = QStringLiteral("replacing outside cells");
         break;
     case WorkKind::CellFormula: {
-        // Each cell's own changed formula (change-formula) is known only once it is written, too
-        // late to leave the workbook to another server; one formula for all is checked now.
+        // One formula for all is checked once; formulas rewritten in place are checked cell by
+        // cell, every cell that could be located, so that no cell is refused half-way through.
         int tokenSize = 0;
         QString reason;
-        if (formula.isEmpty())
+        if (!formula.isEmpty()) {
+            if (!m_formulas->formulaTokens(*this, 0, 0, 0, formula, &tokenSize, &reason))
+                notDone = QStringLiteral("the formula %1 (%2)").arg(formula.left(100), reason);
+        } else if (rewrite) {
+            for (const auto& sheet : m_sheets) {
+                notDone = sheet->rewriteRefusal(rewrite);
+                if (!notDone.isEmpty())
+                    break;
+            }
+        } else {
             notDone = QStringLiteral("changing formulas");
-        else if (!m_formulas->formulaTokens(*this, 0, 0, 0, formula, &tokenSize, &reason))
-            notDone = QStringLiteral("the formula %1 (%2)").arg(formula.left(100), reason);
+        }
         break;
     }
     case WorkKind::RowColumn:

@@ -34,9 +34,12 @@ public:
     // asks; handOver() then tells whether another server may take it (an older format, an
     // operation the engine does not do on these workbooks) or not (damaged, encrypted).
     // `formula`: for CellFormula work, the formula every cell is written with; the workbook is
-    // refused unless it compiles here (without one, each cell's formula is unknown until written).
+    // refused unless it compiles here. `rewrite`: for CellFormula work that rewrites each cell's
+    // formula text in place; the workbook is refused unless every cell's rewritten formula
+    // compiles. Without either, each cell's formula is unknown until written, and the workbook is
+    // refused.
     bool open(const QString& path, WorkKind work, FormulaTextSource* formulas = nullptr,
-              const QString& formula = QString());
+              const QString& formula = QString(), const AutomationServer::FormulaRewrite& rewrite = {});
     bool handOver() const { return m_handOver; }
 
     int sheetCount() override { return int(m_sheets.size()); }

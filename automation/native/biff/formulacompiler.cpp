@@ -39,6 +39,10 @@ void Compiler::writeSpaces(const QString& spaces, int spaceType)
 
 bool Compiler::writeReference(const Node& node, char cls)
 {
+    // In an array formula a reference that would give a value gives its array, as the
+    // application writes it.
+    if (m_arrayFormula && cls == 'V')
+        cls = 'A';
     const fx::Reference& r = node.reference;
     int ixti = -1;
     if (r.sheetLost) {
@@ -201,7 +205,7 @@ bool Compiler::write(const Node& node, char expected)
         if (!index)
             return refuse(QStringLiteral("unknown name: ") + node.text);
         writeSpaces(node.spaces, 0);
-        put8(classed(PtgName, expected));
+        put8(classed(PtgName, m_arrayFormula && expected == 'V' ? 'A' : expected));
         put16(*index);
         put16(0);
         return true;
@@ -388,9 +392,9 @@ std::optional<QByteArray> Compiler::run(QString* reason, int* tokenSize)
 }
 
 std::optional<QByteArray> compileFormula(const QString& text, const FormulaContext& context, QString* reason,
-                                         int* tokenSize)
+                                         int* tokenSize, bool arrayFormula)
 {
-    return Compiler(text, context).run(reason, tokenSize);
+    return Compiler(text, context, arrayFormula).run(reason, tokenSize);
 }
 
 } // namespace corvane::automation::native::biff

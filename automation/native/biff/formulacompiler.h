@@ -67,7 +67,8 @@ struct Node
 class Compiler
 {
 public:
-    Compiler(const QString& text, const FormulaContext& context) : m_context(context)
+    Compiler(const QString& text, const FormulaContext& context, bool arrayFormula = false)
+        : m_context(context), m_arrayFormula(arrayFormula)
     {
         QString t = text;
         m_validText = t.isValidUtf16();
@@ -140,6 +141,7 @@ private:
     }
 
     const FormulaContext& m_context;
+    bool m_arrayFormula = false; // the tokens of an ARRAY record
     std::string m_utf8;
     std::vector<Lexeme> m_lexemes;
     std::size_t m_next = 0;

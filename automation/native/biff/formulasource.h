@@ -30,12 +30,13 @@ public:
                                                const QByteArray& body) = 0;
     // Tokens for `text` written into cell (row, column), 0-based, of sheet `sheet`: the tokens
     // followed by their trailing data, with the size of the tokens alone in tokenSize. None with
-    // the reason when the text cannot be written as a formula of this workbook.
+    // the reason when the text cannot be written as a formula of this workbook. `arrayFormula`:
+    // the tokens of an array formula's ARRAY record.
     virtual std::optional<QByteArray> formulaTokens(const BiffWorkbook& workbook, int sheet, int row,
                                                     int column, const QString& text, int* tokenSize,
-                                                    QString* reason)
+                                                    QString* reason, bool arrayFormula = false)
     {
-        (void)workbook, (void)sheet, (void)row, (void)column, (void)text, (void)tokenSize;
+        (void)workbook, (void)sheet, (void)row, (void)column, (void)text, (void)tokenSize, (void)arrayFormula;
         *reason = QStringLiteral("writing formulas");
         return std::nullopt;
     }

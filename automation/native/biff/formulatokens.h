@@ -81,7 +81,9 @@ QString decompileFormula(const QByteArray& rgce, const FormulaContext& context, 
 // tokenSize array constants are refused, so that the whole result is the tokens. Returns nothing
 // with the reason when the text is not a valid formula or uses what this compiler does not
 // write: "not supported in .xls formulas: ...".
+// `arrayFormula`: the tokens of an array formula (ARRAY record), whose references give arrays
+// where a cell's formula would take their values.
 std::optional<QByteArray> compileFormula(const QString& text, const FormulaContext& context, QString* reason,
-                                         int* tokenSize = nullptr);
+                                         int* tokenSize = nullptr, bool arrayFormula = false);
 
 } // namespace corvane::automation::native::biff

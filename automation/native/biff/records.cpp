@@ -1,6 +1,7 @@
 #include "records.h"
 
 #include <algorithm>
+#include <deque>
 
 namespace corvane::automation::native::biff {
 
@@ -89,6 +90,54 @@ struct Layout
 
 } // namespace
 
+namespace {
+
+// A DBCELL for the block of rows written just before it: the way back to the block's first ROW
+// record, and from there to each row's first cell (for a row without cells, where its cells
+// would start). `written` holds every record written so far, with where it starts.
+bool rebuiltDbCell(const std::vector<std::pair<int, const Record*>>& written, int at, QByteArray* body,
+                   QString* error)
+{
+    body->clear();
+    // Back over the block's cells to its ROW records.
+    std::size_t k = written.size();
+    while (k > 0 && written[k - 1].second->type != rt::kRow && written[k - 1].second->type != rt::kDbCell &&
+           written[k - 1].second->type != rt::kBof)
+        --k;
+    const std::size_t cellsFrom = k;
+    while (k > 0 && written[k - 1].second->type == rt::kRow)
+        --k;
+    const std::size_t rowsFrom = k;
+    if (rowsFrom == cellsFrom) {
+        append32(*body, 0);
+        return true;
+    }
+    const int firstRow = written[rowsFrom].first;
+    append32(*body, std::uint32_t(at - firstRow));
+    int base = firstRow + 4 + written[rowsFrom].second->data.size();
+    for (std::size_t r = rowsFrom; r < cellsFrom; ++r) {
+        const Record& row = *written[r].second;
+        const int number = row.data.size() >= 2 ? le16(row.data, 0) : 0;
+        int target = at;
+        for (std::size_t c = cellsFrom; c < written.size(); ++c) {
+            const Record& cell = *written[c].second;
+            if (isCellRecord(cell.type) && cell.data.size() >= 2 && le16(cell.data, 0) >= number) {
+                target = written[c].first;
+                break;
+            }
+        }
+        if (target < base || target - base > 0xFFFF) {
+            *error = QStringLiteral("a block of rows grew beyond what its index can point into");
+            return false;
+        }
+        append16(*body, std::uint32_t(target - base));
+        base = target;
+    }
+    return true;
+}
+
+} // namespace
+
 bool WorkbookStream::write(QByteArray* out, QString* error) const
 {
     QByteArray bytes;
@@ -103,14 +152,30 @@ bool WorkbookStream::write(QByteArray* out, QString* error) const
         std::size_t source;
     };
     std::vector<Emitted> holders;
-    const auto emit = [&bytes, error](const Record& r) {
-        if (r.data.size() > 0xFFFF) {
+    // Every record written, with where it starts; and the rebuilt INDEX records among them.
+    std::vector<std::pair<int, const Record*>> written;
+    std::vector<std::size_t> indexes;
+    std::deque<Record> rebuiltCells; // bodies made for rebuilt DBCELL records, kept for `written`
+    const auto emit = [&](const Record& given) {
+        const Record* r = &given;
+        if (given.rebuilt && given.type == rt::kDbCell) {
+            Record made;
+            made.type = rt::kDbCell;
+            if (!rebuiltDbCell(written, bytes.size(), &made.data, error))
+                return false;
+            rebuiltCells.push_back(std::move(made));
+            r = &rebuiltCells.back();
+        } else if (given.rebuilt && given.type == rt::kIndex) {
+            indexes.push_back(written.size());
+        }
+        if (r->data.size() > 0xFFFF) {
             *error = QStringLiteral("a record grew beyond what BIFF can hold");
             return false;
         }
-        append16(bytes, r.type);
-        append16(bytes, std::uint32_t(r.data.size()));
-        bytes.append(r.data);
+        written.emplace_back(bytes.size(), r);
+        append16(bytes, r->type);
+        append16(bytes, std::uint32_t(r->data.size()));
+        bytes.append(r->data);
         return true;
     };
     for (std::size_t i = 0; i < m_records.size(); ++i) {
@@ -202,6 +267,32 @@ bool WorkbookStream::write(QByteArray* out, QString* error) const
                 put16(bytes, body + 4 + 2 * k, targets[std::size_t(k)] - baseNow);
                 baseNow = targets[std::size_t(k)];
             }
+        }
+    }
+    // A rebuilt INDEX: its DEFCOLWIDTH position followed as before, and the DBCELL records its
+    // sheet now holds, in order.
+    for (const std::size_t w : indexes) {
+        const int body = written[w].first + 4;
+        const Record& r = *written[w].second;
+        std::uint32_t now = 0;
+        if (r.data.size() >= 16 && layout.map(le32(r.data, 12), &now))
+            put32(bytes, body + 12, now);
+        int field = 16;
+        int depth = 0;
+        for (std::size_t k = w + 1; k < written.size(); ++k) {
+            const std::uint16_t type = written[k].second->type;
+            if (type == rt::kBof)
+                ++depth;
+            else if (type == rt::kEof && depth-- == 0)
+                break;
+            if (type != rt::kDbCell || depth != 0)
+                continue;
+            if (field + 4 > r.data.size()) {
+                *error = QStringLiteral("a sheet's row index does not hold all its blocks of rows");
+                return false;
+            }
+            put32(bytes, body + field, std::uint32_t(written[k].first));
+            field += 4;
         }
     }
     bytes.append(m_tail);

@@ -34,6 +34,8 @@ constexpr std::uint16_t kBoolErr = 0x0205;
 constexpr std::uint16_t kString = 0x0207;
 constexpr std::uint16_t kRow = 0x0208;
 constexpr std::uint16_t kIndex = 0x020B;
+constexpr std::uint16_t kColInfo = 0x007D;
+constexpr std::uint16_t kDefaultRowHeight = 0x0225;
 constexpr std::uint16_t kArray = 0x0221;
 constexpr std::uint16_t kTable = 0x0236;
 constexpr std::uint16_t kRk = 0x027E;
@@ -50,6 +52,10 @@ struct Record
     std::uint16_t type = 0;
     QByteArray data;
     std::uint32_t offset = 0; // where the record started in the stream as read
+    // A DBCELL or INDEX whose stream positions are found anew where the stream is written,
+    // from the records written round it: a block of rows, or a sheet's blocks, that changed
+    // shape. A DBCELL's body is made whole there; an INDEX comes with its size and row bounds.
+    bool rebuilt = false;
 };
 
 // Little-endian reads; the caller checks the bounds.
@@ -83,6 +89,26 @@ inline void append32(QByteArray& b, std::uint32_t v)
 {
     for (int i = 0; i < 4; ++i)
         b.append(char((v >> (8 * i)) & 0xFF));
+}
+
+// Whether a record is one of a sheet's cells (the records a DBCELL points at).
+inline bool isCellRecord(std::uint16_t type)
+{
+    switch (type) {
+    case rt::kFormula:
+    case rt::kLabelSst:
+    case rt::kNumber:
+    case rt::kRk:
+    case rt::kMulRk:
+    case rt::kBoolErr:
+    case rt::kBlank:
+    case rt::kMulBlank:
+    case rt::kLabel:
+    case rt::kRString:
+        return true;
+    default:
+        return false;
+    }
 }
 
 class WorkbookStream

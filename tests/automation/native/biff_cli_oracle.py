@@ -14,11 +14,19 @@
 2. A workbook made with xlwt whose shared string table spans several CONTINUE records, replaced
    so that old strings across the boundaries and many new ones (long, two bytes a character)
    are read back intact.
+2b. Cells written into rows that held none, in a workbook with row blocks indexed by DBCELL and
+   INDEX records and in one without: read back with xlrd and LibreOffice, every other record
+   unchanged, and the blocks laid out as a spreadsheet application lays them out.
 3. A workbook whose workbook stream carries a record length running past its end: refused as
    damaged, byte-identical, no crash.
 4. Replacing inside the formulas of a workbook made with xlwt: found by their new text, and
    calculated by LibreOffice to the new results.
-5. Corpus workbooks whose SUM calls are rewritten (decompiled, replaced, compiled): LibreOffice
+4a. Replacing inside the array formulas of a corpus workbook: each range's formula changes as a
+   whole and is calculated by LibreOffice anew; one that cannot be written changes nothing.
+4b. change-formula on a workbook made with xlwt: calculated by LibreOffice to the new results;
+   a rewrite that does not compile refuses the workbook untouched.
+5. Corpus workbooks whose SUM calls are rewritten (decompiled, replaced, compiled), by replace and
+   by change-formula (shared formulas whose heads change written out cell by cell): LibreOffice
    calculates every sheet to the same values as before.
 6. LibreOffice converts a sample of the changed workbooks to CSV holding the new texts.
 
@@ -79,9 +87,10 @@ def records(path):
     return out
 
 
-# What an edit may rewrite: cell records and a formula's cached text, the shared string table,
-# and the records that hold stream positions or the bounds of rows and sheets.
-REWRITTEN = {0x06, 0xFD, 0x203, 0x27E, 0xBD, 0x205, 0x201, 0xBE, 0x204, 0xD6, 0x207,
+# What an edit may rewrite: cell records and a formula's cached text, an array formula's record,
+# the shared string table, and the records that hold stream positions or the bounds of rows and
+# sheets.
+REWRITTEN = {0x06, 0xFD, 0x203, 0x27E, 0xBD, 0x205, 0x201, 0xBE, 0x204, 0xD6, 0x207, 0x221,
              0xFC, 0xFF, 0x85, 0x20B, 0xD7, 0x208, 0x200}
 
 
@@ -125,6 +134,95 @@ def structure_faults(path):
                 if target not in starts:
                     faults.append("DBCELL at %d row %d -> %d" % (at, (k - 4) // 2, target))
                 base = target
+    return faults
+
+
+CELL_RECORDS = {0x06, 0xFD, 0x203, 0x27E, 0xBD, 0x205, 0x201, 0xBE, 0x204, 0xD6}
+
+
+def row_layout_faults(path):
+    """Each sheet's rows as a spreadsheet application lays them out: every cell's row has a ROW
+    record spanning its column, inside DIMENSIONS; a block's ROW records ascend, a block with a
+    DBCELL holds at most 32, its DBCELL leads to its first ROW record and to each row's first cell;
+    INDEX lists every DBCELL and bounds the rows with cells."""
+    recs = records(path)
+    faults = []
+    sheets, cur, depth = [], None, 0
+    for i, (at, kind, body) in enumerate(recs):
+        if kind == 0x809:
+            depth += 1
+            if depth == 1 and i > 0:
+                cur = []
+                sheets.append(cur)
+            continue
+        if kind == 0x0A:
+            depth -= 1
+            continue
+        if depth == 1 and cur is not None:
+            cur.append((at, kind, body))
+    for n, sheet in enumerate(sheets):
+        rows = {}
+        cells = []
+        dims = index = None
+        dbcells = []
+        run = []
+        blocks = []
+        for k, (at, kind, body) in enumerate(sheet):
+            if kind == 0x208:
+                if not run or sheet[k - 1][1] != 0x208:
+                    run = []
+                    blocks.append(run)
+                run.append((at, body))
+                rows[struct.unpack_from("<H", body, 0)[0]] = struct.unpack_from("<HH", body, 2)
+            elif kind in CELL_RECORDS:
+                r, c = struct.unpack_from("<HH", body, 0)
+                last = struct.unpack_from("<H", body, len(body) - 2)[0] if kind in (0xBD, 0xBE) else c
+                cells.append((at, r, c, last))
+            elif kind == 0x200:
+                dims = struct.unpack_from("<IIHH", body, 0)
+            elif kind == 0x20B:
+                index = body
+            elif kind == 0xD7:
+                dbcells.append((at, body, run))
+        for at, r, c, last in cells:
+            if r not in rows:
+                faults.append("sheet %d: cell R%dC%d has no ROW record" % (n, r + 1, c + 1))
+            elif not (rows[r][0] <= c and last < rows[r][1]):
+                faults.append("sheet %d: ROW %d spans %r, not column %d" % (n, r + 1, rows[r], c + 1))
+            if dims and not (dims[0] <= r < dims[1] and dims[2] <= c and last < dims[3]):
+                faults.append("sheet %d: DIMENSIONS %r leave out R%dC%d" % (n, dims, r + 1, c + 1))
+        for block in blocks:
+            numbers = [struct.unpack_from("<H", b, 0)[0] for _, b in block]
+            if numbers != sorted(numbers):
+                faults.append("sheet %d: ROW records out of order %r" % (n, numbers[:40]))
+        starts = {at for at, _, _ in sheet}
+        for at, body, block in dbcells:
+            if len(block) > 32:
+                faults.append("sheet %d: a block of %d rows" % (n, len(block)))
+            if not block:
+                continue
+            if at - struct.unpack_from("<I", body, 0)[0] != block[0][0]:
+                faults.append("sheet %d: DBCELL at %d does not lead to its first ROW" % (n, at))
+            offsets = struct.unpack_from("<%dH" % ((len(body) - 4) // 2), body, 4)
+            if len(offsets) != len(block):
+                faults.append("sheet %d: DBCELL at %d has %d entries for %d rows" % (n, at, len(offsets), len(block)))
+                continue
+            base = block[0][0] + 20
+            for (_, rb), off in zip(block, offsets):
+                target = base + off
+                r = struct.unpack_from("<H", rb, 0)[0]
+                first = [a for a, cr, _, _ in cells if cr == r]
+                if first and target != min(first):
+                    faults.append("sheet %d: DBCELL at %d: row %d -> %d, not its first cell %d" % (n, at, r + 1, target, min(first)))
+                base = target
+        if index is not None:
+            listed = [struct.unpack_from("<I", index, k)[0] for k in range(16, len(index) - 3, 4)]
+            if listed != [at for at, _, _ in dbcells]:
+                faults.append("sheet %d: INDEX lists %r, DBCELLs at %r" % (n, listed[:5], [a for a, _, _ in dbcells][:5]))
+            lo, hi = struct.unpack_from("<II", index, 4)
+            with_cells = sorted({r for _, r, _, _ in cells})
+            if with_cells and not (lo <= with_cells[0] and with_cells[-1] < hi):
+                faults.append("sheet %d: INDEX rows %d..%d leave out %d..%d" % (n, lo, hi, with_cells[0], with_cells[-1]))
     return faults
 
 
@@ -349,6 +447,58 @@ def run_round(work):
     check(not structure_faults(path), "numbers.xls: %s" % structure_faults(path)[:3])
 
 
+def new_rows_round(work):
+    """Cells written into rows that hold none: a row with a ROW record but no cells, rows inside
+    and between existing blocks of rows, a new block, rows past the last, the sheet's last row;
+    in a workbook with DBCELL and INDEX records (from the corpus) and in one without (xlwt)."""
+    folder = os.path.join(work, "rows")
+    os.makedirs(folder)
+    made = os.path.join(folder, "made.xls")
+    book = xlwt.Workbook()
+    sheet = book.add_sheet("S")
+    for r in (0, 1, 2, 5, 40, 41, 70):
+        sheet.write(r, 0, "r%d" % r)
+        sheet.write(r, 2, r * 1.5)
+    sheet.row(10).height = 500  # a ROW record without cells
+    sheet.row(10).height_mismatch = True
+    book.add_sheet("Empty")
+    book.save(made)
+    paths = [made]
+    source = os.path.join(CORPUS, "poi__FormulaEvalTestData.xls")
+    if os.path.isfile(source):
+        paths.append(os.path.join(folder, "blocks.xls"))
+        shutil.copyfile(source, paths[-1])
+        os.chmod(paths[-1], 0o644)
+    targets = ["B2", "D4", "B11", "C40", "A33", "E65", "F200", "AA5000", "IV65536"]
+    originals = {p: (cells(p), untouched_records(p), len(row_layout_faults(p))) for p in paths}
+    p = run(folder, "cells", "--mode", "fill-text", "--cells", ",".join(targets), "--text", "新行")
+    check(not p.stderr.strip(), "new rows: %s" % p.stderr[-300:])
+    for path in paths:
+        before, kept, faults = originals[path]
+        want = [(n, [list(r) for r in rows]) for n, rows in before]
+        for _, grid in want:
+            for target in targets:
+                m = re.match(r"([A-Z]+)(\d+)", target)
+                col = 0
+                for ch in m.group(1):
+                    col = col * 26 + ord(ch) - 64
+                row, col = int(m.group(2)) - 1, col - 1
+                while len(grid) <= row:
+                    grid.append([])
+                while len(grid[row]) <= col:
+                    grid[row].append((xlrd.XL_CELL_EMPTY, ""))
+                grid[row][col] = (xlrd.XL_CELL_TEXT, "新行")
+        diffs = same_values(cells(path), want, set())
+        check(not diffs, "%s: %d cell(s) differ, first %s" % (path, len(diffs), diffs[:3]))
+        check(untouched_records(path) == kept, "%s: a record outside the cells and rows changed" % path)
+        now = row_layout_faults(path)
+        check(len(now) <= faults, "%s: rows laid out wrongly: %s" % (path, now[:3]))
+    if SOFFICE:
+        lines = libreoffice_csv(work, made, "rows-csv")
+        check(len(lines) >= 200 and lines[199].split(",")[5:6] == ["新行"] and lines[10].split(",")[1:2] == ["新行"],
+              "made.xls as LibreOffice reads it: %r" % lines[:12])
+
+
 def hostile_round(work):
     """A record whose length runs past the stream's end."""
     folder = os.path.join(work, "hostile")
@@ -429,6 +579,76 @@ def formula_round(work):
     check(lines[:4] == ["5", "80", "xlabel", "big"], "formulas.xls as LibreOffice calculates it: %r" % lines[:5])
 
 
+def change_formula_round(work):
+    """change-formula through the engine: each located formula compiled anew and calculated by
+    LibreOffice to its new result; a rewrite that does not compile leaves the workbook to another
+    server before anything is saved."""
+    folder = os.path.join(work, "change")
+    os.makedirs(folder)
+    book = xlwt.Workbook()
+    calc = book.add_sheet("Calc")
+    data = book.add_sheet("Data")
+    for r in range(5):
+        data.write(r, 0, r + 1)
+        data.write(r, 1, (r + 1) * 10)
+    calc.write(0, 0, xlwt.Formula("SUM(Data!A1:A5)"))
+    calc.write(1, 0, xlwt.Formula("Data!B2*2"))
+    calc.write(2, 0, xlwt.Formula('IF(Data!B2>25,"big","small")'))
+    calc.write(3, 0, "Data!B2 stays text")
+    path = os.path.join(folder, "change.xls")
+    book.save(path)
+    refused = os.path.join(work, "change-refused")
+    os.makedirs(refused)
+    shutil.copyfile(path, os.path.join(refused, "change.xls"))
+    p = run(folder, "cells", "--mode", "change-formula", "--find", "Data!B2", "--text", "Data!B4")
+    check(not p.stderr.strip(), "change.xls: %s" % p.stderr[-300:])
+    got = cells(path)[0][1]
+    check(got[1][0] == (xlrd.XL_CELL_TEXT, "") and got[2][0] == (xlrd.XL_CELL_TEXT, ""),
+          "change.xls: the rewritten formulas keep a result: %r" % got[:3])
+    check(got[3][0] == (xlrd.XL_CELL_TEXT, "Data!B4 stays text"), "change.xls: A4 %r" % (got[3][0],))
+    before = digest(os.path.join(refused, "change.xls"))
+    p = run(refused, "cells", "--mode", "change-formula", "--find", "SUM(", "--text", "'[other.xls]S'!A1+SUM(")
+    check("unsupported on .xls" in p.stderr and digest(os.path.join(refused, "change.xls")) == before,
+          "change.xls with a formula the engine cannot write: %r" % p.stderr[-300:])
+    if SOFFICE:
+        lines = libreoffice_csv(work, path, "change-csv")
+        check(lines[:4] == ["15", "80", "big", "Data!B4 stays text"], "change.xls as LibreOffice calculates it: %r" % lines[:5])
+
+
+def array_round(work):
+    """Replacing inside array formulas: the formula of the whole range changes at once (its
+    ARRAY record) and LibreOffice calculates every cell of it anew; a replacement that does not
+    compile leaves all of it as it was."""
+    source = os.path.join(CORPUS, "poi__MatrixFormulaEvalTestData.xls")
+    if not os.path.isfile(source):
+        print("array round skipped: no corpus")
+        return
+    folder = os.path.join(work, "arrays")
+    os.makedirs(folder)
+    path = os.path.join(folder, "arrays.xls")
+    shutil.copyfile(source, path)
+    os.chmod(path, 0o644)
+    before = digest(path)
+    p = run(folder, "replace", "--find", "B2:D4 + E2:G4", "--replace", "B2:D4 + '[o.xls]S'!E2:G4")
+    check("could not replace in cell H2" in p.stderr and digest(path) == before,
+          "arrays.xls: an array formula that cannot be written changed: %r" % p.stderr[-300:])
+    original = cells(path)
+    p = run(folder, "replace", "--find", "+", "--replace", "-")
+    check("could not replace" not in p.stderr, "arrays.xls: %s" % p.stderr[-300:])
+    got = cells(path)
+    # Every cell of the 3x3 range H42:J44 (B42-E42 entered over it) lost its cached result.
+    for r in range(41, 44):
+        for c in range(7, 10):
+            check(original[0][1][r][c] == (xlrd.XL_CELL_NUMBER, 2.0) and got[0][1][r][c] == (xlrd.XL_CELL_TEXT, ""),
+                  "arrays.xls R%dC%d: %r, was %r" % (r + 1, c + 1, got[0][1][r][c], original[0][1][r][c]))
+    if SOFFICE:
+        lines = libreoffice_csv(work, path, "arrays-csv")
+        for n in (41, 42, 43):
+            check(lines[n].split(",")[7:10] == ["0", "0", "0"], "arrays.xls row %d as LibreOffice calculates it: %r"
+                  % (n + 1, lines[n][:60]))
+        check(lines[61].split(",")[7:10] == ["0", "0", "#N/A"], "arrays.xls row 62: %r" % lines[61][:60])
+
+
 # Corpus workbooks whose formulas call SUM: plain cells, cells heading shared formulas, add-in calls,
 # references into other sheets (15228). bench/bench_xls_recompile.py rewrites every formula of
 # the corpus.
@@ -466,6 +686,10 @@ def recompile_round(work):
     paths = sorted(os.path.join(folder, f) for f in os.listdir(folder))
     before = {p: digest(p) for p in paths}
     run(folder, "replace", "--find", "sum(", "--replace", "Sum(")
+    # And through change-formula, which also writes out the shared formulas whose heads change:
+    # one more argument of 0 leaves every sum as it was.
+    p = run(folder, "cells", "--mode", "change-formula", "--find", "=SUM(", "--text", "=SUM(0,")
+    check("unsupported" not in p.stderr, "recompile: change-formula refused: %s" % p.stderr[-300:])
     changed = [p for p in paths if digest(p) != before[p]]
     check(len(changed) == len(paths), "recompile: only %d of %d workbooks changed" % (len(changed), len(paths)))
     want = all_sheets_csv(work, sources, "recompile-before")
@@ -512,8 +736,11 @@ def main():
         figures, changed = corpus_round(work) if CORPUS and os.path.isdir(CORPUS) else ({}, [])
         continue_round(work)
         run_round(work)
+        new_rows_round(work)
         hostile_round(work)
         formula_round(work)
+        change_formula_round(work)
+        array_round(work) if CORPUS and os.path.isdir(CORPUS) else None
         figures["recompiled"] = recompile_round(work) if CORPUS and os.path.isdir(CORPUS) else 0
         figures["libreoffice"] = libreoffice_round(work, changed)
         print("figures:", " ".join("%s=%s" % kv for kv in figures.items()))

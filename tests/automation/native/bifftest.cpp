@@ -117,6 +117,9 @@ TEST(Biff, OpenHandsOnOnlyWhatAnotherServerMayTake)
         bool opens;
         bool foreign;
         const char* reason;
+        // change-formula: the find text and its replacement inside each cell's formula
+        const char* find = nullptr;
+        const char* replacement = nullptr;
     };
     const Case cases[] = {
         {"poi__chinese-provinces.xls", WorkKind::FindReplace, true, false, ""},
@@ -124,6 +127,11 @@ TEST(Biff, OpenHandsOnOnlyWhatAnotherServerMayTake)
         {"poi__chinese-provinces.xls", WorkKind::Pictures, false, true, "unsupported on .xls: "},
         {"poi__chinese-provinces.xls", WorkKind::SheetRemoval, false, true, "unsupported on .xls: "},
         {"poi__chinese-provinces.xls", WorkKind::CellFormula, false, true, "unsupported on .xls: "},
+        // change-formula is checked at open, cell by cell: served when every rewritten formula
+        // compiles (heads of shared formulas included), left to another server when one does not.
+        {"poi__34775.xls", WorkKind::CellFormula, true, false, "", "A1", "A2"},
+        {"poi__34775.xls", WorkKind::CellFormula, false, true, "unsupported on .xls: the formula ", "SUM(",
+         "'[other.xls]S'!A1+SUM("},
         // Shared formulas are searched through the text of their SHRFMLA record.
         {"poi__shared_formulas.xls", WorkKind::FindReplace, true, false, ""},
         {"poi__shared_formulas.xls", WorkKind::CellText, true, false, ""},
@@ -139,6 +147,13 @@ TEST(Biff, OpenHandsOnOnlyWhatAnotherServerMayTake)
             continue;
         NativeServer server;
         server.expectWork(c.work);
+        if (c.find) {
+            const QString find = QString::fromUtf8(c.find);
+            const QString replacement = QString::fromUtf8(c.replacement);
+            server.expectFormulaRewrite([find, replacement](const QString& text) {
+                return QString(text).replace(find, replacement);
+            });
+        }
         std::unique_ptr<Workbook> workbook = server.open(path);
         EXPECT_EQ(workbook != nullptr, c.opens) << c.file << " " << server.lastError().toStdString();
         if (workbook) {
