@@ -205,7 +205,8 @@ bool NativeSheet::mayHold(const QString& what)
     std::string data;
     if (!package.read(m_partName, data))
         return true; // the usual path reports why
-    const bool may = pattern.mayBeIn(data) || data.find("shared") != std::string::npos;
+    const bool may =
+        pattern.mayBeIn(data) || data.find("shared") != std::string::npos || Worksheet::holdsTextRuns(data);
     package.keepRead(m_partName, std::move(data));
     // Parsed all the same, so that a damaged part is reported just as when it is searched; only
     // the walk over its cells is saved.

@@ -64,10 +64,14 @@ public:
     // The shared string a constant cell shows (with `formulas`, also the one a formula cell
     // holds as its result), -1 for any other cell.
     int sharedStringIndex(const GridCell& cell, bool formulas = false) const;
+    // Whether raw sheet text holds rich-text runs (<r>, with or without a prefix): an inline
+    // string split into runs may show a find text that no stretch of its bytes spells.
+    static bool holdsTextRuns(std::string_view xml);
     // False only when the cell's formula-bar text cannot match `pattern` (one that needs stored
     // text): its bytes do not hold the stored piece, it is no shared string among `strings` (the
-    // matching ones by index; null: any may match), and its text is not made from another cell's
-    // (a shared formula moved, a member of an array formula). `places` are bytePlaces().
+    // matching ones by index; null: any may match), its text is not split into runs, and its
+    // text is not made from another cell's (a shared formula moved, a member of an array
+    // formula). `places` are bytePlaces().
     bool mayMatch(const GridCell& cell, int row, const SearchPattern& pattern,
                   const std::vector<bool>* strings, const std::vector<std::size_t>& places) const;
     // Where in the raw sheet data a cell as loaded may hold `pattern` (SearchPattern::placesIn):

@@ -250,6 +250,14 @@ const std::vector<std::size_t>& Worksheet::bytePlaces(const SearchPattern& patte
     return m_places;
 }
 
+bool Worksheet::holdsTextRuns(std::string_view xml)
+{
+    for (const std::string_view run : {"<r>", "<r ", ":r>", ":r "})
+        if (xml.find(run) != std::string_view::npos)
+            return true;
+    return false;
+}
+
 bool Worksheet::mayMatch(const GridCell& cell, int row, const SearchPattern& pattern,
                          const std::vector<bool>* strings, const std::vector<std::size_t>& places) const
 {
@@ -262,6 +270,8 @@ bool Worksheet::mayMatch(const GridCell& cell, int row, const SearchPattern& pat
         if (place != places.end() && *place < cell.end)
             return true;
     }
+    if (holdsTextRuns(xml))
+        return true;
     // Every member of a shared group was noted when the sheet was read.
     if (!m_shared.empty() && xml.find("shared") != std::string_view::npos)
         return true;
