@@ -280,4 +280,14 @@ void NativeWorkbook::close()
     m_package.close();
 }
 
+XmlPart* NativeWorkbook::appProperties()
+{
+    auto* rootRels = m_package.part<Relationships>("_rels/.rels");
+    Relationship props;
+    if (!rootRels || !rootRels->findByType("extended-properties", props) || props.external ||
+        !m_package.contains(props.target))
+        return nullptr;
+    return m_package.part<XmlPart>(props.target);
+}
+
 } // namespace corvane::automation::native

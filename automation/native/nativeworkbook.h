@@ -94,6 +94,9 @@ public:
     bool hasPivotCaches() const;
 
 private:
+    // docProps/app.xml, which lists the sheets by name; none when the package has no such part.
+    XmlPart* appProperties();
+
     Package m_package;
     ContentTypes* m_contentTypes = nullptr;
     WorkbookPart* m_workbook = nullptr;

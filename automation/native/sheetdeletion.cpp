@@ -477,13 +477,7 @@ bool NativeWorkbook::deleteSheet(int index)
         tabParts.push_back(part);
     }
 
-    XmlPart* app = nullptr;
-    if (auto* rootRels = m_package.part<Relationships>("_rels/.rels")) {
-        Relationship props;
-        if (rootRels->findByType("extended-properties", props) && !props.external &&
-            m_package.contains(props.target))
-            app = m_package.part<XmlPart>(props.target);
-    }
+    XmlPart* app = appProperties();
 
     // From here on nothing is refused.
     for (size_t i : referring) {

@@ -410,13 +410,7 @@ bool NativeWorkbook::renameSheet(int index, const QString& name)
         if (!renameCopy(part, *rename, partTexts))
             return false;
     }
-    XmlPart* app = nullptr;
-    if (auto* rootRels = m_package.part<Relationships>("_rels/.rels")) {
-        Relationship props;
-        if (rootRels->findByType("extended-properties", props) && !props.external &&
-            m_package.contains(props.target))
-            app = m_package.part<XmlPart>(props.target);
-    }
+    XmlPart* app = appProperties();
 
     // From here on nothing is refused.
     for (auto& [part, text] : worksheetTexts) {

@@ -6,6 +6,7 @@
 #include "tokencodes.h"
 
 #include "automation/native/formula/sheetname.h"
+#include "automation/native/text/celltext.h"
 
 #include <QStringList>
 #include <QtEndian>
@@ -33,28 +34,6 @@ enum Precedence : int
     PrecRange,
     PrecOperand,
 };
-
-// A number as the formula bar shows it: up to 15 significant digits, exponent form with an
-// upper-case E and a signed exponent of at least two digits.
-QString numberText(double value)
-{
-    if (value == 0)
-        return QStringLiteral("0");
-    QString text = QString::number(value, 'g', 15);
-    const int e = text.indexOf(QLatin1Char('e'));
-    if (e < 0)
-        return text;
-    QString mantissa = text.left(e);
-    QString exponent = text.mid(e + 1);
-    const QChar sign = exponent.at(0) == QLatin1Char('-') ? QLatin1Char('-') : QLatin1Char('+');
-    if (exponent.at(0) == QLatin1Char('-') || exponent.at(0) == QLatin1Char('+'))
-        exponent.remove(0, 1);
-    while (exponent.size() > 2 && exponent.at(0) == QLatin1Char('0'))
-        exponent.remove(0, 1);
-    if (exponent.size() < 2)
-        exponent.prepend(QLatin1Char('0'));
-    return mantissa + QLatin1Char('E') + sign + exponent;
-}
 
 QString quotedString(const QString& s)
 {
@@ -337,7 +316,7 @@ bool Decompiler::arrayConstant()
                 values << QString();
                 break;
             case 0x01:
-                values << numberText(qFromLittleEndian<double>(m_data.constData() + at));
+                values << generalNumberText(qFromLittleEndian<double>(m_data.constData() + at));
                 break;
             case 0x04:
                 values << (u8(at) ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
@@ -606,7 +585,7 @@ bool Decompiler::token()
     case PtgNum:
         if (!need(9))
             return false;
-        push(numberText(qFromLittleEndian<double>(m_data.constData() + m_pos + 1)));
+        push(generalNumberText(qFromLittleEndian<double>(m_data.constData() + m_pos + 1)));
         m_pos += 9;
         return true;
     default:
