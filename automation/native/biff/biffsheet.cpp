@@ -462,7 +462,12 @@ bool BiffSheet::replace(const RangeAddress& in, const QString& what, const QStri
         if (!pattern.matches(*text))
             continue;
         const QString after = pattern.replaceAll(*text, replacement);
-        if (after != *text)
+        // A formula only retyped ("sum(" for "SUM(") is stored as it was: nothing to write.
+        if (after == *text)
+            continue;
+        const Record* held = current(at, it->second);
+        if (!(held && held->type == rt::kFormula && after.startsWith(QLatin1Char('=')) &&
+              writesAs(at, after, *text)))
             changes.emplace_back(at, *text, after);
     }
     // An array formula's text is held once for its range: it changes for all its cells at once,

@@ -85,6 +85,11 @@ private:
     // `rewrite`: a formula is written even when it is the one the cell holds (to give a member
     // of a shared formula tokens of its own).
     bool store(const CellAddress& cell, const QString& text, bool rewrite = false);
+    // The FORMULA record `text` (with or without "=") makes in `cell`; none with lastError() when
+    // it cannot be written here.
+    std::optional<Record> formulaRecord(const CellAddress& cell, const QString& text, int style);
+    // Whether the formula `text` is stored as the formula whose formula-bar text is `shown`.
+    bool writesAs(const CellAddress& cell, const QString& text, const QString& shown);
     // Before a formula is written over the cell that heads a shared formula: every other cell
     // of it gets the formula as tokens of its own. False with lastError() when one cannot.
     bool writeOutSharedFormula(const CellAddress& head);

@@ -264,9 +264,11 @@ bool BiffSheet::store(const CellAddress& cell, const QString& text, bool rewrite
     // array formula stay as they are.
     if (it != m_cells.end() && input.kind == CellInput::Kind::Formula) {
         const Record* now = current(cell, it->second);
-        if (!rewrite && now && now->type == rt::kFormula &&
-            barText(cell, it->second) == std::optional<QString>(text))
-            return true;
+        if (!rewrite && now && now->type == rt::kFormula) {
+            const std::optional<QString> held = barText(cell, it->second);
+            if (held && (*held == text || writesAs(cell, input.text, *held)))
+                return true;
+        }
         // An array formula of one cell is that cell's formula: it is written as the array's.
         if (singleCellArray(cell))
             return rewriteArray(cell, input.text);
@@ -316,30 +318,54 @@ bool BiffSheet::store(const CellAddress& cell, const QString& text, bool rewrite
         record = cellHead(rt::kBlank, cell.row, cell.column, style);
         break;
     case CellInput::Kind::Formula: {
-        FormulaTextSource* source = m_workbook.formulas();
-        int tokenSize = 0;
-        QString reason = QStringLiteral("writing formulas");
-        const std::optional<QByteArray> tokens =
-            source ? source->formulaTokens(m_workbook, m_position, cell.row - 1, cell.column - 1, input.text,
-                                           &tokenSize, &reason)
-                   : std::nullopt;
-        if (!tokens)
-            return unsupported(reason);
-        if (tokenSize > 0xFFFF || 22 + tokens->size() > kMaxRecordData)
-            return unsupported(QStringLiteral("a formula longer than a record holds"));
-        record = cellHead(rt::kFormula, cell.row, cell.column, style);
-        // No result is known until the formula is calculated: an empty text stands in, and the
-        // cell asks to be calculated whenever the workbook is, opening included.
-        const char pending[8] = {3, 0, 0, 0, 0, 0, char(0xFF), char(0xFF)};
-        record.data.append(pending, 8);
-        append16(record.data, 0x0001); // fAlwaysCalc
-        append32(record.data, 0);
-        append16(record.data, std::uint32_t(tokenSize));
-        record.data.append(*tokens);
+        std::optional<Record> formula = formulaRecord(cell, input.text, style);
+        if (!formula)
+            return false;
+        record = std::move(*formula);
         break;
     }
     }
     return writeRecord(cell, std::move(record), references);
+}
+
+std::optional<Record> BiffSheet::formulaRecord(const CellAddress& cell, const QString& text, int style)
+{
+    FormulaTextSource* source = m_workbook.formulas();
+    int tokenSize = 0;
+    QString reason = QStringLiteral("writing formulas");
+    const std::optional<QByteArray> tokens =
+        source ? source->formulaTokens(m_workbook, m_position, cell.row - 1, cell.column - 1, text, &tokenSize,
+                                       &reason)
+               : std::nullopt;
+    if (!tokens) {
+        unsupported(reason);
+        return std::nullopt;
+    }
+    if (tokenSize > 0xFFFF || 22 + tokens->size() > kMaxRecordData) {
+        unsupported(QStringLiteral("a formula longer than a record holds"));
+        return std::nullopt;
+    }
+    Record record = cellHead(rt::kFormula, cell.row, cell.column, style);
+    // No result is known until the formula is calculated: an empty text stands in, and the
+    // cell asks to be calculated whenever the workbook is, opening included.
+    const char pending[8] = {3, 0, 0, 0, 0, 0, char(0xFF), char(0xFF)};
+    record.data.append(pending, 8);
+    append16(record.data, 0x0001); // fAlwaysCalc
+    append32(record.data, 0);
+    append16(record.data, std::uint32_t(tokenSize));
+    record.data.append(*tokens);
+    return record;
+}
+
+bool BiffSheet::writesAs(const CellAddress& cell, const QString& text, const QString& shown)
+{
+    // Function names and references are stored as tokens, not as typed: "=sum(a1)" is the
+    // formula "=SUM(A1)" already holds.
+    const QString error = m_lastError;
+    const std::optional<Record> record = formulaRecord(cell, text, 0);
+    m_lastError = error;
+    FormulaTextSource* source = m_workbook.formulas();
+    return record && source && source->formulaText(m_workbook, m_position, record->data) == shown;
 }
 
 bool BiffSheet::writeRecord(const CellAddress& cell, Record record, int references)

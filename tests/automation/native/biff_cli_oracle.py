@@ -556,6 +556,13 @@ def formula_round(work):
     calc.write(3, 0, xlwt.Formula('IF(Data!B2>25,"big","small")'))
     calc.write(4, 0, "see Data!B2")
     book.save(path)
+    # Retyping a function name leaves the formula as it is stored: nothing is written.
+    untouched = digest(path)
+    for args in (("replace", "--find", "sum(", "--replace", "Sum("),
+                 ("cells", "--mode", "change-formula", "--find", "SUM(", "--text", "sum(")):
+        p = run(folder, *args)
+        check(digest(path) == untouched and not p.stderr.strip(),
+              "formulas.xls: %s retyping a function name rewrote the file: %r" % (args[0], p.stderr[-300:]))
     before = streams(path)
     p = run(folder, "replace", "--find", "SUM(", "--replace", "MAX(")
     check(not p.stderr.strip(), "formulas.xls: %s" % p.stderr[-300:])
