@@ -16,7 +16,7 @@ void CellFormats::load(const std::string& stylesXml)
     // Children by local name: styles parts of some writers carry a namespace prefix.
     for (pugi::xml_node f = firstChildElement(root, "numFmts").first_child(); f; f = f.next_sibling()) {
         if (localName(f) == "numFmt")
-            m_codes[f.attribute("numFmtId").as_int(-1)] = attributeText(f.attribute("formatCode").value());
+            m_formats.define(f.attribute("numFmtId").as_int(-1), attributeText(f.attribute("formatCode").value()));
     }
     for (pugi::xml_node xf = firstChildElement(root, "cellXfs").first_child(); xf; xf = xf.next_sibling()) {
         if (localName(xf) != "xf")
@@ -46,22 +46,7 @@ const NumberFormat* CellFormats::format(int styleIndex)
     if (m_resolved[i])
         return m_byStyle[i];
     m_resolved[i] = true;
-    const int id = m_styleFormatIds[i];
-    if (id == 0)
-        return nullptr;
-    auto it = m_byId.find(id);
-    if (it == m_byId.end()) {
-        const auto custom = m_codes.find(id);
-        const QString code = custom != m_codes.end() ? custom->second : builtinFormatCode(id);
-        std::unique_ptr<NumberFormat> f;
-        if (!code.isEmpty()) {
-            f = std::make_unique<NumberFormat>(code);
-            if (f->isGeneral())
-                f.reset();
-        }
-        it = m_byId.emplace(id, std::move(f)).first;
-    }
-    m_byStyle[i] = it->second.get();
+    m_byStyle[i] = m_formats.format(m_styleFormatIds[i]);
     return m_byStyle[i];
 }
 

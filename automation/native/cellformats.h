@@ -38,8 +38,7 @@ private:
 
     std::function<std::string()> m_source;
     std::vector<int> m_styleFormatIds;
-    std::map<int, QString> m_codes; // numFmts of the part, by id
-    std::map<int, std::unique_ptr<NumberFormat>> m_byId;
+    NumberFormatTable m_formats; // numFmts of the part, by id
     std::vector<const NumberFormat*> m_byStyle;
     std::vector<bool> m_resolved;
     bool m_date1904 = false;

@@ -72,21 +72,11 @@ Lexeme nextLexeme(std::string_view s, std::size_t pos)
             ++i;
         return i < s.size() && s[i] == '>' ? Lexeme{Token::Close, i + 1, name} : Lexeme{};
     }
-    char quote = 0;
-    for (; i < s.size(); ++i) {
-        const char c = s[i];
-        if (quote) {
-            if (c == quote)
-                quote = 0;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == '>') {
-            return {s[i - 1] == '/' ? Token::Empty : Token::Open, i + 1, name};
-        } else if (c == '<') {
-            return {};
-        }
-    }
-    return {};
+    bool selfClosing = false;
+    const std::size_t end = tagEnd(s, i - 1, selfClosing);
+    if (end == std::string_view::npos)
+        return {};
+    return {selfClosing ? Token::Empty : Token::Open, end, name};
 }
 
 // Character data of a CDATA section as it would be stored raw: decoding gives it back unchanged.

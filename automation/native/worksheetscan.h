@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cellgrid.h"
+#include "xmltext.h"
 
 #include <pugixml.hpp>
 
@@ -23,27 +24,6 @@ inline bool attrIs(pugi::xml_node n, const char* attr, const char* value)
 inline bool isSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-// The offset after the '>' of the tag starting at s[pos], quotes respected; npos when unclosed.
-inline size_t tagEnd(std::string_view s, size_t pos, bool& selfClosing)
-{
-    char quote = 0;
-    for (size_t i = pos + 1; i < s.size(); ++i) {
-        const char c = s[i];
-        if (quote) {
-            if (c == quote)
-                quote = 0;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == '>') {
-            selfClosing = s[i - 1] == '/';
-            return i + 1;
-        } else if (c == '<') {
-            return std::string_view::npos;
-        }
-    }
-    return std::string_view::npos;
 }
 
 // The raw value of attribute `name` in a start tag; false when absent.

@@ -41,4 +41,25 @@ double boundedReal(const char* text, double low, double high, double fallback);
 // Attribute values as the DOM keeps them: raw, so they are decoded on reading.
 QString attributeText(const char* raw);
 
+// The offset after the '>' of the tag starting at s[pos], quotes respected; npos when unclosed.
+inline std::size_t tagEnd(std::string_view s, size_t pos, bool& selfClosing)
+{
+    char quote = 0;
+    for (std::size_t i = pos + 1; i < s.size(); ++i) {
+        const char c = s[i];
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            selfClosing = s[i - 1] == '/';
+            return i + 1;
+        } else if (c == '<') {
+            return std::string_view::npos;
+        }
+    }
+    return std::string_view::npos;
+}
+
 } // namespace corvane::automation::native

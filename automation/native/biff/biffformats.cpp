@@ -20,7 +20,7 @@ void BiffFormats::read(const Record& record)
     case kFormat: {
         QString code;
         if (b.size() >= 5 && readUnicodeString(b, 2, true, &code))
-            m_codes[le16(b, 0)] = code;
+            m_formats.define(le16(b, 0), code);
         break;
     }
     case kDateMode:
@@ -35,24 +35,7 @@ const NumberFormat* BiffFormats::format(int xf)
 {
     if (xf < 0 || std::size_t(xf) >= m_xfFormats.size())
         return nullptr;
-    const int id = m_xfFormats[std::size_t(xf)];
-    if (id == 0)
-        return nullptr;
-    auto it = m_byId.find(id);
-    if (it == m_byId.end()) {
-        // A FORMAT record wins over the built-in code of its id: it is how the file was shown
-        // where it was saved (the currency formats 5 to 8 in particular).
-        const auto custom = m_codes.find(id);
-        const QString code = custom != m_codes.end() ? custom->second : builtinFormatCode(id);
-        std::unique_ptr<NumberFormat> f;
-        if (!code.isEmpty()) {
-            f = std::make_unique<NumberFormat>(code);
-            if (f->isGeneral())
-                f.reset();
-        }
-        it = m_byId.emplace(id, std::move(f)).first;
-    }
-    return it->second.get();
+    return m_formats.format(m_xfFormats[std::size_t(xf)]);
 }
 
 QString BiffFormats::shown(double value, int xf)

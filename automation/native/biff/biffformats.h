@@ -26,9 +26,7 @@ private:
     const NumberFormat* format(int xf);
 
     std::vector<int> m_xfFormats;   // format id by XF index
-    std::map<int, QString> m_codes; // FORMAT records, by id
-    // Parsed when a cell first shows through them; null for General.
-    std::map<int, std::unique_ptr<NumberFormat>> m_byId;
+    NumberFormatTable m_formats; // FORMAT records, by id
     bool m_date1904 = false;
 };
 

@@ -94,12 +94,8 @@ void BiffSheet::index()
     int depth = 0;
     for (std::size_t i = m_bof + 1; i < m_eof && i < records.size(); ++i) {
         const Record& r = records[i];
-        if (r.type == rt::kBof)
-            ++depth;
-        else if (r.type == rt::kEof)
-            --depth;
-        if (depth != 0)
-            continue; // an embedded chart's substream
+        if (!ownRecord(r, depth))
+            continue;
         if (r.type == rt::kProtect && r.data.size() >= 2 && le16(r.data, 0) != 0)
             m_protected = true;
         if (r.type == rt::kDimensions && r.data.size() >= 12)

@@ -75,6 +75,17 @@ private:
     using Insertions = std::map<std::pair<int, int>, Record>; // by (row, column)
     // The cell's current record (a MULRK or MULBLANK for a cell of a run); null for none.
     const Record* current(const CellAddress& cell, const CellRef& ref) const;
+    // Whether a record met walking the sheet's substream in order belongs to the sheet itself,
+    // not to an embedded chart's substream; `depth` starts at 0 and follows their BOF and EOF.
+    static bool ownRecord(const Record& record, int& depth)
+    {
+        if (record.type == rt::kBof)
+            ++depth;
+        if (record.type != rt::kEof)
+            return depth == 0;
+        --depth;
+        return false;
+    }
     void index();
     bool indexed() const { return m_indexed; }
     // The formula-bar text; none when it is the text of a formula that cannot be read.

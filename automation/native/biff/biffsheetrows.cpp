@@ -30,11 +30,7 @@ void BiffSheet::indexBlocks()
     int depth = 0;
     for (std::size_t i = m_bof + 1; i < m_eof && i < records.size(); ++i) {
         const Record& r = records[i];
-        if (r.type == rt::kBof)
-            ++depth;
-        else if (r.type == rt::kEof)
-            --depth;
-        if (depth != 0 || r.type == rt::kEof)
+        if (!ownRecord(r, depth))
             continue;
         if (r.type == rt::kRow && r.data.size() >= 6) {
             // ROW records after cells start the next block, even without a DBCELL between.
@@ -294,11 +290,7 @@ void BiffSheet::commitRowIndex(WorkbookStream& stream) const
     int dbcells = 0;
     int depth = 0;
     for (std::size_t i = m_bof + 1; i < m_eof && i < records.size(); ++i) {
-        if (records[i].type == rt::kBof)
-            ++depth;
-        else if (records[i].type == rt::kEof)
-            --depth;
-        if (depth != 0 || records[i].type != rt::kDbCell)
+        if (!ownRecord(records[i], depth) || records[i].type != rt::kDbCell)
             continue;
         ++dbcells;
         Record rebuilt = records[i];

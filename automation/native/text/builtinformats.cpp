@@ -113,4 +113,25 @@ QString builtinFormatCode(int id)
     }
 }
 
+const NumberFormat* NumberFormatTable::format(int id)
+{
+    if (id == 0)
+        return nullptr;
+    auto it = m_parsed.find(id);
+    if (it == m_parsed.end()) {
+        // A code the workbook defines wins over the built-in one of its id: it is how the file
+        // was shown where it was saved (the currency formats 5 to 8 in particular).
+        const auto own = m_codes.find(id);
+        const QString code = own != m_codes.end() ? own->second : builtinFormatCode(id);
+        std::unique_ptr<NumberFormat> f;
+        if (!code.isEmpty()) {
+            f = std::make_unique<NumberFormat>(code);
+            if (f->isGeneral())
+                f.reset();
+        }
+        it = m_parsed.emplace(id, std::move(f)).first;
+    }
+    return it->second.get();
+}
+
 } // namespace corvane::automation::native

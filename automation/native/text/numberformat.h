@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <map>
+#include <memory>
 #include <vector>
 
 namespace corvane::automation::native {
@@ -92,6 +94,20 @@ private:
 
     std::vector<Section> m_sections;
     bool m_general = false;
+};
+
+// A workbook's number formats by id: the codes it defines, and the built-in codes for the ids it
+// does not. A format is parsed when a cell first shows through it.
+class NumberFormatTable
+{
+public:
+    void define(int id, const QString& code) { m_codes[id] = code; }
+    // Null for General, and for an id neither the workbook nor the built-in formats know.
+    const NumberFormat* format(int id);
+
+private:
+    std::map<int, QString> m_codes;
+    std::map<int, std::unique_ptr<NumberFormat>> m_parsed;
 };
 
 } // namespace corvane::automation::native

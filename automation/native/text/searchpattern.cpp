@@ -1,5 +1,7 @@
 #include "searchpattern.h"
 
+#include "utf8.h"
+
 #include <algorithm>
 #include <cctype>
 #include <iterator>
@@ -90,21 +92,7 @@ size_t decodeNumericReference(std::string_view bytes, size_t i, std::string& out
     }
     if (k == digits || k >= bytes.size() || bytes[k] != ';' || code == 0 || code > 0x10FFFF)
         return 0;
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
+    appendUtf8(out, code);
     return k + 1 - i;
 }
 

@@ -410,16 +410,26 @@ def continue_round(work):
         check(got[r][0] == (xlrd.XL_CELL_TEXT, want), "strings.xls second run row %d" % (r + 1))
 
 
+def corpus_copy(work, name, folder_name, file_name):
+    """A writable copy of corpus workbook `name` as work/folder_name/file_name: (folder, path),
+    path None when the corpus lacks it."""
+    source = os.path.join(CORPUS, name)
+    if not os.path.isfile(source):
+        return None, None
+    folder = os.path.join(work, folder_name)
+    os.makedirs(folder)
+    path = os.path.join(folder, file_name)
+    shutil.copyfile(source, path)
+    os.chmod(path, 0o644)
+    return folder, path
+
+
 def run_round(work):
     """Cells inside a MULRK run, and a new cell in a row that has cells."""
-    source = os.path.join(CORPUS, "sheetjs__LONumbers.xls")
-    if not os.path.isfile(source):
+    folder, path = corpus_copy(work, "sheetjs__LONumbers.xls", "mulrk", "numbers.xls")
+    if not path:
         print("MULRK round skipped: no corpus")
         return
-    folder = os.path.join(work, "mulrk")
-    os.makedirs(folder)
-    path = os.path.join(folder, "numbers.xls")
-    shutil.copyfile(source, path)
     runs = [(at, body) for at, kind, body in records(path) if kind == 0xBD]
     check(runs, "numbers.xls holds no MULRK any more")
     row, first = struct.unpack_from("<HH", runs[0][1], 0)
@@ -626,15 +636,10 @@ def array_round(work):
     """Replacing inside array formulas: the formula of the whole range changes at once (its
     ARRAY record) and LibreOffice calculates every cell of it anew; a replacement that does not
     compile leaves all of it as it was."""
-    source = os.path.join(CORPUS, "poi__MatrixFormulaEvalTestData.xls")
-    if not os.path.isfile(source):
+    folder, path = corpus_copy(work, "poi__MatrixFormulaEvalTestData.xls", "arrays", "arrays.xls")
+    if not path:
         print("array round skipped: no corpus")
         return
-    folder = os.path.join(work, "arrays")
-    os.makedirs(folder)
-    path = os.path.join(folder, "arrays.xls")
-    shutil.copyfile(source, path)
-    os.chmod(path, 0o644)
     before = digest(path)
     p = run(folder, "replace", "--find", "B2:D4 + E2:G4", "--replace", "B2:D4 + '[o.xls]S'!E2:G4")
     check("could not replace in cell H2" in p.stderr and digest(path) == before,
