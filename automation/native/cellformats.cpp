@@ -16,7 +16,8 @@ void CellFormats::load(const std::string& stylesXml)
     // Children by local name: styles parts of some writers carry a namespace prefix.
     for (pugi::xml_node f = firstChildElement(root, "numFmts").first_child(); f; f = f.next_sibling()) {
         if (localName(f) == "numFmt")
-            m_formats.define(f.attribute("numFmtId").as_int(-1), attributeText(f.attribute("formatCode").value()));
+            m_formats.define(f.attribute("numFmtId").as_int(-1),
+                             attributeText(f.attribute("formatCode").value()));
     }
     for (pugi::xml_node xf = firstChildElement(root, "cellXfs").first_child(); xf; xf = xf.next_sibling()) {
         if (localName(xf) != "xf")

@@ -236,13 +236,21 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
     const bool stored = pattern.needsStoredText();
     static const std::vector<std::size_t> kNowhere;
     const std::vector<std::size_t>& places = stored ? ws->bytePlaces(pattern) : kNowhere;
+    // The shared strings the cells the walk cannot pass over refer to: every cell that refers
+    // to a matching string is among them, so over a whole sheet this counts its uses.
+    std::map<int, int> seen;
+    size_t walked = 0;
     const auto& rows = ws->grid().rows();
     for (auto it = ws->grid().rowAtOrAfter(in.firstRow); it != rows.end() && it->row <= in.lastRow; ++it) {
         for (const GridCell& c : it->cells) {
-            if (c.column < in.firstColumn || c.column > in.lastColumn ||
-                (stored ? !ws->mayMatch(c, it->row, pattern, matching, places)
-                        : !numbers && ws->isNumberConstant(c, it->row)))
+            if (c.column < in.firstColumn || c.column > in.lastColumn)
                 continue;
+            ++walked;
+            if (stored ? !ws->mayMatch(c, it->row, pattern, matching, places)
+                       : !numbers && ws->isNumberConstant(c, it->row))
+                continue;
+            if (const int index = stored && matching ? ws->sharedStringIndex(c, true) : -1; index >= 0)
+                ++seen[index];
             const QString text = ws->formulaBarText(c, it->row);
             if (!pattern.matches(text))
                 continue;
@@ -281,7 +289,17 @@ bool NativeSheet::replace(const RangeAddress& in, const QString& what, const QSt
         std::map<int, int> uses;
         for (const auto& [index, change] : inPlace)
             uses.emplace(index, 0);
-        if (!uses.empty() && !m_workbook.sharedStringUses(uses))
+        // Cells the walk passed over refer to no matching string; with every cell of the sheet
+        // walked, only the other sheets are left to count.
+        size_t cells = 0;
+        for (const GridRow& row : rows)
+            cells += row.cells.size();
+        const bool counted = stored && matching && walked == cells;
+        if (counted) {
+            for (auto& [index, count] : uses)
+                count = seen.count(index) ? seen[index] : 0;
+        }
+        if (!uses.empty() && !m_workbook.sharedStringUses(uses, counted ? ws : nullptr))
             inPlace.clear();
         for (const auto& [index, count] : uses) {
             if (inPlace.count(index) && inPlace[index].second != count)

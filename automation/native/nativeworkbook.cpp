@@ -193,7 +193,7 @@ const NativeWorkbook::StringMatches* NativeWorkbook::sharedStringMatches(const Q
     return &it->second;
 }
 
-bool NativeWorkbook::sharedStringUses(std::map<int, int>& uses)
+bool NativeWorkbook::sharedStringUses(std::map<int, int>& uses, const Worksheet* counted)
 {
     for (auto& sheet : m_sheets) {
         if (!sheet->hasGrid())
@@ -201,6 +201,8 @@ bool NativeWorkbook::sharedStringUses(std::map<int, int>& uses)
         Worksheet* ws = sheet->worksheetQuietly();
         if (!ws)
             return false;
+        if (ws == counted)
+            continue;
         for (const GridRow& row : ws->grid().rows()) {
             for (const GridCell& cell : row.cells) {
                 const int index = ws->sharedStringIndex(cell, true);

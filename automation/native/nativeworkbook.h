@@ -21,6 +21,7 @@ class Relationships;
 class SearchPattern;
 class SharedStrings;
 class WorkbookPart;
+class Worksheet;
 
 class NativeWorkbook : public Workbook
 {
@@ -70,9 +71,9 @@ public:
         bool any = false;
     };
     const StringMatches* sharedStringMatches(const QString& what, const SearchPattern& pattern);
-    // How many cells of the whole workbook refer to each of these shared strings; every sheet
-    // with cells is read for it. False when a sheet could not be read.
-    bool sharedStringUses(std::map<int, int>& uses);
+    // Adds how many cells of the whole workbook, `counted` left out, refer to each of these shared
+    // strings; every other sheet with cells is read for it. False when a sheet could not be read.
+    bool sharedStringUses(std::map<int, int>& uses, const Worksheet* counted = nullptr);
     // A shared string was given another text in place: answers about matching are stale.
     void sharedStringEdited() { m_sharedStringMatches.clear(); }
 

@@ -51,14 +51,16 @@ Lexeme nextLexeme(std::string_view s, std::size_t pos)
         const std::size_t e = s.find('<', pos);
         return {Token::Text, e == std::string_view::npos ? s.size() : e, {}};
     }
-    if (s.compare(pos, 4, "<!--") == 0)
-        return closedBy(pos + 4, "-->", Token::Other);
-    if (s.compare(pos, 9, "<![CDATA[") == 0)
-        return closedBy(pos + 9, "]]>", Token::Cdata);
-    if (s.compare(pos, 2, "<?") == 0)
-        return closedBy(pos + 2, "?>", Token::Other);
-    if (s.compare(pos, 2, "<!") == 0)
+    const char second = pos + 1 < s.size() ? s[pos + 1] : '\0';
+    if (second == '!' || second == '?') {
+        if (s.compare(pos, 4, "<!--") == 0)
+            return closedBy(pos + 4, "-->", Token::Other);
+        if (s.compare(pos, 9, "<![CDATA[") == 0)
+            return closedBy(pos + 9, "]]>", Token::Cdata);
+        if (second == '?')
+            return closedBy(pos + 2, "?>", Token::Other);
         return {}; // a document type inside an element
+    }
     const bool closing = s.compare(pos, 2, "</") == 0;
     std::size_t i = pos + (closing ? 2 : 1);
     const std::size_t nameBegin = i;

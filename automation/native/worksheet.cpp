@@ -6,15 +6,29 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace corvane::automation::native {
 
 namespace {
 
+// Whether s holds `text` at pos: the few bytes of a tag name, compared in place rather than by a
+// call for each of the millions of tags of a large sheet.
+bool holdsAt(std::string_view s, size_t pos, std::string_view text)
+{
+    if (pos > s.size() || s.size() - pos < text.size())
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (s[pos + i] != text[i])
+            return false;
+    }
+    return true;
+}
+
 // Whether an element named `qname` starts at s[pos].
 bool startsElement(std::string_view s, size_t pos, std::string_view qname)
 {
-    if (pos + 1 + qname.size() >= s.size() || s[pos] != '<' || s.compare(pos + 1, qname.size(), qname) != 0)
+    if (pos + 1 + qname.size() >= s.size() || s[pos] != '<' || !holdsAt(s, pos + 1, qname))
         return false;
     const char next = s[pos + 1 + qname.size()];
     return isSpace(next) || next == '>' || next == '/';
@@ -24,7 +38,16 @@ bool startsElement(std::string_view s, size_t pos, std::string_view qname)
 size_t closeTagEnd(std::string_view s, size_t pos, std::string_view qname, size_t& closeBegin)
 {
     const std::string close = "</" + std::string(qname);
-    for (size_t at = s.find(close, pos); at != std::string_view::npos; at = s.find(close, at + 1)) {
+    // Skipping ahead by the close tag's length, not stopping at each '<': the sheet data's close
+    // is looked for across all of it.
+    const std::boyer_moore_horspool_searcher searcher(close.begin(), close.end());
+    const auto next = [&](size_t from) {
+        if (from >= s.size())
+            return std::string_view::npos;
+        const auto at = std::search(s.begin() + std::ptrdiff_t(from), s.end(), searcher);
+        return at == s.end() ? std::string_view::npos : size_t(at - s.begin());
+    };
+    for (size_t at = next(pos); at != std::string_view::npos; at = next(at + 1)) {
         size_t i = at + close.size();
         while (i < s.size() && isSpace(s[i]))
             ++i;
@@ -67,7 +90,7 @@ size_t cellEnd(std::string_view s, size_t from, std::string_view close, std::str
 {
     formulaAt = std::string_view::npos;
     for (size_t at = s.find('<', from); at != std::string_view::npos; at = s.find('<', at + 1)) {
-        if (s.compare(at, close.size(), close) == 0) {
+        if (holdsAt(s, at, close)) {
             size_t i = at + close.size();
             while (i < s.size() && isSpace(s[i]))
                 ++i;

@@ -141,6 +141,7 @@ private:
     std::vector<ArrayGroup> m_arrays;
     mutable std::string m_placesPiece; // the stored piece m_places were found for
     mutable std::vector<std::size_t> m_places;
+    mutable std::string m_valueOpen, m_valueClose; // <v> and </v> with the part's prefix
     mutable bool m_placesFound = false;
 };
 

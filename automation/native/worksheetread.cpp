@@ -51,12 +51,18 @@ bool Worksheet::quickCell(const GridCell& cell, std::string_view& type, std::str
         raw = xml.substr(textBegin, textEnd - textBegin);
         return true;
     }
-    const std::string open = "<" + m_prefix + "v>", close = "</" + m_prefix + "v>";
-    const size_t v = xml.find(open, te);
-    if (v == std::string_view::npos || xml.find('<', te) != v)
+    if (m_valueOpen.empty()) {
+        m_valueOpen = "<" + m_prefix + "v>";
+        m_valueClose = "</" + m_prefix + "v>";
+    }
+    const std::string& open = m_valueOpen;
+    const std::string& close = m_valueClose;
+    // The first tag after the cell's opens the value, the next closes it.
+    const size_t v = xml.find('<', te);
+    if (v == std::string_view::npos || xml.compare(v, open.size(), open) != 0)
         return false;
-    const size_t vEnd = xml.find(close, v + open.size());
-    if (vEnd == std::string_view::npos || xml.find('<', v + open.size()) != vEnd)
+    const size_t vEnd = xml.find('<', v + open.size());
+    if (vEnd == std::string_view::npos || xml.compare(vEnd, close.size(), close) != 0)
         return false;
     // Only the cell's end may follow.
     const size_t after = vEnd + close.size();
@@ -223,15 +229,49 @@ bool Worksheet::isNumberConstant(const GridCell& cell, int row) const
     });
 }
 
+namespace {
+
+// Whether some attribute of a start tag has the value "s" (t="s" among them): a cheap first test
+// for a shared-string cell.
+bool anyValueS(std::string_view tag)
+{
+    for (size_t i = tag.find('s'); i != std::string_view::npos; i = tag.find('s', i + 1)) {
+        if (i > 0 && i + 1 < tag.size() && (tag[i - 1] == '"' || tag[i - 1] == '\'') &&
+            tag[i + 1] == tag[i - 1])
+            return true;
+    }
+    return false;
+}
+
+// A shared string's index as atoi reads it (blanks, a sign, then digits; 0 without digits),
+// without copying the text; -1 past the range of int.
+int stringIndex(std::string_view raw)
+{
+    size_t i = 0;
+    while (i < raw.size() && (raw[i] == ' ' || (raw[i] >= '\t' && raw[i] <= '\r')))
+        ++i;
+    const bool negative = i < raw.size() && raw[i] == '-';
+    if (i < raw.size() && (raw[i] == '-' || raw[i] == '+'))
+        ++i;
+    long long value = 0;
+    for (; i < raw.size() && raw[i] >= '0' && raw[i] <= '9'; ++i) {
+        value = value * 10 + (raw[i] - '0');
+        if (value > std::numeric_limits<int>::max())
+            return -1;
+    }
+    return negative ? int(-value) : int(value);
+}
+
+} // namespace
+
 int Worksheet::sharedStringIndex(const GridCell& cell, bool formulas) const
 {
     const std::string_view xml = cellXml(cell);
-    const std::string_view tag = xml.substr(0, xml.find('>'));
-    if (tag.find("\"s\"") == std::string_view::npos && tag.find("'s'") == std::string_view::npos)
+    if (!anyValueS(xml.substr(0, xml.find('>'))))
         return -1;
     std::string_view type, raw;
     if (quickCell(cell, type, raw))
-        return type == "s" && raw.data() ? std::atoi(std::string(raw).c_str()) : -1;
+        return type == "s" && raw.data() ? stringIndex(raw) : -1;
     const pugi::xml_node c = parseCell(cell);
     if (!c || !attrIs(c, "t", "s") || (!formulas && child(c, "f")))
         return -1;
@@ -252,9 +292,12 @@ const std::vector<std::size_t>& Worksheet::bytePlaces(const SearchPattern& patte
 
 bool Worksheet::holdsTextRuns(std::string_view xml)
 {
-    for (const std::string_view run : {"<r>", "<r ", ":r>", ":r "})
-        if (xml.find(run) != std::string_view::npos)
+    // <r>, <r ...>, <x:r>, <x:r ...>: one pass over the r's rather than one per spelling.
+    for (size_t i = xml.find('r', 1); i != std::string_view::npos && i + 1 < xml.size();
+         i = xml.find('r', i + 1)) {
+        if ((xml[i - 1] == '<' || xml[i - 1] == ':') && (xml[i + 1] == '>' || xml[i + 1] == ' '))
             return true;
+    }
     return false;
 }
 
@@ -270,8 +313,6 @@ bool Worksheet::mayMatch(const GridCell& cell, int row, const SearchPattern& pat
         if (place != places.end() && *place < cell.end)
             return true;
     }
-    if (holdsTextRuns(xml))
-        return true;
     // Every member of a shared group was noted when the sheet was read.
     if (!m_shared.empty() && xml.find("shared") != std::string_view::npos)
         return true;
@@ -279,14 +320,15 @@ bool Worksheet::mayMatch(const GridCell& cell, int row, const SearchPattern& pat
             return a.ref.contains({row, cell.column});
         }))
         return true;
-    const size_t tagClose = xml.find('>');
-    const std::string_view tag = xml.substr(0, tagClose);
-    if (tag.find("\"s\"") == std::string_view::npos && tag.find("'s'") == std::string_view::npos)
-        return false;
+    const std::string_view tag = xml.substr(0, xml.find('>'));
     std::string_view type, raw;
-    if (!strings || !quickCell(cell, type, raw) || type != "s")
+    if (!quickCell(cell, type, raw)) // other shapes: rich text runs among them
+        return holdsTextRuns(xml) || anyValueS(tag);
+    if (type != "s")
+        return anyValueS(tag); // no runs in a cell of the plain shape
+    if (!strings)
         return true;
-    const int index = std::atoi(std::string(raw).c_str());
+    const int index = stringIndex(raw);
     return index < 0 || static_cast<size_t>(index) >= strings->size() ||
            (*strings)[static_cast<size_t>(index)];
 }

@@ -25,8 +25,8 @@ public:
 private:
     const NumberFormat* format(int xf);
 
-    std::vector<int> m_xfFormats;   // format id by XF index
-    NumberFormatTable m_formats; // FORMAT records, by id
+    std::vector<int> m_xfFormats; // format id by XF index
+    NumberFormatTable m_formats;  // FORMAT records, by id
     bool m_date1904 = false;
 };
 

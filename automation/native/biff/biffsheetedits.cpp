@@ -334,8 +334,8 @@ std::optional<Record> BiffSheet::formulaRecord(const CellAddress& cell, const QS
     int tokenSize = 0;
     QString reason = QStringLiteral("writing formulas");
     const std::optional<QByteArray> tokens =
-        source ? source->formulaTokens(m_workbook, m_position, cell.row - 1, cell.column - 1, text, &tokenSize,
-                                       &reason)
+        source ? source->formulaTokens(m_workbook, m_position, cell.row - 1, cell.column - 1, text,
+                                       &tokenSize, &reason)
                : std::nullopt;
     if (!tokens) {
         unsupported(reason);

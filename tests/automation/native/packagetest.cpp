@@ -451,12 +451,19 @@ TEST_F(PackageTest, SharedStringsChangeInPlaceOnlyWhenNoOtherCellShowsThem)
         const char* two; // Sheet Two's A1: a reference to string 0 or 1
         RangeAddress in; // replaced on sheet One
         bool inPlace;
-        const char* values; // One!A1, One!B1, Two!A1 as openpyxl reads them
+        const char* values;       // One!A1, One!B1, Two!A1 as openpyxl reads them
+        const char* oneMore = ""; // further cells of One's row 1
     };
     const std::vector<Case> cases = {
         {"in place", "1", {1, 1, 1, 3}, true, "the pin|the pin|other"},
         {"another sheet shows it", "0", {1, 1, 1, 3}, false, "the pin|the pin|the needle"},
         {"a cell outside the range shows it", "1", {1, 1, 1, 1}, false, "the pin|the needle|other"},
+        {"a formula in the range holds it as its result",
+         "1",
+         {1, 1, 1, 4},
+         false,
+         "the pin|the pin|other",
+         "<c r=\"D1\" t=\"s\"><f>\"x\"</f><v>0</v></c>"},
     };
     for (const Case& c : cases) {
         const QString p = path(QStringLiteral("shared.xlsx"));
@@ -464,7 +471,8 @@ TEST_F(PackageTest, SharedStringsChangeInPlaceOnlyWhenNoOtherCellShowsThem)
         ASSERT_TRUE(writeWorkbook(
             p,
             {{"One", "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>0</v></c>"
-                     "<c r=\"C1\" t=\"s\"><v>1</v></c></row>"},
+                     "<c r=\"C1\" t=\"s\"><v>1</v></c>" +
+                         std::string(c.oneMore) + "</row>"},
              {"Two", std::string("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>") + c.two + "</v></c></row>"}},
             {{"<t>the needle</t>", "<t>other</t>"}, false, true}));
         const auto before = readRawEntries(p);
