@@ -12,6 +12,7 @@
 #include <com/sun/star/sheet/AddressConvention.hpp>
 #include <com/sun/star/sheet/FormulaLanguage.hpp>
 #include <com/sun/star/sheet/FormulaMapGroup.hpp>
+#include <com/sun/star/sheet/FormulaMapGroupSpecialOffset.hpp>
 #include <com/sun/star/sheet/FormulaResult.hpp>
 #include <com/sun/star/sheet/XCellRangeFormula.hpp>
 #include <com/sun/star/sheet/XCellRangesQuery.hpp>
@@ -23,6 +24,7 @@
 #include <com/sun/star/text/XTextRange.hpp>
 #include <com/sun/star/util/NumberFormat.hpp>
 
+#include <algorithm>
 #include <map>
 #include <unordered_set>
 
@@ -141,9 +143,22 @@ public:
         api->setPropertyValue(
             "OpCodeMap", Any(mapper->getAvailableMappings(css::sheet::FormulaLanguage::API,
                                                           css::sheet::FormulaMapGroup::ALL_EXCEPT_SPECIAL)));
+        const auto specials = mapper->getAvailableMappings(css::sheet::FormulaLanguage::API,
+                                                           css::sheet::FormulaMapGroup::SPECIAL);
+        if (specials.getLength() > css::sheet::FormulaMapGroupSpecialOffset::BAD)
+            m_bad = specials[css::sheet::FormulaMapGroupSpecialOffset::BAD].Token.OpCode;
     }
 
     bool usable() const { return m_local.is(); }
+    // Whether the formula holds a part Calc could not read (an unknown name, a sheet that is
+    // not there): such a part is printed as it was written, and another grammar reads it
+    // differently.
+    bool unreadable(const css::uno::Sequence<css::sheet::FormulaToken>& tokens) const
+    {
+        return m_bad < 0 ||
+               std::any_of(tokens.begin(), tokens.end(),
+                           [this](const css::sheet::FormulaToken& t) { return t.OpCode == m_bad; });
+    }
     css::uno::Sequence<css::sheet::FormulaToken> parse(const QString& formula, const CellAddress& at) const
     {
         return m_local->parseFormula(toOUString(formula), position(at));
@@ -161,6 +176,7 @@ private:
     }
 
     sal_Int16 m_sheet;
+    sal_Int32 m_bad = -1;
     Reference<css::sheet::XFormulaParser> m_local;
     Reference<css::sheet::XFormulaParser> m_api;
 };
@@ -290,24 +306,37 @@ void LibreOfficeSheet::enterFormulas(std::vector<FormulaWrite>& writes)
     // formulas pays for that notice on every formula written one cell at a time; a block of
     // adjacent cells pays it once. Whatever a block write cannot take as it is goes cell by cell.
     std::vector<css::uno::Sequence<css::sheet::FormulaToken>> tokens(writes.size());
+    std::vector<Reference<css::sheet::XFormulaTokens>> cellTokens(writes.size());
     std::vector<rtl::OUString> apiTexts(writes.size());
     std::vector<bool> inBlock(writes.size(), false);
     try {
         const FormulaTranslator translator(m_workbook->document(), sheetIndex());
         if (translator.usable()) {
             for (size_t i = 0; i < writes.size(); ++i) {
-                const TypedInput input = parseTypedInput(writes[i].text);
+                FormulaWrite& w = writes[i];
+                const TypedInput input = parseTypedInput(w.text);
                 if (input.kind != TypedInput::Kind::Formula || input.text.size() < 2 ||
                     !parenthesesBalance(input.text))
                     continue;
-                tokens[i] = translator.parse(input.text, writes[i].address);
-                apiTexts[i] = translator.apiText(tokens[i], writes[i].address);
-                inBlock[i] = tokens[i].hasElements();
+                tokens[i] = translator.parse(input.text, w.address);
+                if (!tokens[i].hasElements() || translator.unreadable(tokens[i]))
+                    continue;
+                // A new text that only spells the same formula differently ("sum(" for "SUM(",
+                // a name in other letter case) leaves the cell as it is.
+                cellTokens[i].set(w.before.props, UNO_QUERY_THROW);
+                if (cellTokens[i]->getTokens() == tokens[i]) {
+                    w.written = w.same = true;
+                    continue;
+                }
+                apiTexts[i] = translator.apiText(tokens[i], w.address);
+                inBlock[i] = true;
             }
         }
-    } catch (const css::uno::RuntimeException&) {
+    } catch (const css::uno::Exception&) {
         // No parser: every formula goes the way of a single cell.
         std::fill(inBlock.begin(), inBlock.end(), false);
+        for (FormulaWrite& w : writes)
+            w.written = w.same = false;
     }
 
     // Rectangles of cells to write: runs along a row, stacked where the rows below hold a run
@@ -381,13 +410,12 @@ void LibreOfficeSheet::enterFormulas(std::vector<FormulaWrite>& writes)
             FormulaWrite& w = writes[i];
             // What the API grammar made of the text must be the formula the cell would have
             // got from its own; anything else is written anew the usual way.
-            if (Reference<css::sheet::XFormulaTokens>(w.before.props, UNO_QUERY_THROW)->getTokens() !=
-                tokens[i]) {
+            if (cellTokens[i]->getTokens() != tokens[i]) {
                 inBlock[i] = false;
                 continue;
             }
             if (errors.count((static_cast<qint64>(w.address.row) << 24) | w.address.column) != 0 &&
-                isSyntaxError(cellAt(w.address)->getError())) {
+                isSyntaxError(w.cell->getError())) {
                 w.before.props->setPropertyValue("FormulaLocal", Any(toOUString(w.before.text)));
                 m_lastError = QStringLiteral("\"%1\" is not a valid formula").arg(w.text);
                 continue;
@@ -396,8 +424,8 @@ void LibreOfficeSheet::enterFormulas(std::vector<FormulaWrite>& writes)
         }
     }
     for (size_t i = 0; i < writes.size(); ++i)
-        if (!inBlock[i])
-            writes[i].written = enter(cellAt(writes[i].address), writes[i].text, &writes[i].before);
+        if (!inBlock[i] && !writes[i].same)
+            writes[i].written = enter(writes[i].cell, writes[i].text, &writes[i].before);
 }
 
 CellValue LibreOfficeSheet::value(const CellAddress& address)

@@ -361,7 +361,7 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
                 pause = std::make_unique<CalculationPause>(m_workbook->document());
             if (inBlocks && before.type == css::table::CellContentType_FORMULA &&
                 annotated.count(cellKey(address.row, address.column)) == 0) {
-                formulas.push_back({address, after, before});
+                formulas.push_back({address, cell, after, before});
                 continue;
             }
             if (enter(cell, after, &before)) {
@@ -380,7 +380,7 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
                     continue;
                 }
                 any = true;
-                if (changed)
+                if (changed && !f.same)
                     changes.push_back({f.address, f.before.text, formulaText(f.before.props)});
             }
         }

@@ -112,13 +112,15 @@ private:
     struct FormulaWrite
     {
         CellAddress address;
+        css::uno::Reference<css::table::XCell> cell;
         QString text;
         Content before;
         bool written = false;
+        bool same = false; // the text is the formula the cell holds already, and was not written
     };
     // Writes each of `writes` as enter() would, those in runs of adjacent cells a block at a
-    // time; `writes` is in row-major order and each cell's old content is a formula, read
-    // with the cell's properties.
+    // time, and leaves alone a cell whose new text is the formula it holds; `writes` is in
+    // row-major order and each cell's old content is a formula, read with its properties.
     void enterFormulas(std::vector<FormulaWrite>& writes);
 
     LibreOfficeWorkbook* m_workbook;
