@@ -89,6 +89,12 @@ int main(int argc, char** argv)
         bool matched = false;
         bool changed = false;
         int refusals = 0;
+        int changes = 0;
+        // Each change is reported as the find-and-replace job has it, which reads every
+        // rewritten cell back.
+        const CellChanged count = [&changes](const CellAddress&, const QString&, const QString&) {
+            ++changes;
+        };
         for (int i = 1; i <= book->sheetCount(); ++i) {
             Sheet* sheet = book->sheet(i);
             const std::optional<RangeAddress> used = sheet ? sheet->usedRange() : std::nullopt;
@@ -97,7 +103,7 @@ int main(int argc, char** argv)
             if (!matched)
                 matched = sheet->find(*used, FindQuery{what, LookIn::Formulas, LookAt::Part}).has_value();
             if (!listOnly) {
-                changed = sheet->replace(*used, what, replacement) || changed;
+                changed = sheet->replace(*used, what, replacement, count) || changed;
                 refusals += sheet->replaceRefusal().isEmpty() ? 0 : 1;
             }
         }
@@ -116,12 +122,12 @@ int main(int argc, char** argv)
         const qint64 done = clock.elapsed();
         total += done;
         std::printf("%s: open %lld ms, %s %lld ms (CPU: office %lld ms, this program %lld ms), save %lld ms, "
-                    "total %lld ms (matched %d, changed %d, sheets refused %d)\n",
+                    "total %lld ms (matched %d, changed %d, cells changed %d, sheets refused %d)\n",
                     qPrintable(QFileInfo(path).fileName()), static_cast<long long>(opened),
                     listOnly ? "find" : "find+replace", static_cast<long long>(replaced - opened),
                     static_cast<long long>(replaceOfficeCpu), static_cast<long long>(replaceOwnCpu),
                     static_cast<long long>(done - replaced), static_cast<long long>(done), matched, changed,
-                    refusals);
+                    changes, refusals);
         std::fflush(stdout);
     }
     office.quit();

@@ -1,6 +1,6 @@
 // Find and replace under LibreOffice: Calc's search finds the cells, Excel's order and wrap-round
-// are laid over it, and replacements are written cell by cell with the typed-input rules, with
-// texts read in blocks since every call to the office is a round trip.
+// are laid over it, and replacements are written with the typed-input rules, with texts read and
+// formulas written in blocks since every call to the office is a round trip.
 #include "libreofficesheet.h"
 
 #include "libreofficeworkbook.h"
@@ -230,6 +230,21 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
     m_replaceRefusal.clear();
     if (what.isEmpty())
         return false;
+    // Reported in row-major order once the cells are written, formulas last of all.
+    struct Change
+    {
+        CellAddress address;
+        QString before;
+        QString now;
+    };
+    std::vector<Change> changes;
+    auto report = [&changes, &changed] {
+        std::sort(changes.begin(), changes.end(),
+                  [](const Change& a, const Change& b) { return rowMajorLess(a.address, b.address); });
+        for (const Change& c : changes)
+            if (c.now != c.before)
+                changed(c.address, c.before, c.now);
+    };
     try {
         const std::optional<RangeAddress> r = clamp(in);
         if (!r)
@@ -249,10 +264,16 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
                     cells.insert({row, column});
         };
         // Each call to the office is a round trip between two processes, so the found cells
-        // come as one list and the texts among them are read in blocks. A formula still takes
-        // calls of its own: only the cell gives the text Calc shows for it.
+        // come as one list and the texts among them are read in blocks. A formula is still
+        // read by calls of its own, since only the cell gives the text Calc shows for it, but
+        // the new formulas are written in blocks (enterFormulas()).
         std::unordered_map<qint64, QString> texts;
         std::unordered_set<qint64> passOver; // texts and formulas Calc sees nothing to change in
+        // Writing a block clears the notes of its cells with their content, so formulas with a
+        // note are written one at a time.
+        std::unordered_set<qint64> annotated;
+        std::unordered_set<qint64> formulaCells;
+        bool inBlocks = false;
         const Reference<css::sheet::XSheetCellRanges> found(all, UNO_QUERY);
         const Reference<css::sheet::XCellRangesQuery> kinds(all, UNO_QUERY);
         if (found.is() && kinds.is()) {
@@ -262,10 +283,21 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
                 kinds->queryContentCells(css::sheet::CellFlags::STRING);
             if (textCells.is())
                 texts = inputStrings(textCells->getRangeAddresses());
+            const Reference<css::sheet::XSheetCellRanges> noted =
+                kinds->queryContentCells(css::sheet::CellFlags::ANNOTATION);
+            if (noted.is()) {
+                forEachCell(noted->getRangeAddresses(),
+                            [&annotated](int row, int column) { annotated.insert(cellKey(row, column)); });
+                inBlocks = true;
+            }
+            const Reference<css::sheet::XSheetCellRanges> formulaRanges =
+                kinds->queryContentCells(css::sheet::CellFlags::FORMULA);
+            if (formulaRanges.is())
+                forEachCell(formulaRanges->getRangeAddresses(), [&formulaCells](int row, int column) {
+                    formulaCells.insert(cellKey(row, column));
+                });
             const QString changing = changingCellsRegex(what, replacement);
             if (!changing.isEmpty()) {
-                const Reference<css::sheet::XSheetCellRanges> formulaCells =
-                    kinds->queryContentCells(css::sheet::CellFlags::FORMULA);
                 const Reference<css::sheet::XSheetCellRanges> changingCells(
                     searchable->findAll(descriptorFor(searchable, changing, kSearchFormulas, false)),
                     UNO_QUERY);
@@ -277,11 +309,9 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
                 for (const auto& text : texts)
                     if (mayChange.count(text.first) == 0)
                         passOver.insert(text.first);
-                if (formulaCells.is())
-                    forEachCell(formulaCells->getRangeAddresses(), [&](int row, int column) {
-                        if (mayChange.count(cellKey(row, column)) == 0)
-                            passOver.insert(cellKey(row, column));
-                    });
+                for (const qint64 key : formulaCells)
+                    if (mayChange.count(key) == 0)
+                        passOver.insert(key);
             }
         } else {
             for (sal_Int32 i = 0; i < all->getCount(); ++i) {
@@ -296,8 +326,9 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
         const bool guarded = sheetProtected();
         std::unique_ptr<CalculationPause> pause;
         bool any = false;
-        QString failures;
+        std::vector<CellAddress> failed;
         QString lockedCells;
+        std::vector<FormulaWrite> formulas; // written together after the other cells
         for (const CellAddress& address : cells) {
             if (passOver.count(cellKey(address.row, address.column)) != 0)
                 continue;
@@ -307,6 +338,11 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
             if (text != texts.end()) {
                 before.type = css::table::CellContentType_TEXT;
                 before.text = text->second.startsWith(QLatin1Char('\'')) ? text->second.mid(1) : text->second;
+            } else if (formulaCells.count(cellKey(address.row, address.column)) != 0) {
+                cell = cellAt(address);
+                before.type = css::table::CellContentType_FORMULA;
+                before.props.set(cell, UNO_QUERY_THROW);
+                before.text = formulaText(before.props);
             } else {
                 cell = cellAt(address);
                 before = content(cell);
@@ -323,17 +359,35 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
             // Formulas that depend on the rewritten cells are computed once, after the last.
             if (!pause)
                 pause = std::make_unique<CalculationPause>(m_workbook->document());
+            if (inBlocks && before.type == css::table::CellContentType_FORMULA &&
+                annotated.count(cellKey(address.row, address.column)) == 0) {
+                formulas.push_back({address, cell, after, before});
+                continue;
+            }
             if (enter(cell, after, &before)) {
                 any = true;
-                if (changed) {
-                    // Read back: what the cell now holds, not what was typed into it.
-                    const QString now = cellFormula(cell);
-                    if (now != before.text)
-                        changed(address, before.text, now);
-                }
+                // Read back: what the cell now holds, not what was typed into it.
+                if (changed)
+                    changes.push_back({address, before.text, cellFormula(cell)});
             } else
-                failures = cellName(address);
+                failed.push_back(address);
         }
+        if (!formulas.empty()) {
+            enterFormulas(formulas);
+            for (const FormulaWrite& f : formulas) {
+                if (!f.written) {
+                    failed.push_back(f.address);
+                    continue;
+                }
+                any = true;
+                if (changed && !f.same)
+                    changes.push_back({f.address, f.before.text, formulaText(f.before.props)});
+            }
+        }
+        report();
+        const QString failures =
+            failed.empty() ? QString()
+                           : cellName(*std::max_element(failed.begin(), failed.end(), rowMajorLess));
         if (!failures.isEmpty())
             m_lastError =
                 QStringLiteral("the replacement would make the formula in %1 invalid; left unchanged")
@@ -350,6 +404,7 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
         return any;
     } catch (const css::uno::Exception& e) {
         m_lastError = describe(e);
+        report();
         return false;
     }
 }

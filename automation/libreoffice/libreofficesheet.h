@@ -77,6 +77,8 @@ private:
     };
     Content content(const css::uno::Reference<css::table::XCell>& cell);
     QString cellFormula(const css::uno::Reference<css::table::XCell>& cell);
+    // What a formula cell (its properties) holds as the formula bar shows it.
+    QString formulaText(const css::uno::Reference<css::beans::XPropertySet>& formulaCell);
     // The input strings (as XCell::getFormula gives them) of the cells in `ranges`, read a
     // block of rows at a time, by cellKey().
     std::unordered_map<qint64, QString>
@@ -106,6 +108,20 @@ private:
     // `before` is what the cell holds, when the caller has read it already.
     bool enter(const css::uno::Reference<css::table::XCell>& cell, const QString& text,
                const Content* before = nullptr);
+    // A formula cell's new text, and once written, whether it holds it.
+    struct FormulaWrite
+    {
+        CellAddress address;
+        css::uno::Reference<css::table::XCell> cell;
+        QString text;
+        Content before;
+        bool written = false;
+        bool same = false; // the text is the formula the cell holds already, and was not written
+    };
+    // Writes each of `writes` as enter() would, those in runs of adjacent cells a block at a
+    // time, and leaves alone a cell whose new text is the formula it holds; `writes` is in
+    // row-major order and each cell's old content is a formula, read with its properties.
+    void enterFormulas(std::vector<FormulaWrite>& writes);
 
     LibreOfficeWorkbook* m_workbook;
     css::uno::Reference<css::sheet::XSpreadsheet> m_sheet;

@@ -644,6 +644,67 @@ print(c["A1"].value, cv["B1"].value, c["A2"].value, c["A3"].value, cv["A3"].valu
         "EEE|EEE!|8|=LEN(\"EE\")+1|3|'linE E\\nsEcond linE'|20001|xE|mErgEd E|['A5:C5']|200|EVE|EvE|True\n");
 }
 
+// Adjacent formulas are rewritten together: each must come out as the formula its own new text
+// makes (cross-sheet references, functions whose API names differ, an add-in function), a note on
+// one of them stays, a text that does not parse leaves its cell alone between neighbours that
+// change, and the changes are reported in row-major order.
+TEST(LibreOfficeServerReplace, AdjacentFormulasComeOutAsIfWrittenOneByOne)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("formulas.xlsx"));
+    ASSERT_FALSE(corvane::testing::runPython(QStringLiteral(R"PY(
+import sys, openpyxl
+from openpyxl.comments import Comment
+wb = openpyxl.Workbook()
+ws = wb.active
+ws.title = "F"
+for r in (1, 2, 3):
+    ws.cell(r, 1, "e%d" % r)
+    ws.cell(r, 2, '=A%d&"e"' % r)
+    ws.cell(r, 3, '=LEN("ee")+ROW()')
+ws["C2"].comment = Comment("keep me", "a")
+ws["D1"] = '="q"&1'
+ws["D2"] = '=1+Q2'
+ws["D3"] = '=LEN("q")'
+ws["E1"] = '=Other!A1&"e"'
+ws["E2"] = '=IFERROR(ERROR.TYPE(1/0),0)&"e"'
+ws["E3"] = '=EOMONTH(DATE(2020,1,15),0)&"e"'
+wb.create_sheet("Other")["A1"] = "x"
+wb.save(sys.argv[1])
+)PY"),
+                                             {path})
+                     .isNull());
+    auto book = sharedOffice().open(path);
+    ASSERT_TRUE(book) << sharedOffice().lastError().toStdString();
+    Sheet* s = book->sheet(1);
+    QStringList reported;
+    const CellChanged report = [&reported](const CellAddress& cell, const QString&, const QString& now) {
+        reported << QStringLiteral("%1,%2:%3").arg(cell.row).arg(cell.column).arg(now);
+    };
+    ASSERT_TRUE(s->replace(area("B1:E3"), QStringLiteral("e"), QStringLiteral("E"), report));
+    EXPECT_EQ(reported.join(QLatin1Char('|')).toStdString(),
+              "1,2:=A1&\"E\"|1,3:=LEN(\"EE\")+ROW()|1,5:=Other!A1&\"E\"|"
+              "2,2:=A2&\"E\"|2,3:=LEN(\"EE\")+ROW()|2,5:=IFERROR(ERROR.TYPE(1/0),0)&\"E\"|"
+              "3,2:=A3&\"E\"|3,3:=LEN(\"EE\")+ROW()|3,5:=EOMONTH(DATE(2020,1,15),0)&\"E\"");
+    ASSERT_TRUE(s->replace(area("D1:D3"), QStringLiteral("q"), QStringLiteral("*")));
+    EXPECT_TRUE(s->lastError().contains(QStringLiteral("D2"))) << s->lastError().toStdString();
+    ASSERT_TRUE(book->save()) << book->lastError().toStdString();
+    book->close();
+    EXPECT_EQ(corvane::testing::runPython(QStringLiteral(R"PY(
+import sys, openpyxl
+f, v = openpyxl.load_workbook(sys.argv[1]), openpyxl.load_workbook(sys.argv[1], data_only=True)
+c, cv = f["F"], v["F"]
+print([[c.cell(r, k).value for k in range(2, 6)] for r in (1, 2, 3)])
+print([[cv.cell(r, k).value for k in (2, 3, 5)] for r in (1, 2, 3)], c["C2"].comment and c["C2"].comment.text)
+)PY"),
+                                          {path})
+                  .toStdString(),
+              "[['=A1&\"E\"', '=LEN(\"EE\")+ROW()', '=\"*\"&1', '=Other!A1&\"E\"'], "
+              "['=A2&\"E\"', '=LEN(\"EE\")+ROW()', '=1+Q2', '=IFERROR(ERROR.TYPE(1/0),0)&\"E\"'], "
+              "['=A3&\"E\"', '=LEN(\"EE\")+ROW()', '=LEN(\"*\")', '=EOMONTH(DATE(2020,1,15),0)&\"E\"']]\n"
+              "[['e1E', 3, 'xE'], ['e2E', 4, '2E'], ['e3E', 5, '43861E']] keep me\n");
+}
+
 TEST(LibreOfficeServerLifetime, MissingLibreOfficeIsReportedByName)
 {
     LibreOfficeServer server(QStringLiteral("/nonexistent/soffice"));
