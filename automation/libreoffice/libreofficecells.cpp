@@ -402,10 +402,8 @@ void LibreOfficeSheet::enterFormulas(std::vector<FormulaWrite>& writes)
         const Reference<css::sheet::XSheetCellRanges> errorCells =
             query.is() ? query->queryFormulaCells(css::sheet::FormulaResult::ERROR) : nullptr;
         if (errorCells.is())
-            for (const css::table::CellRangeAddress& a : errorCells->getRangeAddresses())
-                for (sal_Int32 row = a.StartRow; row <= a.EndRow; ++row)
-                    for (sal_Int32 column = a.StartColumn; column <= a.EndColumn; ++column)
-                        errors.insert((static_cast<qint64>(row + 1) << 24) | (column + 1));
+            forEachCell(errorCells->getRangeAddresses(),
+                        [&errors](int row, int column) { errors.insert(cellKey(row, column)); });
         for (const size_t i : b.cells) {
             FormulaWrite& w = writes[i];
             // What the API grammar made of the text must be the formula the cell would have
@@ -414,7 +412,7 @@ void LibreOfficeSheet::enterFormulas(std::vector<FormulaWrite>& writes)
                 inBlock[i] = false;
                 continue;
             }
-            if (errors.count((static_cast<qint64>(w.address.row) << 24) | w.address.column) != 0 &&
+            if (errors.count(cellKey(w.address.row, w.address.column)) != 0 &&
                 isSyntaxError(w.cell->getError())) {
                 w.before.props->setPropertyValue("FormulaLocal", Any(toOUString(w.before.text)));
                 m_lastError = QStringLiteral("\"%1\" is not a valid formula").arg(w.text);

@@ -85,21 +85,6 @@ QString changingCellsRegex(const QString& what, const QString& replacement)
     return QStringLiteral("(?!(?-i:") + literal + QStringLiteral("))") + wildcardToRegex(what);
 }
 
-// A cell's place as one number, for finding what a block read returned for it.
-qint64 cellKey(int row, int column)
-{
-    return (static_cast<qint64>(row) << 24) | column;
-}
-
-// Calls `f` with the 1-based row and column of every cell of `ranges`.
-template <typename F> void forEachCell(const css::uno::Sequence<css::table::CellRangeAddress>& ranges, F f)
-{
-    for (const css::table::CellRangeAddress& a : ranges)
-        for (sal_Int32 row = a.StartRow; row <= a.EndRow; ++row)
-            for (sal_Int32 column = a.StartColumn; column <= a.EndColumn; ++column)
-                f(row + 1, column + 1);
-}
-
 // The most cells one block read asks for.
 constexpr int kBlockCells = 65536;
 
@@ -379,8 +364,10 @@ bool LibreOfficeSheet::replace(const RangeAddress& in, const QString& what, cons
                     failed.push_back(f.address);
                     continue;
                 }
+                if (f.same)
+                    continue; // nothing written: the workbook is not saved for it
                 any = true;
-                if (changed && !f.same)
+                if (changed)
                     changes.push_back({f.address, f.before.text, formulaText(f.before.props)});
             }
         }

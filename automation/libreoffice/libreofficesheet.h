@@ -23,6 +23,21 @@ namespace corvane::automation::libreoffice {
 
 class LibreOfficeWorkbook;
 
+// A cell's place as one number, for finding what a block read or query returned for it.
+inline qint64 cellKey(int row, int column)
+{
+    return (static_cast<qint64>(row) << 24) | column;
+}
+
+// Calls `f` with the 1-based row and column of every cell of `ranges`.
+template <typename F> void forEachCell(const css::uno::Sequence<css::table::CellRangeAddress>& ranges, F f)
+{
+    for (const css::table::CellRangeAddress& a : ranges)
+        for (sal_Int32 row = a.StartRow; row <= a.EndRow; ++row)
+            for (sal_Int32 column = a.StartColumn; column <= a.EndColumn; ++column)
+                f(row + 1, column + 1);
+}
+
 class LibreOfficeSheet : public Sheet
 {
 public:
