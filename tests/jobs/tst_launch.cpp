@@ -270,7 +270,7 @@ private slots:
         write(profile + "/owner", "2147483000");
         QProcess server;
         server.start("/bin/sh",
-                     {"-c", "sleep 30", "-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString()});
+                     {"-c", "read line", "-env:UserInstallation=" + QUrl::fromLocalFile(profile).toString()});
         QVERIFY(server.waitForStarted());
 
         QVERIFY(!corvane::app::confirmedServerSweep(no));

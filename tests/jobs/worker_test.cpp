@@ -227,11 +227,13 @@ TEST(Worker, NextLaunchWaitsForThePreviousSlotThenUsesAFreshPair)
 namespace {
 
 // A process whose command line names `profile` as its office profile, as a Corvane office
-// has it; the shell keeps the argument in its command line.
+// has it; the shell keeps the argument in its command line. It waits on a built-in (for input
+// that never comes): a command it forked would show the same command line until it started, and
+// be counted twice.
 void startWithProfile(QProcess& process, const QString& profile)
 {
     process.start(QStringLiteral("/bin/sh"),
-                  {QStringLiteral("-c"), QStringLiteral("sleep 60"),
+                  {QStringLiteral("-c"), QStringLiteral("read line"),
                    QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile).toString()});
 }
 
